@@ -1,0 +1,35 @@
+// The main window's controls as the logic sees them: lists, check boxes,
+// labels and the window's show state. No platform type crosses this seam.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace tarvik {
+
+enum class Ctl {
+  Combo1, Combo2, Combo3, Combo4, Combo5, Combo6, Combo7, Combo8, Combo9,
+  Check1, Check2,
+  Label1, Label25,
+};
+
+class IControls {
+ public:
+  virtual ~IControls() = default;
+  // Lists. Setting the index raises the list's change handler when the
+  // selection actually changes, as a user's pick would.
+  virtual void AddItem(Ctl list, std::string_view text) = 0;
+  virtual int ListCount(Ctl list) const = 0;
+  virtual int ListIndex(Ctl list) const = 0;  // -1: nothing selected
+  virtual void SetListIndex(Ctl list, int index) = 0;
+  virtual std::string ItemText(Ctl list, int index) const = 0;
+  // Check boxes: 0 unchecked, 1 checked; setting raises the click handler on change.
+  virtual int CheckValue(Ctl box) const = 0;
+  virtual void SetCheckValue(Ctl box, int value) = 0;
+  // Labels.
+  virtual std::string Caption(Ctl label) const = 0;
+  virtual void SetCaption(Ctl label, std::string_view text) = 0;
+  // The main window's show state.
+  virtual bool IsMinimized() const = 0;
+};
+
+}  // namespace tarvik

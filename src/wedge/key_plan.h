@@ -1,0 +1,96 @@
+// Turns one key token ("{TAB}", or one character of a record) into the exact
+// key events to inject, given the active keyboard layout and the keys the user
+// holds. Portable: the Windows side fills IKeyboardLayout from the focused
+// thread's layout and sends the plan with one SendInput call.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik {
+
+// Virtual-key codes, numerically as Windows defines them.
+namespace vk {
+inline constexpr std::uint8_t kCancel = 0x03, kBack = 0x08, kTab = 0x09, kReturn = 0x0D,
+                              kShift = 0x10, kControl = 0x11, kMenu = 0x12, kCapital = 0x14,
+                              kEscape = 0x1B, kNext = 0x22, kEnd = 0x23, kHome = 0x24,
+                              kLeft = 0x25, kUp = 0x26, kRight = 0x27, kDown = 0x28,
+                              kLWin = 0x5B, kRWin = 0x5C, kF1 = 0x70, kF12 = 0x7B,
+                              kLShift = 0xA0, kRShift = 0xA1, kLControl = 0xA2,
+                              kRControl = 0xA3, kLMenu = 0xA4, kRMenu = 0xA5;
+}
+
+// Modifier bits as VkKeyScanEx reports them in its high byte.
+enum ShiftBits : std::uint8_t { kShiftBit = 1, kCtrlBit = 2, kAltBit = 4 };
+
+struct KeyEvent {
+  enum class Role : std::uint8_t {
+    Key,          // the key that types the character or token
+    Modifier,     // a modifier pressed (or released) for this key
+    UserRelease,  // a modifier the user holds, let go for the duration of the key
+    UserRestore,  // that modifier pressed again afterwards
+    Unicode,      // one UTF-16 unit sent as a packet (vk 0, scan = the unit)
+  };
+  std::uint16_t vk = 0;
+  std::uint16_t scan = 0;  // without the 0xE0 prefix; see extended
+  bool up = false;
+  bool extended = false;
+  Role role = Role::Key;
+  bool operator==(const KeyEvent&) const = default;
+};
+
+struct KeyPlan {
+  std::vector<KeyEvent> events;
+  bool operator==(const KeyPlan&) const = default;
+};
+
+// What the layout of the focused window says about keys.
+class IKeyboardLayout {
+ public:
+  struct Stroke {
+    std::uint8_t vk;
+    std::uint8_t shift;  // ShiftBits, plus any other bits the layout reports
+  };
+  struct Output {
+    bool dead = false;     // a dead key: it would combine with the next character
+    std::u32string text;   // what the stroke types, empty when nothing
+  };
+  virtual ~IKeyboardLayout() = default;
+  // The key and modifiers that type `ch`, or nothing when the layout cannot.
+  virtual std::optional<Stroke> KeyFor(char32_t ch) const = 0;
+  // Scan code of a virtual key, with 0xE0 in the high byte for extended keys.
+  virtual std::uint16_t ScanCode(std::uint8_t vk) const = 0;
+  // What the stroke types with Caps Lock in the given state.
+  virtual Output Produces(Stroke stroke, bool capsLock) const = 0;
+};
+
+// The keyboard as it stands before the key goes out.
+struct KeyboardState {
+  bool capsLock = false;
+  // Modifier keys held down, as left/right virtual keys (kLShift ... kRWin).
+  std::vector<std::uint8_t> held;
+};
+
+// The plan for one key token. A brace token from the option lists is its one
+// key; any other text is its first character (a record hands over one at a
+// time). Control characters type nothing, except HT which types Tab. A
+// character is typed with the layout's own keys where that types exactly it
+// and is no shortcut chord; otherwise it goes as a Unicode packet.
+KeyPlan PlanKeyTokens(std::string_view token, const IKeyboardLayout& layout,
+                      const KeyboardState& state);
+
+// When SendInput inserted only the first `inserted` events of a plan, the key
+// releases that keep no modifier of ours stuck down.
+std::vector<KeyEvent> ReleasesAfterPartialSend(const KeyPlan& plan, std::size_t inserted);
+
+// The brace key for a token, if it is one.
+struct BraceKey {
+  std::uint8_t vk;
+  std::uint16_t scan;  // set-1 scan code, 0xE0 prefix in the high byte
+  bool withCtrl;       // Break is Ctrl+Cancel
+};
+std::optional<BraceKey> FindBraceKey(std::string_view token);
+
+}  // namespace tarvik

@@ -1,0 +1,66 @@
+#include "wedge/keystroke_output.h"
+
+#include <charconv>
+
+#include "common/utf8.h"
+#include "shell/event_pump.h"
+
+namespace tarvik {
+
+std::string TrimSpaces(std::string_view t) {
+  const auto b = t.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  const auto e = t.find_last_not_of(' ');
+  return std::string(t.substr(b, e - b + 1));
+}
+
+void KeystrokeOutput::inviarecord(std::string_view typedText) {
+  if (!c_.IsMinimized()) return;
+  inviaprefix();
+  pump_.ProcessPending();
+  inviachar(std::string(typedText));
+  pump_.ProcessPending();
+  inviaterm1();
+  pump_.ProcessPending();
+  inviaterm2();
+  pump_.ProcessPending();
+}
+
+void KeystrokeOutput::inviaprefix() { SendRepeated(Ctl::Combo8, Ctl::Combo7); }
+void KeystrokeOutput::inviaterm1() { SendRepeated(Ctl::Combo2, Ctl::Combo4); }
+void KeystrokeOutput::inviaterm2() { SendRepeated(Ctl::Combo3, Ctl::Combo5); }
+
+void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList) {
+  const int key = c_.ListIndex(keyList);
+  const int repeat = c_.ListIndex(repeatList);
+  // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
+  if (key <= 0 || repeat <= 0) return;
+  const std::string token = TrimSpaces(c_.ItemText(keyList, key));
+  for (int i = 0; i < repeat; ++i) {
+    keys_.SendKeyTokens(token);
+    DelayAfterKey();
+  }
+}
+
+void KeystrokeOutput::inviachar(const std::string& prova) {
+  // One character at a time, a character being a whole code point: the two
+  // halves of a surrogate pair never go out as two keys.
+  for (char32_t ch : DecodeUtf8(prova)) {
+    keys_.SendKeyTokens(EncodeUtf8(ch));
+    pump_.ProcessPending();
+    DelayAfterKey();
+  }
+}
+
+void KeystrokeOutput::DelayAfterKey() {
+  // The delay list is read again before every pause.
+  int ms = 0;
+  const int index = c_.ListIndex(Ctl::Combo1);
+  if (index >= 0) {
+    const std::string text = TrimSpaces(c_.ItemText(Ctl::Combo1, index));
+    std::from_chars(text.data(), text.data() + text.size(), ms);
+  }
+  Pause(pump_, clock_, ms);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,49 @@
+// Types one record into the focused application: prefix key, characters,
+// suffix 1, suffix 2, each key followed by the inter-character delay. Every
+// setting is read from its list at the moment it is needed, so a change made
+// while a record is being typed takes effect at the next key.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "shell/controls.h"
+
+namespace tarvik {
+
+class IEventPump;
+class IClock;
+
+// Key injection: the events of one key token go to the window that has the
+// keyboard focus; returns without waiting for that window to read them.
+class IKeySender {
+ public:
+  virtual ~IKeySender() = default;
+  virtual void SendKeyTokens(std::string_view token) = 0;
+};
+
+class KeystrokeOutput {
+ public:
+  KeystrokeOutput(IControls& controls, IEventPump& pump, const IClock& clock, IKeySender& keys)
+      : c_(controls), pump_(pump), clock_(clock), keys_(keys) {}
+
+  // Types nothing unless the main window is minimized (read once per record).
+  void inviarecord(std::string_view typedText);
+  void inviaprefix();
+  void inviachar(const std::string& prova);
+  void inviaterm1();
+  void inviaterm2();
+
+ private:
+  void SendRepeated(Ctl keyList, Ctl repeatList);
+  void DelayAfterKey();
+
+  IControls& c_;
+  IEventPump& pump_;
+  const IClock& clock_;
+  IKeySender& keys_;
+};
+
+// The entry text with leading and trailing spaces removed.
+std::string TrimSpaces(std::string_view text);
+
+}  // namespace tarvik

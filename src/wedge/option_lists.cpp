@@ -1,0 +1,75 @@
+#include "wedge/option_lists.h"
+
+#include <array>
+#include <string_view>
+
+#include "shell/event_pump.h"
+
+namespace tarvik {
+namespace {
+
+constexpr std::array<std::string_view, 25> kKeyTable = {
+    "none",   "{BS}",   "{BREAK}", "{DOWN}", "{END}",  "{ENTER}", "{ESC}",
+    "{HOME}", "{LEFT}", "{PGDN}",  "{RIGHT}", "{TAB}", "{UP}",    "{F1}",
+    "{F2}",   "{F3}",   "{F4}",    "{F5}",   "{F6}",   "{F7}",    "{F8}",
+    "{F9}",   "{F10}",  "{F11}",   "{F12}"};
+
+constexpr std::string_view kUp = "{UP}";
+
+}  // namespace
+
+std::vector<std::string> Suffix1KeyEntries() { return {kKeyTable.begin(), kKeyTable.end()}; }
+
+std::vector<std::string> PrefixKeyEntries() {
+  std::vector<std::string> out;
+  for (auto e : kKeyTable)
+    if (e != kUp) out.emplace_back(e);
+  return out;
+}
+
+std::vector<std::string> Suffix2KeyEntries() {
+  std::vector<std::string> out;
+  for (auto e : kKeyTable) {
+    out.emplace_back(e);
+    if (e == kUp) out.emplace_back(e);
+  }
+  return out;
+}
+
+void creacombo(IControls& c, IEventPump& pump, std::int16_t& settingsReady) {
+  // Entry by entry into Combo2, Combo3, Combo8; the third append of "{UP}"
+  // goes to Combo3 instead of Combo8.
+  for (auto e : kKeyTable) {
+    c.AddItem(Ctl::Combo2, e);
+    c.AddItem(Ctl::Combo3, e);
+    c.AddItem(e == kUp ? Ctl::Combo3 : Ctl::Combo8, e);
+  }
+  c.SetListIndex(Ctl::Combo2, 0);
+  c.SetListIndex(Ctl::Combo3, 0);
+  c.SetListIndex(Ctl::Combo8, 0);
+
+  for (int i = 0; i <= 10; ++i) c.AddItem(Ctl::Combo9, std::to_string(i));
+  c.SetListIndex(Ctl::Combo9, 0);
+
+  c.AddItem(Ctl::Combo6, "none");
+  for (int i = 1; i <= 255; ++i) c.AddItem(Ctl::Combo6, std::to_string(i));
+  c.SetListIndex(Ctl::Combo6, 0);
+
+  for (int i = 0; i <= 15; ++i) {
+    const auto n = std::to_string(i);
+    c.AddItem(Ctl::Combo4, n);
+    c.AddItem(Ctl::Combo5, n);
+    c.AddItem(Ctl::Combo7, n);
+  }
+  c.SetListIndex(Ctl::Combo4, 0);
+  c.SetListIndex(Ctl::Combo5, 0);
+  c.SetListIndex(Ctl::Combo7, 0);
+
+  for (int i = 0; i <= 20; ++i) c.AddItem(Ctl::Combo1, std::to_string(i * 10));
+  c.SetListIndex(Ctl::Combo1, 0);
+
+  pump.ProcessPending();
+  settingsReady = 1;
+}
+
+}  // namespace tarvik

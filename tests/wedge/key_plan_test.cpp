@@ -1,0 +1,225 @@
+#include "wedge/key_plan.h"
+
+#include <gtest/gtest.h>
+
+#include "common/utf8.h"
+#include "fakes/fake_layout.h"
+
+namespace tarvik {
+namespace {
+
+using R = KeyEvent::Role;
+using testing::GermanLayout;
+using testing::UsLayout;
+
+KeyEvent Down(std::uint16_t v, std::uint16_t scan, R role = R::Key, bool ext = false) {
+  return {v, scan, false, ext, role};
+}
+KeyEvent Up(std::uint16_t v, std::uint16_t scan, R role = R::Key, bool ext = false) {
+  return {v, scan, true, ext, role};
+}
+
+// What a plan types, read back the way a window would: the characters of the
+// key strokes under the shift state the plan's own modifiers give them.
+std::u32string Typed(const KeyPlan& plan, const IKeyboardLayout& layout, bool caps) {
+  std::u32string out;
+  int shift = 0, ctrl = 0, alt = 0;
+  for (const auto& e : plan.events) {
+    const int d = e.up ? -1 : 1;
+    switch (e.vk) {
+      case vk::kLShift: case vk::kRShift: shift += d; continue;
+      case vk::kLControl: case vk::kRControl: ctrl += d; continue;
+      case vk::kLMenu: case vk::kRMenu: alt += d; continue;
+      default: break;
+    }
+    if (e.up) continue;
+    if (e.role == R::Unicode) {
+      out += static_cast<char32_t>(e.scan);  // BMP only in these tests
+      continue;
+    }
+    const std::uint8_t bits = (shift > 0 ? kShiftBit : 0) | (ctrl > 0 ? kCtrlBit : 0) |
+                              (alt > 0 ? kAltBit : 0);
+    out += layout.Produces({static_cast<std::uint8_t>(e.vk), bits}, caps).text;
+  }
+  return out;
+}
+
+bool Balanced(const KeyPlan& plan) {
+  std::map<std::uint16_t, int> down;
+  for (const auto& e : plan.events)
+    if (e.role != R::Unicode) down[e.vk] += e.up ? -1 : 1;
+  for (auto [v, n] : down)
+    if (n != 0) return false;
+  return true;
+}
+
+TEST(KeyPlan, UsShiftOnlyAroundTheCapital) {
+  const auto us = UsLayout();
+  const KeyboardState st;
+  EXPECT_EQ(PlanKeyTokens("A", us, st).events,
+            (std::vector<KeyEvent>{Down(vk::kLShift, 0x2A, R::Modifier), Down('A', 0x1E),
+                                   Up('A', 0x1E), Up(vk::kLShift, 0x2A, R::Modifier)}));
+  EXPECT_EQ(PlanKeyTokens("b", us, st).events,
+            (std::vector<KeyEvent>{Down('B', 0x30), Up('B', 0x30)}));
+  EXPECT_EQ(PlanKeyTokens("1", us, st).events,
+            (std::vector<KeyEvent>{Down('1', 0x02), Up('1', 0x02)}));
+}
+
+TEST(KeyPlan, BraceTokensAreTheirOneKey) {
+  const auto us = UsLayout();
+  const KeyboardState st;
+  EXPECT_EQ(PlanKeyTokens("{ENTER}", us, st).events,
+            (std::vector<KeyEvent>{Down(vk::kReturn, 0x1C), Up(vk::kReturn, 0x1C)}));
+  // Arrows and the navigation keys carry the extended flag.
+  EXPECT_EQ(PlanKeyTokens("{UP}", us, st).events,
+            (std::vector<KeyEvent>{Down(vk::kUp, 0x48, R::Key, true), Up(vk::kUp, 0x48, R::Key, true)}));
+  EXPECT_EQ(PlanKeyTokens("{F12}", us, st).events,
+            (std::vector<KeyEvent>{Down(0x7B, 0x58), Up(0x7B, 0x58)}));
+  // Break is Ctrl + Cancel.
+  EXPECT_EQ(PlanKeyTokens("{BREAK}", us, st).events,
+            (std::vector<KeyEvent>{Down(vk::kLControl, 0x1D, R::Modifier),
+                                   Down(vk::kCancel, 0x46, R::Key, true),
+                                   Up(vk::kCancel, 0x46, R::Key, true),
+                                   Up(vk::kLControl, 0x1D, R::Modifier)}));
+  for (auto t : {"{BS}", "{DOWN}", "{END}", "{ESC}", "{HOME}", "{LEFT}", "{PGDN}", "{RIGHT}",
+                 "{TAB}", "{F1}"}) {
+    const auto plan = PlanKeyTokens(t, us, st);
+    ASSERT_EQ(plan.events.size(), 2u) << t;
+    EXPECT_NE(plan.events[0].vk, 0) << t;
+  }
+  EXPECT_EQ(FindBraceKey("{PGDN}")->vk, vk::kNext);
+  EXPECT_FALSE(FindBraceKey("{PGUP}"));
+}
+
+TEST(KeyPlan, GermanLayoutTable) {
+  const auto de = GermanLayout();
+  const KeyboardState st;
+  // z and y swap keys.
+  EXPECT_EQ(PlanKeyTokens("z", de, st).events[0], Down('Y', 0x15));
+  EXPECT_EQ(PlanKeyTokens("y", de, st).events[0], Down('Z', 0x2C));
+  // AltGr is left Ctrl + right Alt (extended) around the key.
+  EXPECT_EQ(PlanKeyTokens("@", de, st).events,
+            (std::vector<KeyEvent>{Down(vk::kLControl, 0x1D, R::Modifier),
+                                   Down(vk::kRMenu, 0x38, R::Modifier, true), Down('Q', 0x10),
+                                   Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
+                                   Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, st), de, false), U"\u20AC");
+  EXPECT_EQ(PlanKeyTokens("\u00DF", de, st).events,
+            (std::vector<KeyEvent>{Down(0xDB, 0x0C), Up(0xDB, 0x0C)}));
+  // "^" is a dead key there: it goes as Unicode so it cannot combine with the next.
+  EXPECT_EQ(PlanKeyTokens("^", de, st).events,
+            (std::vector<KeyEvent>{Down(0, '^', R::Unicode), Up(0, '^', R::Unicode)}));
+  // ...while on the US layout it is Shift+6.
+  EXPECT_EQ(Typed(PlanKeyTokens("^", UsLayout(), st), UsLayout(), false), U"^");
+  EXPECT_EQ(PlanKeyTokens("^", UsLayout(), st).events[1], Down('6', 0x07));
+}
+
+TEST(KeyPlan, CharactersTheLayoutLacksGoAsUnicode) {
+  const auto us = UsLayout();
+  EXPECT_EQ(PlanKeyTokens("\u00E9", us, {}).events,
+            (std::vector<KeyEvent>{Down(0, 0xE9, R::Unicode), Up(0, 0xE9, R::Unicode)}));
+  // Outside the 16-bit range: a surrogate pair, each half down and up.
+  const auto plan = PlanKeyTokens("\U0001F600", us, {});
+  ASSERT_EQ(plan.events.size(), 4u);
+  EXPECT_EQ(plan.events[0].scan, 0xD83D);
+  EXPECT_EQ(plan.events[2].scan, 0xDE00);
+}
+
+TEST(KeyPlan, CapsLockKeepsTheCaseExact) {
+  const auto us = UsLayout();
+  KeyboardState caps;
+  caps.capsLock = true;
+  for (auto ch : {"A", "b", "Z", "y", "1", "!", "@"}) {
+    const auto plan = PlanKeyTokens(ch, us, caps);
+    EXPECT_EQ(Typed(plan, us, true), DecodeUtf8(ch)) << ch;
+    EXPECT_TRUE(Balanced(plan)) << ch;
+  }
+  // With Caps Lock on, a capital needs no Shift at all.
+  EXPECT_EQ(PlanKeyTokens("A", us, caps).events, (std::vector<KeyEvent>{Down('A', 0x1E), Up('A', 0x1E)}));
+  const auto de = GermanLayout();
+  EXPECT_EQ(Typed(PlanKeyTokens("z", de, caps), de, true), U"z");
+  EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, caps), de, true), U"\u20AC");
+}
+
+TEST(KeyPlan, HeldModifiersNeverMakeAChord) {
+  const auto us = UsLayout();
+  KeyboardState st;
+  st.held = {vk::kLControl, vk::kRMenu};
+  const auto plan = PlanKeyTokens("w", us, st);
+  EXPECT_EQ(plan.events,
+            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::UserRelease),
+                                   Up(vk::kRMenu, 0x38, R::UserRelease, true), Down('W', 0x11),
+                                   Up('W', 0x11), Down(vk::kRMenu, 0x38, R::UserRestore, true),
+                                   Down(vk::kLControl, 0x1D, R::UserRestore)}));
+  // A Shift the user holds serves a capital; it is neither pressed nor let go.
+  st.held = {vk::kRShift};
+  EXPECT_EQ(PlanKeyTokens("A", us, st).events,
+            (std::vector<KeyEvent>{Down('A', 0x1E), Up('A', 0x1E)}));
+  // ...but is let go for a small letter.
+  EXPECT_EQ(Typed(PlanKeyTokens("a", us, st), us, false), U"a");
+  EXPECT_EQ(PlanKeyTokens("a", us, st).events.front(), Up(vk::kRShift, 0x36, R::UserRelease));
+  // The Windows key is let go even around a brace token.
+  st.held = {vk::kLWin};
+  EXPECT_EQ(PlanKeyTokens("{TAB}", us, st).events.front(), Up(vk::kLWin, 0x5B, R::UserRelease, true));
+}
+
+TEST(KeyPlan, ControlCharactersAndReservedCharacters) {
+  const auto us = UsLayout();
+  // Control characters type nothing, never a Ctrl chord; HT types Tab.
+  EXPECT_TRUE(PlanKeyTokens(std::string(1, '\x17'), us, {}).events.empty());
+  EXPECT_TRUE(PlanKeyTokens("\r", us, {}).events.empty());
+  EXPECT_TRUE(PlanKeyTokens(std::string(1, '\0'), us, {}).events.empty());
+  EXPECT_TRUE(PlanKeyTokens("\x7F", us, {}).events.empty());
+  EXPECT_EQ(PlanKeyTokens("\t", us, {}).events,
+            (std::vector<KeyEvent>{Down(vk::kTab, 0x0F), Up(vk::kTab, 0x0F)}));
+  // Characters other key syntaxes reserve type themselves.
+  EXPECT_EQ(Typed(PlanKeyTokens("+", us, {}), us, false), U"+");
+  EXPECT_EQ(Typed(PlanKeyTokens("{", us, {}), us, false), U"{");
+  EXPECT_EQ(Typed(PlanKeyTokens("[", us, {}), us, false), U"[");
+  for (auto ch : {"%", "~", "(", ")", "}", "]"})
+    EXPECT_EQ(PlanKeyTokens(ch, us, {}).events.front().role, R::Unicode) << ch;
+}
+
+
+TEST(KeyPlan, ALayoutAskingForCtrlOrAltAloneGetsUnicode) {
+  testing::FakeLayout l;
+  l.Key(U'x', 'X', kAltBit, 0x2D);
+  l.Key(U'q', 'Q', kCtrlBit, 0x10);
+  l.Key(U'k', 'K', 8, 0x25);  // a Kana-state key
+  for (auto ch : {"x", "q", "k"}) {
+    const auto plan = PlanKeyTokens(ch, l, {});
+    ASSERT_EQ(plan.events.size(), 2u) << ch;
+    EXPECT_EQ(plan.events[0].role, R::Unicode) << ch;
+  }
+}
+
+TEST(KeyPlan, PartialSendReleasesWhatItPressed) {
+  const auto de = GermanLayout();
+  const auto plan = PlanKeyTokens("@", de, {});  // LCtrl, RAlt, Q, Q up, RAlt up, LCtrl up
+  EXPECT_TRUE(ReleasesAfterPartialSend(plan, 0).empty());
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 1),
+            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 3),
+            (std::vector<KeyEvent>{Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
+                                   Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 5),
+            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_TRUE(ReleasesAfterPartialSend(plan, plan.events.size()).empty());
+  // The user's own keys, pressed again at the end, are not ours to release.
+  KeyboardState st;
+  st.held = {vk::kLControl};
+  const auto p2 = PlanKeyTokens("a", UsLayout(), st);
+  EXPECT_TRUE(ReleasesAfterPartialSend(p2, p2.events.size()).empty());
+}
+
+TEST(Utf8, RoundTripAndMalformedInput) {
+  const std::string s = "A\u00E9\u20AC\U0001F600";
+  EXPECT_EQ(DecodeUtf8(s), (std::u32string{U'A', 0xE9, 0x20AC, 0x1F600}));
+  EXPECT_EQ(EncodeUtf8(DecodeUtf8(s)), s);
+  EXPECT_EQ(DecodeUtf8("\xC3"), std::u32string(1, kReplacementChar));
+  EXPECT_EQ(DecodeUtf8("\xC0\xAF"), (std::u32string{kReplacementChar, kReplacementChar}));
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80").front(), kReplacementChar);  // a lone surrogate
+}
+
+}  // namespace
+}  // namespace tarvik
