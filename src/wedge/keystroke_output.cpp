@@ -16,6 +16,7 @@ std::string TrimSpaces(std::string_view t) {
 
 void KeystrokeOutput::inviarecord(std::string_view typedText) {
   if (!c_.IsMinimized()) return;
+  keys_.BeginRecord();
   inviaprefix();
   pump_.ProcessPending();
   inviachar(std::string(typedText));

@@ -19,6 +19,8 @@ class IKeySender {
  public:
   virtual ~IKeySender() = default;
   virtual void SendKeyTokens(std::string_view token) = 0;
+  // A record starts: the keyboard's layout and lock state are read afresh.
+  virtual void BeginRecord() {}
 };
 
 class KeystrokeOutput {

@@ -1,0 +1,30 @@
+# The Windows program and the bench's test programs (mingw-w64 or MSVC).
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+if(MINGW)
+  # wmain/wWinMain entry points; mark the exe Terminal-Server-aware as MSVC does.
+  add_link_options(-municode -Wl,--tsaware)
+endif()
+
+add_library(tarvik_win STATIC
+  src/common/win/text_win.cpp
+  src/shell/win/event_pump_win.cpp
+  src/shell/win/rx_window_win.cpp
+  src/shell/win/winpath_win.cpp
+  src/wedge/win/send_keys_win.cpp
+)
+target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm)
+
+add_executable(tarvik WIN32 src/shell/win/main_win.cpp)
+target_link_libraries(tarvik PRIVATE tarvik_win)
+
+# Bench programs: not shipped.
+add_library(tarvik_bench STATIC tools/common/bench_win.cpp)
+target_include_directories(tarvik_bench PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tarvik_bench PUBLIC tarvik_win)
+
+add_executable(receiver tools/receiver/receiver_win.cpp)
+target_link_libraries(receiver PRIVATE tarvik_core user32)
+add_executable(wbench tools/wbench/wbench_win.cpp)
+target_link_libraries(wbench PRIVATE tarvik_bench)
+add_executable(typeline tools/typeline/typeline_win.cpp)
+target_link_libraries(typeline PRIVATE tarvik_bench)

@@ -1,0 +1,41 @@
+#include "common/win/text_win.h"
+
+namespace tarvik::win {
+
+std::wstring Widen(std::string_view s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(std::wstring_view s) {
+  if (s.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::wstring DescribeFailure(std::wstring_view attempted, DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring reason = n ? std::wstring(text, n) : L"unknown error";
+  if (text) LocalFree(text);
+  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
+    reason.pop_back();
+  return std::wstring(attempted) + L": " + reason + L" (error " + std::to_wstring(error) + L")";
+}
+
+void DebugLine(std::string_view text) {
+  std::wstring line = Widen(text);
+  line += L"\n";
+  OutputDebugStringW(line.c_str());
+}
+
+}  // namespace tarvik::win

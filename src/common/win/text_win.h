@@ -1,0 +1,18 @@
+// Text at the Win32 boundary: UTF-8 inside the program, UTF-16 for the W
+// functions, and the system's reason for a failure in words.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "common/win/unique_any.h"
+
+namespace tarvik::win {
+
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+// "<what was attempted>: <the system's message> (error N)".
+std::wstring DescribeFailure(std::wstring_view attempted, DWORD error);
+// Leaves a line in the debugger output, where a person diagnosing a problem looks.
+void DebugLine(std::string_view text);
+
+}  // namespace tarvik::win

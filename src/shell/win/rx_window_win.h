@@ -1,0 +1,55 @@
+// The main window RX and its Win32 controls, seen by the logic as IControls.
+#pragma once
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/win/unique_any.h"
+#include "shell/controls.h"
+
+namespace tarvik::win {
+
+class RxWindow : public IControls {
+ public:
+  // Creates the window (hidden) and its controls; throws std::runtime_error
+  // with what failed and why.
+  static std::unique_ptr<RxWindow> Create(HINSTANCE instance);
+  ~RxWindow() override;
+
+  HWND hwnd() const { return hwnd_; }
+  // A list or check box changed, by the user or by the program.
+  std::function<void(Ctl)> onChange;
+  // The window is closing (close box, log-off); it is destroyed right after.
+  std::function<void()> onClose;
+
+  void AddItem(Ctl list, std::string_view text) override;
+  int ListCount(Ctl list) const override;
+  int ListIndex(Ctl list) const override;
+  void SetListIndex(Ctl list, int index) override;
+  std::string ItemText(Ctl list, int index) const override;
+  int CheckValue(Ctl box) const override;
+  void SetCheckValue(Ctl box, int value) override;
+  std::string Caption(Ctl label) const override;
+  void SetCaption(Ctl label, std::string_view text) override;
+  bool IsMinimized() const override;
+
+  // Background of the address label: red without a link, green with one.
+  void SetLinkColour(bool linkOpen);
+
+ private:
+  RxWindow() = default;
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  HWND Control(Ctl ctl) const;
+  void CreateControls(HINSTANCE instance);
+  void Raise(Ctl ctl);
+
+  HWND hwnd_ = nullptr;
+  std::map<Ctl, HWND> controls_;
+  std::map<int, Ctl> byId_;
+  UniqueGdiObject font_, background_, black_, red_, green_;
+  bool linkOpen_ = false;
+};
+
+}  // namespace tarvik::win

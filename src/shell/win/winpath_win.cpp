@@ -1,0 +1,16 @@
+#include "shell/win/winpath_win.h"
+
+#include "common/win/unique_any.h"
+
+namespace tarvik::win {
+
+std::string GetWinPath() {
+  std::string buffer(260, '\0');
+  const UINT n = GetWindowsDirectoryA(buffer.data(), 260);
+  if (n == 0) return {};
+  // A result over 260 is the size the path would need: the buffer holds no
+  // path then, and the characters before the first NUL are none.
+  return buffer.substr(0, buffer.find('\0'));
+}
+
+}  // namespace tarvik::win

@@ -1,0 +1,94 @@
+// The bench's receiving application: a window whose edit box takes the focus
+// and logs every key message it gets, one line each, to the file named on
+// the command line:
+//   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms>
+// It stays up until closed.
+#include <cstdio>
+#include <string>
+
+#include "common/win/unique_any.h"
+
+namespace {
+
+HANDLE g_log = INVALID_HANDLE_VALUE;
+WNDPROC g_editProc = nullptr;
+
+void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
+  char line[160];
+  const unsigned scan = (static_cast<unsigned>(lp) >> 16) & 0xFF;
+  const unsigned ext = (static_cast<unsigned>(lp) >> 24) & 1;
+  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu\n", kind,
+                              isChar ? 0u : static_cast<unsigned>(wp), scan, ext,
+                              isChar ? static_cast<unsigned>(wp) : 0u, GetMessageTime());
+  DWORD written = 0;
+  WriteFile(g_log, line, static_cast<DWORD>(n), &written, nullptr);
+}
+
+LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_GETDLGCODE: return DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTCHARS;
+    case WM_KEYDOWN: Log("KD", wp, lp, false); break;
+    case WM_KEYUP: Log("KU", wp, lp, false); break;
+    case WM_SYSKEYDOWN: Log("SKD", wp, lp, false); break;
+    case WM_SYSKEYUP: Log("SKU", wp, lp, false); break;
+    case WM_CHAR: Log("CH", wp, lp, true); break;
+    case WM_SYSCHAR: Log("SCH", wp, lp, true); return 0;
+    case WM_DEADCHAR: Log("DCH", wp, lp, true); break;
+    default: break;
+  }
+  return CallWindowProcW(g_editProc, h, msg, wp, lp);
+}
+
+HWND g_edit = nullptr;
+
+LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_SIZE: MoveWindow(g_edit, 0, 0, LOWORD(lp), HIWORD(lp), TRUE); return 0;
+    case WM_SETFOCUS: SetFocus(g_edit); return 0;
+    case WM_ACTIVATE: if (LOWORD(wp) != WA_INACTIVE) SetFocus(g_edit); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_SYSCOMMAND:
+      // F10 and a lone Alt would open the (absent) menu and take every key
+      // after them; a receiver must keep logging instead.
+      if ((wp & 0xFFF0) == SC_KEYMENU) return 0;
+      return DefWindowProcW(h, msg, wp, lp);
+    default: return DefWindowProcW(h, msg, wp, lp);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    std::fputs("usage: receiver.exe LOGFILE [TITLE]\n", stderr);
+    return 2;
+  }
+  g_log = CreateFileW(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (g_log == INVALID_HANDLE_VALUE) return 3;
+  const wchar_t* title = argc > 2 ? argv[2] : L"Tarvik Receiver";
+  HINSTANCE inst = GetModuleHandleW(nullptr);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = MainProc;
+  wc.hInstance = inst;
+  wc.lpszClassName = L"TarvikReceiver";
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  RegisterClassW(&wc);
+  HWND main = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 40, 40, 420, 240,
+                              nullptr, nullptr, inst, nullptr);
+  g_edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
+                                                ES_AUTOVSCROLL | ES_WANTRETURN,
+                           0, 0, 400, 200, main, nullptr, inst, nullptr);
+  g_editProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(g_edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditProc)));
+  ShowWindow(main, SW_SHOWNORMAL);
+  SetForegroundWindow(main);
+  SetFocus(g_edit);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+  CloseHandle(g_log);
+  return 0;
+}

@@ -1,0 +1,124 @@
+// The Wine bench's hands inside the virtual desktop. One command per run:
+//   wait TITLE [MS]             wait for a top-level window, print its handle
+//   focus TITLE                 make it the foreground window
+//   foreground                  print the foreground window's title
+//   post TITLE MSG WPARAM LPARAM  post a message (numbers in C notation)
+//   minimize TITLE | restore TITLE | close TITLE
+//   state TITLE                 print "visible=0|1 iconic=0|1"
+//   msgbox TITLE                print the text of a message box with that caption
+//   press TITLE ID              press button ID (6 Yes, 7 No, 1 OK, 2 Cancel) of it
+//   keystate                    print the modifier keys held down
+//   tap VK                      press and release one virtual key
+//   down VK | up VK             press, or release, one virtual key
+// Exit code 0 on success, 1 when the window or state was not found.
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "common/win/unique_any.h"
+#include "tools/common/bench_win.h"
+
+using tarvik::bench::ForceForeground;
+using tarvik::bench::WaitForWindow;
+
+namespace {
+
+unsigned long Num(const wchar_t* s) { return std::wcstoul(s, nullptr, 0); }
+
+void PrintTitle(HWND h) {
+  wchar_t title[256] = {};
+  if (h) GetWindowTextW(h, title, 256);
+  char utf8[1024] = {};
+  WideCharToMultiByte(CP_UTF8, 0, title, -1, utf8, sizeof utf8, nullptr, nullptr);
+  std::printf("%s\n", utf8);
+}
+
+HWND MessageBoxWindow(const std::wstring& caption, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (HWND d = FindWindowW(L"#32770", caption.c_str())) return d;
+    if (GetTickCount64() >= end) return nullptr;
+    Sleep(50);
+  }
+}
+
+void Tap(WORD vk) {
+  INPUT in[2] = {};
+  in[0].type = in[1].type = INPUT_KEYBOARD;
+  in[0].ki.wVk = in[1].ki.wVk = vk;
+  in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, in, sizeof(INPUT));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const std::wstring cmd = argv[1];
+  const std::wstring arg = argc > 2 ? argv[2] : L"";
+  if (cmd == L"wait") {
+    HWND h = WaitForWindow(arg, argc > 3 ? Num(argv[3]) : 10000);
+    if (!h) return 1;
+    std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(h)));
+    return 0;
+  }
+  if (cmd == L"foreground") {
+    PrintTitle(GetForegroundWindow());
+    return 0;
+  }
+  if (cmd == L"keystate") {
+    const int keys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU, VK_LWIN, VK_RWIN};
+    const char* names[] = {"LShift", "RShift", "LCtrl", "RCtrl", "LAlt", "RAlt", "LWin", "RWin"};
+    std::printf("held=");
+    bool any = false;
+    for (int i = 0; i < 8; ++i)
+      if (GetAsyncKeyState(keys[i]) & 0x8000) {
+        std::printf("%s%s", any ? "," : "", names[i]);
+        any = true;
+      }
+    std::printf("\n");
+    return 0;
+  }
+  if (cmd == L"down" || cmd == L"up") {  // hold or let go of a key, as a user would
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = static_cast<WORD>(Num(arg.c_str()));
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(in.ki.wVk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = cmd == L"up" ? KEYEVENTF_KEYUP : 0;
+    return SendInput(1, &in, sizeof(INPUT)) == 1 ? 0 : 1;
+  }
+  if (cmd == L"tap") {  // a bare key press, as a user's finger would make it
+    Tap(static_cast<WORD>(Num(arg.c_str())));
+    return 0;
+  }
+  if (cmd == L"msgbox" || cmd == L"press") {
+    HWND d = MessageBoxWindow(arg, 10000);
+    if (!d) return 1;
+    if (cmd == L"msgbox") {
+      wchar_t text[1024] = {};
+      GetDlgItemTextW(d, 0xFFFF, text, 1024);
+      char utf8[4096] = {};
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+      std::printf("%s\n", utf8);
+      return 0;
+    }
+    const int id = argc > 3 ? static_cast<int>(Num(argv[3])) : IDOK;
+    return PostMessageW(d, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(d, id)))
+               ? 0
+               : 1;
+  }
+  HWND h = WaitForWindow(arg, 10000);
+  if (!h) return 1;
+  if (cmd == L"focus") return ForceForeground(h, 5000) ? 0 : 1;
+  if (cmd == L"minimize") return ShowWindow(h, SW_MINIMIZE), 0;
+  if (cmd == L"restore") return ShowWindow(h, SW_RESTORE), 0;
+  if (cmd == L"close") return PostMessageW(h, WM_CLOSE, 0, 0) ? 0 : 1;
+  if (cmd == L"state") {
+    std::printf("visible=%d iconic=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == L"post" && argc > 5)
+    return PostMessageW(h, static_cast<UINT>(Num(argv[3])), Num(argv[4]), static_cast<LPARAM>(Num(argv[5]))) ? 0 : 1;
+  return 2;
+}
