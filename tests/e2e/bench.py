@@ -176,6 +176,11 @@ class Bench:
     def wait_window(self, title, timeout_ms=20000):
         return int(self.wbench("wait", title, timeout_ms))
 
+    def wait_visible(self, title, timeout=20.0):
+        self.wait_window(title)
+        poll(lambda: "visible=1" in self.wbench("state", title), timeout=timeout,
+             what=f"window {title!r} shown")
+
     def focus(self, title):
         self.wbench("focus", title)
 
