@@ -1,7 +1,9 @@
 // The bench's receiving application: a window whose edit box takes the focus
 // and logs every key message it gets, one line each, to the file named on
 // the command line:
-//   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms>
+//   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms>
+// t is the input's own time (GetMessageTime), at the tick count when this
+// window handled it.
 // It stays up until closed.
 #include <cstdio>
 #include <string>
@@ -17,9 +19,11 @@ void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
   char line[160];
   const unsigned scan = (static_cast<unsigned>(lp) >> 16) & 0xFF;
   const unsigned ext = (static_cast<unsigned>(lp) >> 24) & 1;
-  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu\n", kind,
+  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu at=%lu\n", kind,
                               isChar ? 0u : static_cast<unsigned>(wp), scan, ext,
-                              isChar ? static_cast<unsigned>(wp) : 0u, GetMessageTime());
+                              isChar ? static_cast<unsigned>(wp) : 0u,
+                              static_cast<unsigned long>(GetMessageTime()),
+                              static_cast<unsigned long>(GetTickCount()));
   DWORD written = 0;
   WriteFile(g_log, line, static_cast<DWORD>(n), &written, nullptr);
 }

@@ -10,6 +10,7 @@
 //   keystate                    print the modifier keys held down
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
+//   burst N                     N bare presses of the A key, one SendInput call each
 // Exit code 0 on success, 1 when the window or state was not found.
 #include <cstdio>
 #include <cwchar>
@@ -86,6 +87,11 @@ int wmain(int argc, wchar_t** argv) {
     in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(in.ki.wVk, MAPVK_VK_TO_VSC));
     in.ki.dwFlags = cmd == L"up" ? KEYEVENTF_KEYUP : 0;
     return SendInput(1, &in, sizeof(INPUT)) == 1 ? 0 : 1;
+  }
+  if (cmd == L"burst") {  // the baseline: N bare "a" key presses, one SendInput each
+    const unsigned long n = Num(arg.c_str());
+    for (unsigned long i = 0; i < n; ++i) Tap('A');
+    return 0;
   }
   if (cmd == L"tap") {  // a bare key press, as a user's finger would make it
     Tap(static_cast<WORD>(Num(arg.c_str())));
