@@ -5,6 +5,7 @@ Everything it starts it stops, by process id. A template prefix is made once per
 build folder and copied for each bench, so every test starts from a clean
 C:\\windows.
 """
+import ctypes
 import fcntl
 import os
 import shutil
@@ -162,10 +163,11 @@ class Bench:
                                f"{out} {r.stderr.decode('utf-8', 'replace')}")
         return r.returncode, out
 
-    def spawn(self, exe, *args):
+    def spawn(self, exe, *args, stdin=False):
+        """Starts a Windows program; with stdin=True it reads from a pipe (p.stdin)."""
         p = subprocess.Popen([WINE, self.exe(exe), *map(str, args)], env=self.env,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             stdin=subprocess.DEVNULL)
+                             stdin=subprocess.PIPE if stdin else subprocess.DEVNULL)
         self.procs.append(p)
         return p
 
@@ -197,6 +199,36 @@ class Bench:
         """{'held': [modifier keys down]}."""
         names = self.wbench("keystate").split("=", 1)[1]
         return {"held": [n for n in names.split(",") if n]}
+
+    def set_caps_lock(self, on, receiver):
+        """Sets Caps Lock as a user's key press would, and checks it with a probe
+        key in the receiver: a bare "A" key arrives as "A" only with Caps Lock on.
+
+        Wine follows the X server's lock state and re-syncs to it whenever a
+        window comes forward, so the lock is set in the X server itself (an
+        injected VK_CAPITAL would be undone); an X Shift press then makes Wine
+        apply it, as a key press of its own."""
+        x11 = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XkbLockModifiers.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_uint,
+                                         ctypes.c_uint]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        dpy = x11.XOpenDisplay(self.display.encode())
+        if not dpy:
+            raise RuntimeError(f"cannot open X display {self.display}")
+        lock_mask, use_core_kbd = 2, 0x100
+        x11.XkbLockModifiers(dpy, use_core_kbd, lock_mask, lock_mask if on else 0)
+        x11.XCloseDisplay(dpy)  # flushes the request
+        subprocess.run(["xdotool", "key", "Shift_L"], env=self.env, check=True)
+        for _ in range(20):
+            before = receiver.text()
+            self.wbench("tap", "0x41")
+            probe = poll(lambda: receiver.text()[len(before):], what="the Caps Lock probe")
+            if (probe == "A") == on:
+                return
+            time.sleep(0.2)  # Wine applies the X state with a lag; probe again
+        raise RuntimeError(f"Caps Lock could not be set {'on' if on else 'off'}")
 
     def desktop_windows(self):
         r = subprocess.run(["xdotool", "search", "--name", f"{DESKTOP} - Wine desktop"],

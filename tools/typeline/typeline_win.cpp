@@ -2,10 +2,13 @@
 // window with its option lists, minimized, and the real key injection.
 //   typeline.exe [--prefix I] [--prefix-repeat N] [--suffix1 I] [--suffix1-repeat N]
 //                [--suffix2 I] [--suffix2-repeat N] [--delay I] [--focus TITLE]
-//                [--shown] RECORD...
+//                [--shown] [--stdin] RECORD...
 // Options are list indexes, as the settings file stores them. --shown leaves
-// the main window up, so nothing must be typed.
+// the main window up, so nothing must be typed. --stdin then types each line
+// read from standard input (UTF-8) as one more record, until end of input,
+// printing "typed N" after each.
 #include <cstdio>
+#include <iostream>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
     creacombo(*rx, pump, ready);
 
     std::wstring focus;
-    bool shown = false;
+    bool shown = false, fromStdin = false;
     std::vector<std::string> records;
     for (int i = 1; i < argc; ++i) {
       const std::wstring a = argv[i];
@@ -45,6 +48,7 @@ int wmain(int argc, wchar_t** argv) {
       else if (a == L"--delay") rx->SetListIndex(Ctl::Combo1, next());
       else if (a == L"--focus" && i + 1 < argc) focus = argv[++i];
       else if (a == L"--shown") shown = true;
+      else if (a == L"--stdin") fromStdin = true;
       else records.push_back(Narrow(a));
     }
     ShowWindow(rx->hwnd(), shown ? SW_SHOWNORMAL : SW_SHOWMINNOACTIVE);
@@ -59,6 +63,14 @@ int wmain(int argc, wchar_t** argv) {
     KeystrokeOutput output(*rx, pump, clock, keys);
     for (const auto& r : records) output.inviarecord(r);
     pump.ProcessPending();
+    std::string line;
+    for (int n = 1; fromStdin && std::getline(std::cin, line); ++n) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      output.inviarecord(line);
+      pump.ProcessPending();
+      std::printf("typed %d\n", n);
+      std::fflush(stdout);
+    }
     std::printf("typed %zu records, window %s\n", records.size(), rx->IsMinimized() ? "minimized" : "shown");
     return 0;
   } catch (const std::exception& e) {

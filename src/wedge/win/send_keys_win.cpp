@@ -62,10 +62,12 @@ HKL FocusedWindowLayout() {
 }
 
 bool CapsLockOn() {
-  // Read from our own thread's key state. Joining the focused thread's input
-  // (AttachThreadInput) to read its toggle was tried: under Wine, joining and
-  // leaving while keys of ours were still queued there lost that thread's
-  // Shift, and a wrong character is worse than a wrong case.
+  // Our thread's own copy of the key state: the system brings a thread's
+  // copy up to date for keys whose messages it never read, so a program in
+  // the tray sees the user's Caps Lock. (Wine 8 does so only for threads
+  // that existed when the key was pressed.) Not through AttachThreadInput
+  // to the focused thread: attaching resets key state, and was seen to drop
+  // that thread's Shift in the middle of a character.
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
 }
 

@@ -22,8 +22,9 @@ class Win32KeyboardLayout : public IKeyboardLayout {
 // The layout of the thread that owns the focused window (the foreground
 // window when no focus is known): keys are typed as that window reads them.
 HKL FocusedWindowLayout();
+// The modifiers held down now (Caps Lock is read once per record).
 KeyboardState CurrentKeyboardState();
-// Caps Lock's toggle state; read once per record.
+// Caps Lock's toggle state.
 bool CapsLockOn();
 // Injects the plan in one SendInput call; when the system takes only part of
 // it, releases whatever the part left pressed. Returns the events inserted.
