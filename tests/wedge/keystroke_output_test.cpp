@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_controls.h"
+#include "fakes/fake_keys.h"
 #include "fakes/fake_pump.h"
 #include "wedge/option_lists.h"
 
@@ -13,30 +14,8 @@ using namespace std::chrono_literals;
 using testing::FakeClock;
 using testing::FakeControls;
 using testing::FakePump;
-
-struct Sent {
-  std::string token;
-  std::chrono::milliseconds at;
-  bool operator==(const Sent&) const = default;
-};
-
-class RecordingKeys : public IKeySender {
- public:
-  explicit RecordingKeys(const FakeClock& clock) : clock_(clock) {}
-  void SendKeyTokens(std::string_view token) override {
-    sent.push_back({std::string(token),
-                    std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
-  }
-  void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
-  std::vector<Sent> sent;
-
- private:
-  const FakeClock& clock_;
-};
-
-std::ostream& operator<<(std::ostream& os, const Sent& s) {
-  return os << s.token << "@" << s.at.count();
-}
+using testing::RecordingKeys;
+using testing::Sent;
 
 class Typing : public ::testing::Test {
  protected:

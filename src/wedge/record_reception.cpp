@@ -1,0 +1,72 @@
+#include "wedge/record_reception.h"
+
+#include <algorithm>
+
+#include "bluetooth/reader_commands.h"
+#include "bluetooth/wireless.h"
+#include "common/utf8.h"
+#include "shell/event_pump.h"
+#include "shell/services.h"
+#include "wedge/keystroke_output.h"
+
+namespace tarvik {
+
+void RecordReception::Append(const std::vector<std::uint8_t>& bytes) {
+  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  if (buffer_.size() <= kReceiveBufferLimit) return;
+  const auto lastFeed = std::find(buffer_.rbegin(), buffer_.rend(), std::uint8_t{0x0A});
+  // Only the unfinished tail can be too long: complete lines are handled.
+  const std::size_t tailStart = static_cast<std::size_t>(buffer_.rend() - lastFeed);
+  const std::size_t tail = buffer_.size() - tailStart;
+  if (tail <= kReceiveBufferLimit) return;
+  buffer_.erase(buffer_.begin() + static_cast<std::ptrdiff_t>(tailStart),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(buffer_.size() - kReceiveBufferLimit));
+  p_.library.ReportResult(wcl::kBufferOverflow);
+}
+
+void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
+  p_.timer3.SetEnabled(false);
+  Append(chunk);
+  // An event that arrives while an earlier one waits (sound, feedback,
+  // typing) only adds its bytes: the running handler takes its lines in
+  // turn, so no two lines interleave and the order holds.
+  if (busy_) return;
+  busy_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{busy_};
+
+  for (;;) {
+    const auto feed = std::find(buffer_.begin(), buffer_.end(), std::uint8_t{0x0A});
+    if (feed == buffer_.end()) break;
+    std::vector<std::uint8_t> line(buffer_.begin(), feed);
+    buffer_.erase(buffer_.begin(), feed + 1);
+    HandleLine(line);
+    if (p_.pump.QuitRequested()) return;
+  }
+  p_.timer3.SetEnabled(true);
+  p_.commands.ArmInactivityDeadline();
+}
+
+void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
+  // The character before the line feed is the reader's carriage return.
+  // With fewer than two characters there is no record to type: a lone line
+  // feed, or CR LF alone, is passed over.
+  std::u32string text = DecodeUtf8(p_.decoder.Decode(lineBytes));
+  if (text.size() < 2) return;
+  text.pop_back();
+  const std::string record = EncodeUtf8(text);
+  text.pop_back();
+  const std::string typedText = EncodeUtf8(text);
+
+  p_.controls.SetCaption(Ctl::Label1, record);
+  if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+  if (p_.controls.CheckValue(Ctl::Check2) == 1) {
+    Pause(p_.pump, p_.clock, 100);
+    p_.commands.SendFeedback();
+  }
+  p_.output.inviarecord(typedText);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,57 @@
+// The main window's data event: received bytes become lines, and every line
+// is shown, sounded, answered with the feedback command and typed, in the
+// order received.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shell/controls.h"
+
+namespace tarvik {
+
+class IEventPump;
+class IClock;
+class ITimer;
+class ISound;
+class ITextDecoder;
+class LibraryManager;
+class ReaderCommands;
+class KeystrokeOutput;
+
+// Text without a line feed is kept up to this many bytes; past it the oldest
+// bytes are dropped, so a reader that never ends a line cannot fill memory.
+inline constexpr std::size_t kReceiveBufferLimit = 64 * 1024;
+
+class RecordReception {
+ public:
+  struct Parts {
+    IControls& controls;
+    IEventPump& pump;
+    const IClock& clock;
+    ITimer& timer3;
+    ISound& sound;
+    const ITextDecoder& decoder;
+    LibraryManager& library;
+    ReaderCommands& commands;
+    KeystrokeOutput& output;
+    std::function<std::string()> winPath;  // GetWinPath
+  };
+  explicit RecordReception(Parts parts) : p_(std::move(parts)) {}
+
+  void wclClient_OnData(std::vector<std::uint8_t> buffer);
+
+  // Bytes received that do not yet end in a line feed.
+  const std::vector<std::uint8_t>& ReceiveBuffer() const { return buffer_; }
+
+ private:
+  void Append(const std::vector<std::uint8_t>& bytes);
+  void HandleLine(const std::vector<std::uint8_t>& lineBytes);
+
+  Parts p_;
+  std::vector<std::uint8_t> buffer_;
+  bool busy_ = false;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,47 @@
+// Key injection that records each token and when it went out.
+#pragma once
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_pump.h"
+#include "wedge/keystroke_output.h"
+
+namespace tarvik::testing {
+
+struct Sent {
+  std::string token;
+  std::chrono::milliseconds at;
+  bool operator==(const Sent&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Sent& s) {
+  return os << s.token << "@" << s.at.count();
+}
+
+class RecordingKeys : public IKeySender {
+ public:
+  explicit RecordingKeys(const FakeClock& clock) : clock_(clock) {}
+  void SendKeyTokens(std::string_view token) override {
+    sent.push_back({std::string(token),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
+  }
+  // Marks where a record began (the keyboard's state is read there).
+  void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
+
+  // The tokens alone, records run together.
+  std::string Text() const {
+    std::string out;
+    for (const auto& s : sent)
+      if (s.token != "<record>") out += s.token;
+    return out;
+  }
+
+  std::vector<Sent> sent;
+
+ private:
+  const FakeClock& clock_;
+};
+
+}  // namespace tarvik::testing

@@ -1,0 +1,108 @@
+// A wireless library that records what the program writes, when, and what it
+// asks of the link; plus the window's timer, sound and code page.
+#pragma once
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "bluetooth/wireless.h"
+#include "common/utf8.h"
+#include "fakes/fake_pump.h"
+#include "shell/services.h"
+
+namespace tarvik::testing {
+
+class FakeClient : public wclClient {
+ public:
+  struct Written {
+    std::vector<std::uint8_t> bytes;
+    std::chrono::milliseconds at;
+    bool operator==(const Written&) const = default;
+  };
+  explicit FakeClient(const FakeClock& clock) : clock_(clock) {}
+
+  std::int32_t Connect() override {
+    ++connects;
+    state = 1;
+    return 0;
+  }
+  std::uint32_t State() const override { return state; }
+  std::int32_t Write(std::span<const std::uint8_t> bytes) override {
+    written.push_back({{bytes.begin(), bytes.end()},
+                       std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
+    return state == 2 ? 0 : wcl::kNotConnected;
+  }
+  void Disconnect() override {
+    ++disconnects;
+    state = 0;
+  }
+
+  std::uint32_t state = 2;
+  int connects = 0, disconnects = 0;
+  std::vector<Written> written;
+
+ private:
+  const FakeClock& clock_;
+};
+
+class FakeLibrary : public LibraryManager {
+ public:
+  std::int32_t Open() override { return 0; }
+  std::int32_t Close() override { return 0; }
+  void ReportResult(std::int32_t code) override { results.push_back(code); }
+  std::vector<std::int32_t> results;
+};
+
+class FakeTimer : public ITimer {
+ public:
+  void SetEnabled(bool e) override {
+    enabled = e;
+    changes.push_back(e);
+  }
+  bool Enabled() const override { return enabled; }
+  bool enabled = false;
+  std::vector<bool> changes;
+};
+
+// Plays by taking its time, as the synchronous system call does.
+class FakeSound : public ISound {
+ public:
+  FakeSound(FakePump& pump, FakeClock& clock) : pump_(pump), clock_(clock) {}
+  void PlayFile(const std::string& path) override {
+    played.push_back(path);
+    Pause(pump_, clock_, lengthMs);
+  }
+  std::vector<std::string> played;
+  int lengthMs = 0;
+
+ private:
+  FakePump& pump_;
+  FakeClock& clock_;
+};
+
+// Latin-1, or with dbcs on a double-byte code page of its own: a byte from
+// 0x81 to 0x9F leads, and with the byte after it makes one character.
+class FakeDecoder : public ITextDecoder {
+ public:
+  std::string Decode(std::span<const std::uint8_t> bytes) const override {
+    std::u32string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const std::uint8_t b = bytes[i];
+      if (dbcs && b >= 0x81 && b <= 0x9F) {
+        if (i + 1 == bytes.size()) {
+          out.push_back(kReplacementChar);  // a lead byte cut off from its trail
+        } else {
+          out.push_back(0x4E00 + (b - 0x81) * 256 + bytes[++i]);
+        }
+        continue;
+      }
+      out.push_back(b);
+    }
+    return EncodeUtf8(out);
+  }
+  bool dbcs = false;
+};
+
+inline std::vector<std::uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+}  // namespace tarvik::testing

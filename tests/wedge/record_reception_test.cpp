@@ -1,0 +1,211 @@
+#include "wedge/record_reception.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "bluetooth/reader_commands.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_keys.h"
+#include "fakes/fake_link.h"
+#include "wedge/option_lists.h"
+
+namespace tarvik {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing;
+
+struct Wedge {
+  Wedge() {
+    std::int16_t ready = 0;
+    creacombo(controls, pump, ready);
+    controls.minimized = true;
+    controls.onChange = [](Ctl) {};
+    controls.SetCheckValue(Ctl::Check1, 0);
+    controls.SetCheckValue(Ctl::Check2, 0);
+  }
+  void Data(std::string_view chunk) { reception.wclClient_OnData(Bytes(chunk)); }
+  std::vector<std::string> Feedbacks() const {
+    std::vector<std::string> out;
+    for (const auto& w : client.written) out.emplace_back(w.bytes.begin(), w.bytes.end());
+    return out;
+  }
+
+  FakeControls controls;
+  FakeClock clock;
+  FakePump pump{clock};
+  FakeClient client{clock};
+  FakeLibrary library;
+  FakeTimer timer3;
+  FakeSound sound{pump, clock};
+  FakeDecoder decoder;
+  RecordingKeys keys{clock};
+  ReaderCommands commands{client, library, controls, pump, clock};
+  KeystrokeOutput output{controls, pump, clock, keys};
+  RecordReception reception{{controls, pump, clock, timer3, sound, decoder, library, commands,
+                             output, [] { return std::string("C:\\WINDOWS"); }}};
+};
+
+TEST(Reception, ChunksUnrelatedToLines) {
+  Wedge w;
+  w.Data("12");
+  w.Data("34\r");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "");
+  EXPECT_EQ(w.keys.Text(), "");
+  w.Data("\n");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "1234");
+  EXPECT_EQ(w.keys.Text(), "123");  // the record less its last character
+  // Every event, also one that completes no line, stops and restarts Timer3.
+  EXPECT_EQ(w.timer3.changes, (std::vector<bool>{false, true, false, true, false, true}));
+}
+
+TEST(Reception, SeveralLinesInOneChunkInOrder) {
+  Wedge w;
+  w.Data("A12\r\nB34\r\nC");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "B34");
+  EXPECT_EQ(w.keys.Text(), "A1B3");
+  EXPECT_EQ(w.reception.ReceiveBuffer(), Bytes("C"));
+}
+
+TEST(Reception, ALineFeedAloneDropsTheCharacterBeforeIt) {
+  Wedge w;
+  w.Data("ABC\n");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB");
+  EXPECT_EQ(w.keys.Text(), "A");
+}
+
+TEST(Reception, LinesTooShortForARecordArePassedOverAndHarmNothing) {
+  Wedge w;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.Data("\n\r\nX\nAB\r\n");  // a lone LF at the start, CR LF alone, one character
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB");
+  EXPECT_EQ(w.keys.Text(), "A");
+  EXPECT_EQ(w.Feedbacks(), (std::vector<std::string>{"F"}));  // only the real line is answered
+  // A line of one character and its CR: shown, answered and typed as an
+  // empty record (prefix and suffixes only).
+  w.controls.Preset(Ctl::Combo2, 5);
+  w.controls.Preset(Ctl::Combo4, 1);
+  w.Data("Z\r\n");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "Z");
+  EXPECT_EQ(w.keys.Text(), "A{ENTER}");
+}
+
+TEST(Reception, SoundThenFeedbackThenTyping) {
+  Wedge w;
+  w.controls.SetCheckValue(Ctl::Check1, 1);
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.sound.lengthMs = 400;
+  w.Data("XY\r\n");
+  EXPECT_EQ(w.sound.played, (std::vector<std::string>{"C:\\WINDOWS\\beep1.wav"}));
+  // Sound 400 ms, Pause 100, the feedback's own 200: "F" at 700 ms, then the keys.
+  ASSERT_EQ(w.client.written.size(), 1u);
+  EXPECT_EQ(w.client.written[0].at, 700ms);
+  EXPECT_EQ(w.keys.sent.back(), (Sent{"X", 700ms}));
+}
+
+TEST(Reception, NothingTypedWhileTheWindowIsShown) {
+  Wedge w;
+  w.controls.minimized = false;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.Data("AB\r\n");
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB");
+  EXPECT_EQ(w.Feedbacks(), (std::vector<std::string>{"F"}));
+  EXPECT_EQ(w.keys.Text(), "");
+}
+
+TEST(Reception, DataArrivingInsideAWaitIsHandledAfterTheLineInProgress) {
+  Wedge w;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.controls.Preset(Ctl::Combo1, 5);  // 50 ms after every key
+  // Two more events come while the first line is in its feedback pause and
+  // in its typing.
+  w.pump.At(150ms, [&] { w.Data("DEF\r"); });
+  w.pump.At(320ms, [&] { w.Data("\nGH\r\n"); });
+  w.Data("ABC\r\n");
+  EXPECT_EQ(w.keys.Text(), "ABDEG");
+  std::vector<std::string> records;
+  for (const auto& s : w.keys.sent)
+    if (s.token == "<record>") records.emplace_back();
+    else records.back() += s.token;
+  EXPECT_EQ(records, (std::vector<std::string>{"AB", "DE", "G"}));
+  EXPECT_EQ(w.Feedbacks(), (std::vector<std::string>{"F", "F", "F"}));
+  // Timer3 is never switched on while lines are still being handled.
+  EXPECT_EQ(w.timer3.changes.back(), true);
+  EXPECT_EQ(std::count(w.timer3.changes.begin(), w.timer3.changes.end(), true), 1);
+}
+
+TEST(Reception, DataReArmsTheInactivityDeadline) {
+  Wedge w;
+  w.controls.Preset(Ctl::Combo9, 1);
+  w.commands.ArmInactivityDeadline();
+  w.clock.now = 50s;
+  w.Data("x");  // no line: still a sign of life
+  w.clock.now = 64s;
+  w.commands.Timer3_Timer();
+  EXPECT_TRUE(w.client.written.empty());
+  w.clock.now = 111s;
+  w.commands.Timer3_Timer();
+  EXPECT_FALSE(w.client.written.empty());
+}
+
+TEST(Reception, AnEndlessLineIsCappedAndReported) {
+  Wedge w;
+  const std::string block(10000, 'x');
+  for (int i = 0; i < 10; ++i) w.Data(block);
+  EXPECT_EQ(w.reception.ReceiveBuffer().size(), kReceiveBufferLimit);
+  EXPECT_NE(std::count(w.library.results.begin(), w.library.results.end(), wcl::kBufferOverflow), 0);
+  w.Data("\r\nOK\r\n");  // the reader recovers: later lines come through
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), "OK");
+  EXPECT_EQ(w.reception.ReceiveBuffer().size(), 0u);
+}
+
+TEST(Reception, ACharacterSplitAcrossChunksIsDecodedWhole) {
+  Wedge w;
+  w.decoder.dbcs = true;
+  w.Data("A\x88");
+  w.Data("\x41" "B\r\n");  // lead byte 0x88 and trail 0x41 make one character
+  const std::string expected = "A" + EncodeUtf8(char32_t(0x4E00 + 7 * 256 + 0x41)) + "B";
+  EXPECT_EQ(w.controls.Caption(Ctl::Label1), expected);
+}
+
+TEST(Reception, AnyCuttingOfTheSameBytesGivesTheSameRecords) {
+  using namespace std::string_literals;
+  const std::string stream =
+      "0123\r\n\nA\r\n\r\nBC\r\nxyz\n\x88\x41\x89\x42\r\n\x00\x01\t\r\nLAST\r\nrest"s;
+  // What each record types, worked out by hand: lines too short for a record
+  // are passed over, "A" CR LF is an empty record.
+  const std::vector<std::string> expected = {
+      "012", "", "B", "x", EncodeUtf8(char32_t(0x4E00 + 7 * 256 + 0x41)), "\x00\x01"s, "LAS"};
+
+  auto run = [&](std::vector<std::size_t> cuts) {
+    Wedge w;
+    w.decoder.dbcs = true;
+    std::size_t at = 0;
+    cuts.push_back(stream.size());
+    for (std::size_t cut : cuts) {
+      w.Data(std::string_view(stream).substr(at, cut - at));
+      at = cut;
+    }
+    std::vector<std::string> records;
+    for (const auto& sent : w.keys.sent)
+      if (sent.token == "<record>") records.emplace_back();
+      else records.back() += sent.token;
+    EXPECT_EQ(w.reception.ReceiveBuffer(), Bytes("rest"));
+    return records;
+  };
+  EXPECT_EQ(run({}), expected);
+  std::mt19937 random(20261206);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t i = 1; i < stream.size(); ++i)
+      if (random() % 3 == 0) cuts.push_back(i);
+    ASSERT_EQ(run(cuts), expected) << "trial " << trial;
+  }
+  std::vector<std::size_t> everyByte;
+  for (std::size_t i = 1; i < stream.size(); ++i) everyByte.push_back(i);
+  EXPECT_EQ(run(everyByte), expected);
+}
+
+}  // namespace
+}  // namespace tarvik
