@@ -6,13 +6,18 @@ if(MINGW)
 endif()
 
 add_library(tarvik_win STATIC
+  src/bluetooth/win/client_win.cpp
+  src/bluetooth/win/discovery_win.cpp
+  src/bluetooth/win/library_win.cpp
+  src/bluetooth/win/serial_win.cpp
   src/common/win/text_win.cpp
   src/shell/win/event_pump_win.cpp
   src/shell/win/rx_window_win.cpp
+  src/shell/win/services_win.cpp
   src/shell/win/winpath_win.cpp
   src/wedge/win/send_keys_win.cpp
 )
-target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm)
+target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32)
 
 add_executable(tarvik WIN32 src/shell/win/main_win.cpp)
 target_link_libraries(tarvik PRIVATE tarvik_win)
@@ -28,3 +33,5 @@ add_executable(wbench tools/wbench/wbench_win.cpp)
 target_link_libraries(wbench PRIVATE tarvik_bench)
 add_executable(typeline tools/typeline/typeline_win.cpp)
 target_link_libraries(typeline PRIVATE tarvik_bench)
+add_executable(linkdriver tools/linkdriver/linkdriver_win.cpp)
+target_link_libraries(linkdriver PRIVATE tarvik_bench)

@@ -163,11 +163,15 @@ class Bench:
                                f"{out} {r.stderr.decode('utf-8', 'replace')}")
         return r.returncode, out
 
-    def spawn(self, exe, *args, stdin=False):
-        """Starts a Windows program; with stdin=True it reads from a pipe (p.stdin)."""
+    def spawn(self, exe, *args, stdin=False, stdout=None):
+        """Starts a Windows program; with stdin=True it reads from a pipe
+        (p.stdin); with stdout a path, its output goes to that file."""
+        out = open(stdout, "wb") if stdout else subprocess.DEVNULL
         p = subprocess.Popen([WINE, self.exe(exe), *map(str, args)], env=self.env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             stdout=out, stderr=subprocess.DEVNULL,
                              stdin=subprocess.PIPE if stdin else subprocess.DEVNULL)
+        if stdout:
+            out.close()
         self.procs.append(p)
         return p
 

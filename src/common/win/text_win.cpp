@@ -39,3 +39,15 @@ void DebugLine(std::string_view text) {
 }
 
 }  // namespace tarvik::win
+
+#include "common/win/guard_win.h"
+
+namespace tarvik::win {
+
+void FatalError(std::string_view what) {
+  const std::wstring text = Widen(what);
+  MessageBoxW(nullptr, text.c_str(), L"Tarvik", MB_OK | MB_ICONERROR);
+  ExitProcess(1);
+}
+
+}  // namespace tarvik::win

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "common/win/guard_win.h"
 #include "common/win/text_win.h"
 #include "shell/rx_layout.h"
 
@@ -205,14 +206,9 @@ LRESULT CALLBACK RxWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
   auto* self = reinterpret_cast<RxWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
-  // Nothing may unwind through the system's code that called us.
-  try {
-    return self->Handle(msg, wp, lp);
-  } catch (const std::exception& e) {
-    const std::wstring text = Widen(e.what());
-    MessageBoxW(nullptr, text.c_str(), L"Tarvik", MB_OK | MB_ICONERROR);
-    ExitProcess(1);
-  }
+  LRESULT result = 0;
+  RunGuarded([&] { result = self->Handle(msg, wp, lp); });
+  return result;
 }
 
 LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
@@ -244,6 +240,9 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       SetBkColor(dc, kGrey);
       return reinterpret_cast<LRESULT>(background_.get());
     }
+    case WM_TIMER:
+      if (onTimer) onTimer(wp);
+      return 0;
     case WM_CLOSE:
       if (onClose) onClose();
       DestroyWindow(self);

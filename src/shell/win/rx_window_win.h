@@ -22,6 +22,8 @@ class RxWindow : public IControls {
   std::function<void(Ctl)> onChange;
   // The window is closing (close box, log-off); it is destroyed right after.
   std::function<void()> onClose;
+  // WM_TIMER, with the timer's id.
+  std::function<void(UINT_PTR)> onTimer;
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;

@@ -1,0 +1,200 @@
+#include "bluetooth/win/discovery_win.h"
+
+#include <bluetoothapis.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "bluetooth/address.h"
+#include "common/win/guard_win.h"
+#include "common/win/text_win.h"
+
+namespace tarvik::win {
+namespace {
+
+constexpr wchar_t kClassName[] = L"TarvikDiscovery";
+constexpr UINT kStartedMsg = WM_APP + 21;   // lParam: heap Radio
+constexpr UINT kCompleteMsg = WM_APP + 22;  // lParam: heap Found
+
+using FindFirstRadioFn = HBLUETOOTH_RADIO_FIND(WINAPI*)(const BLUETOOTH_FIND_RADIO_PARAMS*, HANDLE*);
+using FindNextRadioFn = BOOL(WINAPI*)(HBLUETOOTH_RADIO_FIND, HANDLE*);
+using FindRadioCloseFn = BOOL(WINAPI*)(HBLUETOOTH_RADIO_FIND);
+using FindFirstDeviceFn = HBLUETOOTH_DEVICE_FIND(WINAPI*)(const BLUETOOTH_DEVICE_SEARCH_PARAMS*,
+                                                          BLUETOOTH_DEVICE_INFO*);
+using FindNextDeviceFn = BOOL(WINAPI*)(HBLUETOOTH_DEVICE_FIND, BLUETOOTH_DEVICE_INFO*);
+using FindDeviceCloseFn = BOOL(WINAPI*)(HBLUETOOTH_DEVICE_FIND);
+using GetDeviceInfoFn = DWORD(WINAPI*)(HANDLE, BLUETOOTH_DEVICE_INFO*);
+
+struct BluetoothApi {
+  FindFirstRadioFn findFirstRadio = nullptr;
+  FindNextRadioFn findNextRadio = nullptr;
+  FindRadioCloseFn findRadioClose = nullptr;
+  FindFirstDeviceFn findFirstDevice = nullptr;
+  FindNextDeviceFn findNextDevice = nullptr;
+  FindDeviceCloseFn findDeviceClose = nullptr;
+  GetDeviceInfoFn getDeviceInfo = nullptr;
+  bool ok = false;
+};
+
+// Loaded once and never unloaded: discovery threads may outlive any window.
+const BluetoothApi& Api() {
+  static const BluetoothApi api = [] {
+    BluetoothApi a;
+    HMODULE m = LoadLibraryExW(L"bthprops.cpl", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!m) return a;
+    auto get = [m](const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); };
+    a.findFirstRadio = reinterpret_cast<FindFirstRadioFn>(get("BluetoothFindFirstRadio"));
+    a.findNextRadio = reinterpret_cast<FindNextRadioFn>(get("BluetoothFindNextRadio"));
+    a.findRadioClose = reinterpret_cast<FindRadioCloseFn>(get("BluetoothFindRadioClose"));
+    a.findFirstDevice = reinterpret_cast<FindFirstDeviceFn>(get("BluetoothFindFirstDevice"));
+    a.findNextDevice = reinterpret_cast<FindNextDeviceFn>(get("BluetoothFindNextDevice"));
+    a.findDeviceClose = reinterpret_cast<FindDeviceCloseFn>(get("BluetoothFindDeviceClose"));
+    a.getDeviceInfo = reinterpret_cast<GetDeviceInfoFn>(get("BluetoothGetDeviceInfo"));
+    a.ok = a.findFirstRadio && a.findNextRadio && a.findRadioClose && a.findFirstDevice &&
+           a.findNextDevice && a.findDeviceClose && a.getDeviceInfo;
+    return a;
+  }();
+  return api;
+}
+
+class Win32Radio : public IRadio {
+ public:
+  explicit Win32Radio(HANDLE h) : handle_(h) {}
+  HANDLE handle() const { return handle_.get(); }
+  std::string Name() const override { return "radio"; }
+
+ private:
+  UniqueHandle handle_;
+};
+
+class Win32Device : public IDiscoveredDevice {
+ public:
+  explicit Win32Device(const BLUETOOTH_DEVICE_INFO& info) : info_(info) {}
+  std::string Address() const override {
+    return "(" + FormatBluetoothAddress(info_.Address.ullLong) + ")";
+  }
+  std::string ReadName(const Radio& radio, std::int32_t& result) const override {
+    // The name can be empty until Windows has resolved it: ask again.
+    if (info_.szName[0] == 0) {
+      auto* r = dynamic_cast<Win32Radio*>(radio.get());
+      BLUETOOTH_DEVICE_INFO fresh = info_;
+      const DWORD e = r && Api().ok ? Api().getDeviceInfo(r->handle(), &fresh)
+                                    : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+      result = static_cast<std::int32_t>(e);
+      return e == ERROR_SUCCESS ? Narrow(fresh.szName) : std::string();
+    }
+    result = 0;
+    return Narrow(info_.szName);
+  }
+
+ private:
+  BLUETOOTH_DEVICE_INFO info_;
+};
+
+struct Found {
+  Radio radio;
+  std::optional<DeviceList> devices;
+};
+
+}  // namespace
+
+Win32Discovery::Win32Discovery() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &Win32Discovery::WndProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = kClassName;
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw std::runtime_error(Narrow(DescribeFailure(L"Registering the discovery's window class", GetLastError())));
+  hwnd_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+  if (!hwnd_)
+    throw std::runtime_error(Narrow(DescribeFailure(L"Creating the discovery's window", GetLastError())));
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+Win32Discovery::~Win32Discovery() {
+  // A discovery still running posts to a window that is gone; the thread
+  // then frees its result itself, and no event reaches anyone.
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  DestroyWindow(hwnd_);
+}
+
+std::int32_t Win32Discovery::ListRadios(std::vector<Radio>& radios) {
+  radios.clear();
+  const BluetoothApi& api = Api();
+  if (!api.ok) return ERROR_PROC_NOT_FOUND;
+  BLUETOOTH_FIND_RADIO_PARAMS params{sizeof(params)};
+  HANDLE radio = nullptr;
+  HBLUETOOTH_RADIO_FIND find = api.findFirstRadio(&params, &radio);
+  if (!find) {
+    const DWORD e = GetLastError();
+    return e == ERROR_NO_MORE_ITEMS ? 0 : static_cast<std::int32_t>(e);
+  }
+  do {
+    radios.push_back(std::make_shared<Win32Radio>(radio));
+  } while (api.findNextRadio(find, &radio));
+  api.findRadioClose(find);
+  return 0;
+}
+
+std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, std::uint32_t) {
+  auto* r = dynamic_cast<Win32Radio*>(radio.get());
+  if (!r || !Api().ok) return wcl::kNoRadio;
+  if (running_) return wcl::kBusy;
+  running_ = true;
+  PostMessageW(hwnd_, kStartedMsg, 0, reinterpret_cast<LPARAM>(new Radio(radio)));
+  const HWND notify = hwnd_;
+  const UCHAR multiplier = static_cast<UCHAR>(timeout > 48 ? 48 : (timeout ? timeout : 1));
+  // The inquiry blocks for its whole length: a thread of its own, holding
+  // its own reference to the radio.
+  std::thread([notify, radio, multiplier] {
+    auto* found = new Found{radio, std::nullopt};
+    const BluetoothApi& api = Api();
+    BLUETOOTH_DEVICE_SEARCH_PARAMS params{};
+    params.dwSize = sizeof(params);
+    params.fReturnAuthenticated = params.fReturnRemembered = params.fReturnUnknown =
+        params.fReturnConnected = TRUE;
+    params.fIssueInquiry = TRUE;
+    params.cTimeoutMultiplier = multiplier;
+    params.hRadio = static_cast<Win32Radio*>(radio.get())->handle();
+    BLUETOOTH_DEVICE_INFO info{};
+    info.dwSize = sizeof(info);
+    HBLUETOOTH_DEVICE_FIND find = api.findFirstDevice(&params, &info);
+    if (find) {
+      DeviceList list;
+      do {
+        list.push_back(std::make_shared<Win32Device>(info));
+        info = BLUETOOTH_DEVICE_INFO{};
+        info.dwSize = sizeof(info);
+      } while (api.findNextDevice(find, &info));
+      api.findDeviceClose(find);
+      found->devices = std::move(list);
+    } else if (GetLastError() == ERROR_NO_MORE_ITEMS) {
+      found->devices = DeviceList{};
+    }
+    if (!PostMessageW(notify, kCompleteMsg, 0, reinterpret_cast<LPARAM>(found))) delete found;
+  }).detach();
+  return 0;
+}
+
+LRESULT CALLBACK Win32Discovery::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<Win32Discovery*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (msg == kStartedMsg) {
+    std::unique_ptr<Radio> radio(reinterpret_cast<Radio*>(lp));
+    if (self && self->OnDiscoveryStarted) RunGuarded([&] { self->OnDiscoveryStarted(*radio); });
+    return 0;
+  }
+  if (msg == kCompleteMsg) {
+    std::unique_ptr<Found> found(reinterpret_cast<Found*>(lp));
+    if (self) {
+      self->running_ = false;
+      if (self->OnDiscoveryComplete)
+        RunGuarded([&] { self->OnDiscoveryComplete(found->radio, found->devices); });
+    }
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace tarvik::win

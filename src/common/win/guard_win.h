@@ -1,0 +1,23 @@
+// Nothing may unwind through the system's code that called a window
+// procedure or a thread: handlers run inside RunGuarded.
+#pragma once
+#include <exception>
+#include <string_view>
+
+namespace tarvik::win {
+
+// Shows what failed and ends the program.
+[[noreturn]] void FatalError(std::string_view what);
+
+template <typename F>
+void RunGuarded(F&& f) noexcept {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    FatalError(e.what());
+  } catch (...) {
+    FatalError("An unexpected failure.");
+  }
+}
+
+}  // namespace tarvik::win
