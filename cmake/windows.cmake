@@ -10,6 +10,7 @@ add_library(tarvik_win STATIC
   src/bluetooth/win/discovery_win.cpp
   src/bluetooth/win/library_win.cpp
   src/bluetooth/win/serial_win.cpp
+  src/common/win/message_window_win.cpp
   src/common/win/text_win.cpp
   src/shell/win/event_pump_win.cpp
   src/shell/win/rx_window_win.cpp

@@ -9,6 +9,7 @@
 
 #include "bluetooth/win/serial_win.h"
 #include "common/win/guard_win.h"
+#include "common/win/message_window_win.h"
 #include "common/win/text_win.h"
 
 namespace tarvik::win {
@@ -43,19 +44,8 @@ void ResolveAsync(HWND notify, std::uint32_t generation, std::string host, std::
 
 }  // namespace
 
-Win32Client::Win32Client() {
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &Win32Client::WndProc;
-  wc.hInstance = instance;
-  wc.lpszClassName = kClassName;
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error(Narrow(DescribeFailure(L"Registering the link's window class", GetLastError())));
-  hwnd_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
-  if (!hwnd_)
-    throw std::runtime_error(Narrow(DescribeFailure(L"Creating the link's window", GetLastError())));
-}
+Win32Client::Win32Client()
+    : hwnd_(CreateMessageWindow(kClassName, &Win32Client::WndProc, this, L"the reader link")) {}
 
 Win32Client::~Win32Client() {
   ++generation_;
@@ -218,11 +208,6 @@ void Win32Client::Disconnect() {
 }
 
 LRESULT CALLBACK Win32Client::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* created = static_cast<Win32Client*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    created->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
-  }
   auto* self = reinterpret_cast<Win32Client*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) {
     // Heap payloads of messages that arrive after the client is gone.

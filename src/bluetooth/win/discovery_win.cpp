@@ -7,6 +7,7 @@
 
 #include "bluetooth/address.h"
 #include "common/win/guard_win.h"
+#include "common/win/message_window_win.h"
 #include "common/win/text_win.h"
 
 namespace tarvik::win {
@@ -71,7 +72,10 @@ class Win32Device : public IDiscoveredDevice {
  public:
   explicit Win32Device(const BLUETOOTH_DEVICE_INFO& info) : info_(info) {}
   std::string Address() const override {
-    return "(" + FormatBluetoothAddress(info_.Address.ullLong) + ")";
+    std::string text = "(";
+    text += FormatBluetoothAddress(info_.Address.ullLong);
+    text += ')';
+    return text;
   }
   std::string ReadName(const Radio& radio, std::int32_t& result) const override {
     // The name can be empty until Windows has resolved it: ask again.
@@ -98,20 +102,8 @@ struct Found {
 
 }  // namespace
 
-Win32Discovery::Win32Discovery() {
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = &Win32Discovery::WndProc;
-  wc.hInstance = instance;
-  wc.lpszClassName = kClassName;
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-    throw std::runtime_error(Narrow(DescribeFailure(L"Registering the discovery's window class", GetLastError())));
-  hwnd_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-  if (!hwnd_)
-    throw std::runtime_error(Narrow(DescribeFailure(L"Creating the discovery's window", GetLastError())));
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
+Win32Discovery::Win32Discovery()
+    : hwnd_(CreateMessageWindow(kClassName, &Win32Discovery::WndProc, this, L"device discovery")) {}
 
 Win32Discovery::~Win32Discovery() {
   // A discovery still running posts to a window that is gone; the thread
