@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tarvik {
 
@@ -23,13 +24,16 @@ class ISound {
   virtual void PlayFile(const std::string& path) = 0;
 };
 
-// Bytes in the system's ANSI code page to UTF-8 text. The bytes passed are
-// whole characters: the caller cuts lines at 0x0A, which is never part of
-// another character in any ANSI code page.
-class ITextDecoder {
+// The system's ANSI code page, in which the reader's bytes and the settings
+// file are written; UTF-8 inside the program.
+class ICodePage {
  public:
-  virtual ~ITextDecoder() = default;
+  virtual ~ICodePage() = default;
+  // The bytes passed are whole characters: lines are cut at 0x0A, which is
+  // never part of another character in any ANSI code page.
   virtual std::string Decode(std::span<const std::uint8_t> bytes) const = 0;
+  // Characters the code page lacks become its default character.
+  virtual std::string Encode(std::string_view utf8) const = 0;
 };
 
 }  // namespace tarvik

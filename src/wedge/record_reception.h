@@ -15,7 +15,7 @@ class IEventPump;
 class IClock;
 class ITimer;
 class ISound;
-class ITextDecoder;
+class ICodePage;
 class LibraryManager;
 class ReaderCommands;
 class KeystrokeOutput;
@@ -32,7 +32,7 @@ class RecordReception {
     const IClock& clock;
     ITimer& timer3;
     ISound& sound;
-    const ITextDecoder& decoder;
+    const ICodePage& decoder;
     LibraryManager& library;
     ReaderCommands& commands;
     KeystrokeOutput& output;

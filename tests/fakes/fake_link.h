@@ -82,7 +82,7 @@ class FakeSound : public ISound {
 
 // Latin-1, or with dbcs on a double-byte code page of its own: a byte from
 // 0x81 to 0x9F leads, and with the byte after it makes one character.
-class FakeDecoder : public ITextDecoder {
+class FakeDecoder : public ICodePage {
  public:
   std::string Decode(std::span<const std::uint8_t> bytes) const override {
     std::u32string out;
@@ -99,6 +99,12 @@ class FakeDecoder : public ITextDecoder {
       out.push_back(b);
     }
     return EncodeUtf8(out);
+  }
+  // Latin-1; what it lacks becomes "?".
+  std::string Encode(std::string_view utf8) const override {
+    std::string out;
+    for (char32_t c : DecodeUtf8(utf8)) out += c < 0x100 ? static_cast<char>(c) : '?';
+    return out;
   }
   bool dbcs = false;
 };

@@ -63,7 +63,7 @@ int wmain(int argc, wchar_t** argv) {
     Win32Clock clock;
     Win32KeySender keys;
     Win32Sound sound;
-    AnsiDecoder decoder;
+    AnsiCodePage decoder;
     auto rx = RxWindow::Create(GetModuleHandleW(nullptr));
     std::int16_t ready = 0;
     creacombo(*rx, pump, ready);

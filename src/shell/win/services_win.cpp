@@ -24,7 +24,7 @@ void Win32Sound::PlayFile(const std::string& path) {
   PlaySoundA(path.c_str(), nullptr, SND_FILENAME);
 }
 
-std::string AnsiDecoder::Decode(std::span<const std::uint8_t> bytes) const {
+std::string AnsiCodePage::Decode(std::span<const std::uint8_t> bytes) const {
   if (bytes.empty()) return {};
   const auto* in = reinterpret_cast<const char*>(bytes.data());
   const int length = static_cast<int>(bytes.size());
@@ -32,6 +32,20 @@ std::string AnsiDecoder::Decode(std::span<const std::uint8_t> bytes) const {
   std::wstring wide(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, in, length, wide.data(), n);
   return Narrow(wide);
+}
+
+}  // namespace tarvik::win
+
+namespace tarvik::win {
+
+std::string AnsiCodePage::Encode(std::string_view utf8) const {
+  const std::wstring wide = Widen(utf8);
+  if (wide.empty()) return {};
+  const int length = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out.data(), n, nullptr, nullptr);
+  return out;
 }
 
 }  // namespace tarvik::win

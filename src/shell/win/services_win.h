@@ -26,9 +26,10 @@ class Win32Sound : public ISound {
   void PlayFile(const std::string& path) override;
 };
 
-class AnsiDecoder : public ITextDecoder {
+class AnsiCodePage : public ICodePage {
  public:
   std::string Decode(std::span<const std::uint8_t> bytes) const override;
+  std::string Encode(std::string_view utf8) const override;
 };
 
 }  // namespace tarvik::win
