@@ -29,6 +29,22 @@ std::span<const ControlSpec> RxControls();
 // Keyboard focus order.
 std::span<const std::string_view> RxTabOrder();
 
+// A control's window identifier, from its name: Combo n is 1000 + n, Check
+// 1100 + n, Label 1200 + n, Command 1300 + n, Picture 1400 + n. Tools that
+// drive the window rely on it.
+constexpr int ControlId(std::string_view name) {
+  struct Base { std::string_view kind; int base; };
+  constexpr Base bases[] = {{"Combo", 1000}, {"Check", 1100}, {"Label", 1200}, {"Command", 1300},
+                            {"Picture", 1400}};
+  for (const auto& b : bases) {
+    if (name.substr(0, b.kind.size()) != b.kind) continue;
+    int n = 0;
+    for (char c : name.substr(b.kind.size())) n = n * 10 + (c - '0');
+    return b.base + n;
+  }
+  return 0;
+}
+
 // Twips to pixels at `dpi` pixels per inch, rounded to the nearest pixel.
 constexpr int TwipsToPixels(int twips, int dpi) { return (twips * dpi + 720) / 1440; }
 

@@ -178,7 +178,8 @@ class Bench:
         return p
 
     # Queries that change nothing, safe to ask twice.
-    READ_ONLY = {"keystate", "state", "foreground", "wait", "msgbox"}
+    READ_ONLY = {"keystate", "state", "foreground", "wait", "msgbox", "getsel", "getcheck",
+                 "gettext"}
 
     def wbench(self, *args, check=True):
         code, out = self.run("wbench.exe", *args, check=False)
@@ -200,6 +201,14 @@ class Bench:
         self.wait_window(title)
         poll(lambda: "visible=1" in self.wbench("state", title), timeout=timeout,
              what=f"window {title!r} shown")
+
+    def control_id(name):
+        """The window identifier of a control of the main window, by its name."""
+        bases = {"Combo": 1000, "Check": 1100, "Label": 1200, "Command": 1300, "Picture": 1400}
+        kind = name.rstrip("0123456789")
+        return bases[kind] + int(name[len(kind):])
+
+    control_id = staticmethod(control_id)
 
     def focus(self, title):
         self.wbench("focus", title)

@@ -7,6 +7,9 @@
 //   state TITLE                 print "visible=0|1 iconic=0|1"
 //   msgbox TITLE                print the text of a message box with that caption
 //   press TITLE ID              press button ID (6 Yes, 7 No, 1 OK, 2 Cancel) of it
+//   select TITLE ID INDEX       pick entry INDEX of drop-down list ID, as a user would
+//   click TITLE ID              click button or check box ID
+//   getsel TITLE ID | getcheck TITLE ID | gettext TITLE ID   read a control
 //   keystate                    print the modifier keys held down
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
@@ -122,6 +125,23 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"close") return PostMessageW(h, WM_CLOSE, 0, 0) ? 0 : 1;
   if (cmd == L"state") {
     std::printf("visible=%d iconic=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0);
+    return 0;
+  }
+  if (argc > 3 && (cmd == L"select" || cmd == L"click" || cmd == L"getsel" || cmd == L"getcheck" ||
+                   cmd == L"gettext")) {
+    const int id = static_cast<int>(Num(argv[3]));
+    HWND c = GetDlgItem(h, id);
+    if (!c) return 1;
+    if (cmd == L"select" && argc > 4) {
+      // CB_SETCURSEL alone notifies nobody; a user's pick also tells the parent.
+      SendMessageW(c, CB_SETCURSEL, Num(argv[4]), 0);
+      SendMessageW(h, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
+      return 0;
+    }
+    if (cmd == L"click") return SendMessageW(c, BM_CLICK, 0, 0), 0;
+    if (cmd == L"getsel") return std::printf("%d\n", static_cast<int>(SendMessageW(c, CB_GETCURSEL, 0, 0))), 0;
+    if (cmd == L"getcheck") return std::printf("%d\n", static_cast<int>(SendMessageW(c, BM_GETCHECK, 0, 0))), 0;
+    PrintTitle(c);
     return 0;
   }
   if (cmd == L"post" && argc > 5)

@@ -10,7 +10,6 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikRX";
-constexpr int kFirstId = 100;
 constexpr COLORREF kGrey = RGB(224, 224, 224);
 
 [[noreturn]] void Fail(const std::wstring& attempted) {
@@ -72,16 +71,14 @@ void RxWindow::CreateControls(HINSTANCE instance) {
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
     font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
   const int dpi = ScreenDpi();
-  int id = kFirstId;
   auto make = [&](const wchar_t* cls, const std::wstring& text, DWORD style, int left, int top,
                   int w, int h, std::string_view name) {
+    const INT_PTR id = ControlId(name);
     HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | style, TwipsToPixels(left, dpi),
                              TwipsToPixels(top, dpi), TwipsToPixels(w, dpi), TwipsToPixels(h, dpi),
-                             hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                             nullptr);
+                             hwnd_, reinterpret_cast<HMENU>(id), instance, nullptr);
     if (!c) Fail(L"Creating the control " + Widen(name));
     if (font_) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    ++id;
     return c;
   };
   for (const ControlSpec& s : RxControls()) {

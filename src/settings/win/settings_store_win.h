@@ -1,0 +1,35 @@
+// pelrin.ini on disk. The place is chosen once, when the program starts, so
+// that the loads and saves of one run use the same file.
+#pragma once
+#include <string>
+
+#include "settings/settings.h"
+
+namespace tarvik::win {
+
+class Win32SettingsStore : public ISettingsStore {
+ public:
+  // winPath: GetWinPath's text (ANSI). The per-user folder is the roaming
+  // application data folder's "Tarvik".
+  static Win32SettingsStore ChooseAtStart(const std::string& winPath);
+
+  bool Exists() const override;
+  std::optional<std::string> Read() const override;
+  bool Write(const std::string& bytes) override;
+
+  const std::wstring& ReadPath() const { return readPath_; }
+  const std::wstring& WritePath() const { return writePath_; }
+
+ private:
+  Win32SettingsStore(std::wstring readPath, std::wstring writePath)
+      : readPath_(std::move(readPath)), writePath_(std::move(writePath)) {}
+
+  std::wstring readPath_;
+  std::wstring writePath_;
+};
+
+// Replaces `path` with `bytes` in one step: a temporary file beside it,
+// flushed, then moved over it. On failure the old file is as it was.
+bool ReplaceFileAtomically(const std::wstring& path, const std::string& bytes);
+
+}  // namespace tarvik::win

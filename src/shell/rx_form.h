@@ -1,0 +1,64 @@
+// The main window's logic: what its load prepares and in which order, and
+// the handlers of its controls and timers. The window itself, its library
+// objects and the platform's services are passed in.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "bluetooth/reader_commands.h"
+#include "bluetooth/wireless.h"
+#include "settings/settings.h"
+#include "shell/controls.h"
+#include "shell/services.h"
+#include "wedge/keystroke_output.h"
+#include "wedge/record_reception.h"
+
+namespace tarvik {
+
+inline constexpr std::string_view kSerialPortService = "{00001101-0000-1000-8000-00805F9B34FB}";
+
+class RxForm {
+ public:
+  struct Parts {
+    IControls& controls;
+    IEventPump& pump;
+    const IClock& clock;
+    IKeySender& keys;
+    ISound& sound;
+    const ICodePage& codePage;
+    ITimer& timer3;
+    LibraryManager& library;
+    wclClient& client;
+    wclBluetoothDiscovery& discovery;
+    ISettingsStore& store;
+    std::function<std::string()> winPath;  // GetWinPath
+  };
+  explicit RxForm(Parts parts);
+
+  // The load, in its order; a failing step throws with what failed.
+  void Form_Load();
+  // Check1, Check2, Combo1 to Combo9 changed.
+  void OnControlChanged(Ctl ctl);
+  void Timer3_Timer() { commands_.Timer3_Timer(); }
+  // The window is closing: close the library (its objects go with the form).
+  void Form_Unload();
+
+  std::int16_t SettingsReady() const { return settingsReady_; }
+  const std::string& DeviceAddress() const { return deviceAddress_; }
+  const std::string& ServiceText() const { return serviceText_; }
+  ReaderCommands& Commands() { return commands_; }
+  SettingsKeeper& Settings() { return keeper_; }
+
+ private:
+  Parts p_;
+  std::int16_t settingsReady_ = 0;
+  std::string deviceAddress_;
+  std::string serviceText_;
+  KeystrokeOutput output_;
+  ReaderCommands commands_;
+  RecordReception reception_;
+  SettingsKeeper keeper_;
+};
+
+}  // namespace tarvik
