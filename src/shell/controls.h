@@ -30,6 +30,8 @@ class IControls {
   virtual void SetCaption(Ctl label, std::string_view text) = 0;
   // The main window's show state.
   virtual bool IsMinimized() const = 0;
+  // Background of the address label Label25: green with a link, red without.
+  virtual void SetLinkColour(bool linkOpen) = 0;
 };
 
 }  // namespace tarvik

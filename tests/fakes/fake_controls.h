@@ -47,11 +47,13 @@ class FakeControls : public IControls {
   }
   void SetCaption(Ctl label, std::string_view text) override { captions_[label] = std::string(text); }
   bool IsMinimized() const override { return minimized; }
+  void SetLinkColour(bool open) override { linkColour = open ? "green" : "red"; }
 
   // Sets a selection without raising anything (test setup).
   void Preset(Ctl list, int index) { lists_[list].index = index; }
 
   bool minimized = false;
+  std::string linkColour = "red";
   std::vector<Ctl> changes;
   std::function<void(Ctl)> onChange;
 

@@ -50,6 +50,7 @@ class TellingControls : public IControls {
     if (l == Ctl::Label1) Say("line " + std::string(t));
   }
   bool IsMinimized() const override { return in_.IsMinimized(); }
+  void SetLinkColour(bool open) override { in_.SetLinkColour(open); }
 
  private:
   IControls& in_;

@@ -36,8 +36,7 @@ class RxWindow : public IControls {
   void SetCaption(Ctl label, std::string_view text) override;
   bool IsMinimized() const override;
 
-  // Background of the address label: red without a link, green with one.
-  void SetLinkColour(bool linkOpen);
+  void SetLinkColour(bool linkOpen) override;
 
  private:
   RxWindow() = default;

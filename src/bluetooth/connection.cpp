@@ -1,0 +1,133 @@
+#include "bluetooth/connection.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "bluetooth/address.h"
+#include "bluetooth/reader_commands.h"
+#include "shell/dialogs.h"
+#include "shell/event_pump.h"
+#include "shell/services.h"
+
+namespace tarvik {
+
+Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs) {
+  std::vector<Radio> radios;
+  const std::int32_t r = discovery.ListRadios(radios);
+  if (r == 0 && !radios.empty()) return radios.front();
+  dialogs.Inform("No Bluetooth API was found.");
+  return nullptr;
+}
+
+namespace {
+
+struct Depth {
+  int& depth;
+  Depth(int& d, int& max) : depth(d) { max = std::max(max, ++depth); }
+  ~Depth() { --depth; }
+};
+
+}  // namespace
+
+void ConnectionManager::WaitForSpacing() {
+  if (!failedFast_) return;
+  const auto until = attemptStart_ + kMinimumSpacing;
+  // Events keep being processed: the user may open the selection window.
+  while (LinkSuspended != 1 && !p_.pump.QuitRequested()) {
+    p_.pump.ProcessPending();
+    const auto now = p_.clock.Monotonic();
+    if (now >= until || LinkSuspended == 1) break;
+    p_.pump.WaitForEvent(until - now);
+  }
+}
+
+void ConnectionManager::StartAttempt() {
+  const std::string address = p_.controls.Caption(Ctl::Label25);
+  // Only a Bluetooth address needs a radio; a serial port or a network
+  // reader is reached without one, and without the radio message.
+  Radio radio;
+  const auto parsed = ParseReaderAddress(address);
+  if (parsed && std::holds_alternative<BluetoothAddress>(*parsed))
+    radio = FindFirstRadio(p_.discovery, p_.dialogs);
+  p_.client.LinkKind = 1;
+  p_.client.Parameters.address = "(" + address + ")";
+  p_.client.Parameters.radio = radio;
+  p_.client.Parameters.service = p_.serviceText;
+  attemptStart_ = p_.clock.Monotonic();
+  failedFast_ = false;
+  ++attempts_;
+  p_.library.ReportResult(p_.client.Connect());
+  p_.client.Parameters.radio = nullptr;  // drop the radio
+}
+
+void ConnectionManager::ConnectReader() {
+  Depth d(depth_, maxDepth_);
+  if (running_) {
+    again_ = true;
+    return;
+  }
+  running_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{running_};
+  while (LinkSuspended != 1 && !p_.pump.QuitRequested()) {
+    again_ = false;
+    // At most one attempt at a time: one is under way, or the link is open.
+    if (p_.client.State() != 0) return;
+    WaitForSpacing();
+    if (LinkSuspended == 1) return;
+    if (p_.client.State() != 0) return;
+    StartAttempt();
+    if (p_.client.State() != 0) return;
+    // The request could not even start the attempt.
+    failedFast_ = true;
+    p_.pump.ProcessPending();
+  }
+}
+
+void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
+  Depth d(depth_, maxDepth_);
+  if (LinkSuspended == 1) return;
+  if (error != 0) {
+    failedFast_ = p_.clock.Monotonic() - attemptStart_ < kMinimumSpacing;
+    ConnectReader();
+    return;
+  }
+  linkOpen_ = true;
+  p_.timer3.SetEnabled(true);
+  p_.commands.ArmInactivityDeadline();
+  p_.controls.SetLinkColour(true);
+  if (p_.controls.CheckValue(Ctl::Check2) == 1) {
+    Pause(p_.pump, p_.clock, 1500);
+    p_.commands.SendFeedback();
+  }
+  if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+}
+
+void ConnectionManager::wclClient_OnDisconnect() {
+  Depth d(depth_, maxDepth_);
+  linkOpen_ = false;
+  p_.timer3.SetEnabled(false);
+  p_.controls.SetLinkColour(false);
+  p_.pump.ProcessPending();
+  if (LinkSuspended != 1) ConnectReader();
+}
+
+void ConnectionManager::Command6_Click(const std::function<void()>& pick,
+                                       const std::function<void()>& save) {
+  p_.timer3.SetEnabled(false);
+  LinkSuspended = 1;
+  p_.client.Disconnect();
+  pick();
+  save();
+  LinkSuspended = 0;
+  failedFast_ = false;  // the user asked for it: try at once
+  ConnectReader();
+}
+
+void ConnectionManager::Resumed() {
+  if (linkOpen_) p_.client.Disconnect();
+}
+
+}  // namespace tarvik

@@ -1,0 +1,80 @@
+// Keeps one link to the reader whose address Label25 shows: opens it after
+// the start-up tick, opens it again whenever an attempt fails or the link
+// drops, and stands aside while the user picks another reader.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "bluetooth/wireless.h"
+#include "shell/controls.h"
+
+namespace tarvik {
+
+class IEventPump;
+class IClock;
+class ISound;
+class ITimer;
+class IDialogs;
+class ReaderCommands;
+
+// The first local radio, or none after telling the user there is none.
+Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs);
+
+class ConnectionManager {
+ public:
+  struct Parts {
+    IControls& controls;
+    IEventPump& pump;
+    const IClock& clock;
+    ISound& sound;
+    IDialogs& dialogs;
+    ITimer& timer3;
+    LibraryManager& library;
+    wclClient& client;
+    wclBluetoothDiscovery& discovery;
+    ReaderCommands& commands;
+    std::function<std::string()> winPath;
+    const std::string& serviceText;
+  };
+  explicit ConnectionManager(Parts parts) : p_(std::move(parts)) {}
+
+  // Starts attempts until one is under way or the link is suspended. Called
+  // again while it runs (from an event inside one of its waits), it leaves
+  // the work to the running call: the stack never grows with failures.
+  void ConnectReader();
+  void wclClient_OnConnect(std::int32_t error);
+  void wclClient_OnDisconnect();
+  // "Select device": the link stands aside while `pick` runs the selection
+  // window; then the settings are saved (`save`) and the link is opened again.
+  void Command6_Click(const std::function<void()>& pick, const std::function<void()>& save);
+  // The computer woke from sleep: a link that was open may have died
+  // silently, so it is closed and opened again.
+  void Resumed();
+
+  std::int16_t LinkSuspended = 0;
+  // An attempt that fails sooner than this after it began makes the next
+  // one wait for the rest of it: a reader that refuses at once must not turn
+  // the loop into a busy spin.
+  static constexpr std::chrono::milliseconds kMinimumSpacing{1000};
+
+  int attempts() const { return attempts_; }
+  int depth() const { return depth_; }
+  int maxDepth() const { return maxDepth_; }
+
+ private:
+  void StartAttempt();
+  void WaitForSpacing();
+
+  Parts p_;
+  bool running_ = false;
+  bool again_ = false;
+  bool failedFast_ = false;
+  bool linkOpen_ = false;
+  std::chrono::microseconds attemptStart_{0};
+  int attempts_ = 0;
+  int depth_ = 0, maxDepth_ = 0;
+};
+
+}  // namespace tarvik

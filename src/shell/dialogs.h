@@ -1,0 +1,35 @@
+// Messages to the user, the standard beep, and the main window's show state
+// and tray icon, as the logic sees them.
+#pragma once
+#include <string>
+
+namespace tarvik {
+
+class IDialogs {
+ public:
+  virtual ~IDialogs() = default;
+  // An OK box without an icon, captioned "Tarvik"; returns when it closes.
+  virtual void Inform(const std::string& text) = 0;
+  // Yes and No, Yes the default, no icon; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
+  virtual void Beep() = 0;
+};
+
+enum class WindowState { Normal = 0, Minimized = 1 };
+
+class IWindowShell {
+ public:
+  virtual ~IWindowShell() = default;
+  virtual WindowState State() const = 0;
+  // Changing the state sizes the window, which raises its resize handler.
+  virtual void SetState(WindowState state) = 0;
+  virtual void Hide() = 0;
+  virtual void Show() = 0;
+  // The screen's width of one pixel in the window's unit (twips).
+  virtual double TwipsPerPixelX() const = 0;
+  // The tray icon: add and delete with the one tray record.
+  virtual void TrayAdd() = 0;
+  virtual void TrayDelete() = 0;
+};
+
+}  // namespace tarvik
