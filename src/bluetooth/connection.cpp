@@ -11,6 +11,8 @@
 
 namespace tarvik {
 
+using namespace std::chrono_literals;
+
 Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs) {
   std::vector<Radio> radios;
   const std::int32_t r = discovery.ListRadios(radios);
@@ -95,14 +97,32 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
     return;
   }
   linkOpen_ = true;
+  openedAt_ = p_.clock.Monotonic();
   p_.timer3.SetEnabled(true);
   p_.commands.ArmInactivityDeadline();
   p_.controls.SetLinkColour(true);
-  if (p_.controls.CheckValue(Ctl::Check2) == 1) {
-    Pause(p_.pump, p_.clock, 1500);
-    p_.commands.SendFeedback();
+  // The greeting (feedback, sound) waits; a link that opens again while an
+  // earlier greeting waits is greeted by that same loop, so a reader that
+  // keeps connecting and dropping cannot pile handlers on the stack.
+  greetAgain_ = true;
+  if (greeting_) return;
+  greeting_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{greeting_};
+  while (greetAgain_ && !p_.pump.QuitRequested()) {
+    greetAgain_ = false;
+    if (p_.controls.CheckValue(Ctl::Check2) == 1) {
+      // 1500 ms after this link opened, then the feedback's own 200 ms.
+      const auto since = p_.clock.Monotonic() - openedAt_;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(1500ms - since);
+      Pause(p_.pump, p_.clock, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+      if (greetAgain_) continue;  // it dropped and opened again meanwhile
+      p_.commands.SendFeedback();
+    }
+    if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
   }
-  if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
 }
 
 void ConnectionManager::wclClient_OnDisconnect() {

@@ -72,6 +72,9 @@ class ConnectionManager {
   bool again_ = false;
   bool failedFast_ = false;
   bool linkOpen_ = false;
+  bool greeting_ = false;
+  bool greetAgain_ = false;
+  std::chrono::microseconds openedAt_{0};
   std::chrono::microseconds attemptStart_{0};
   int attempts_ = 0;
   int depth_ = 0, maxDepth_ = 0;

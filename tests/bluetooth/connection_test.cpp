@@ -211,6 +211,24 @@ TEST(Connection, TensOfThousandsOfFailuresNeitherNestNorOverlap) {
   EXPECT_EQ(l.client.connects, l.manager.attempts());
 }
 
+TEST(Connection, AReaderThatKeepsConnectingAndDroppingDoesNotDeepenTheStack) {
+  Link l;
+  l.controls.SetCheckValue(Ctl::Check2, 1);  // a 1.7 s greeting waits after each open
+  int opens = 0;
+  l.client.OnConnect = [&](std::int32_t e) {
+    // It drops 300 ms after each open, inside the greeting's wait, 5000 times.
+    if (e == 0 && ++opens <= 5000) l.pump.At(l.clock.now + 300ms, [&] { l.client.Drop(); });
+    l.manager.wclClient_OnConnect(e);
+  };
+  l.manager.ConnectReader();
+  l.RunUntil(std::chrono::hours(1));
+  EXPECT_EQ(l.client.connects, 5001);
+  EXPECT_LE(l.manager.maxDepth(), 6);
+  // The link that stayed open was greeted once, 1.7 s after it opened.
+  ASSERT_FALSE(l.client.written.empty());
+  EXPECT_EQ(l.controls.linkColour, "green");
+}
+
 TEST(Connection, ABluetoothAddressWithoutARadioTellsTheUserEachPass) {
   Link l;
   l.controls.SetCaption(Ctl::Label25, "00:1A:7D:DA:71:13");
