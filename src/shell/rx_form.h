@@ -6,10 +6,12 @@
 #include <functional>
 #include <string>
 
+#include "bluetooth/connection.h"
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
 #include "settings/settings.h"
 #include "shell/controls.h"
+#include "shell/dialogs.h"
 #include "shell/services.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/record_reception.h"
@@ -33,6 +35,12 @@ class RxForm {
     wclBluetoothDiscovery& discovery;
     ISettingsStore& store;
     std::function<std::string()> winPath;  // GetWinPath
+    IDialogs& dialogs;
+    IWindowShell& shell;
+    ITimer& timer1;
+    std::function<void()> endProgram;     // at once, without the unload
+    std::function<void()> showSelection;  // the selection window, modal
+    std::function<void()> fillTrayRecord;
   };
   explicit RxForm(Parts parts);
 
@@ -40,14 +48,32 @@ class RxForm {
   void Form_Load();
   // Check1, Check2, Combo1 to Combo9 changed.
   void OnControlChanged(Ctl ctl);
+  // The start-up tick, once, ten seconds after the load.
+  void Timer1_Timer();
   void Timer3_Timer() { commands_.Timer3_Timer(); }
+  // Every resize: minimized means hidden in the tray.
+  void Form_Resize();
+  // Pointer movement, and the tray's callback, which shares its message:
+  // the tray's event code stands where x would, in pixels.
+  void Form_MouseMove(double xTwips);
+  void Command3_Click();  // Quit
+  void Command6_Click();  // Select device
+  // The shell restarted and its tray is empty again.
+  void TaskbarCreated();
+  // A second copy of the program was started: come back from the tray.
+  void BringBack();
+  // The computer woke from sleep.
+  void Resumed() { connection_.Resumed(); }
   // The window is closing: close the library (its objects go with the form).
   void Form_Unload();
+  bool InTray() const { return inTray_; }
 
   std::int16_t SettingsReady() const { return settingsReady_; }
   const std::string& DeviceAddress() const { return deviceAddress_; }
   const std::string& ServiceText() const { return serviceText_; }
   ReaderCommands& Commands() { return commands_; }
+  ConnectionManager& Connection() { return connection_; }
+  std::string& DeviceAddressRef() { return deviceAddress_; }
   SettingsKeeper& Settings() { return keeper_; }
 
  private:
@@ -59,6 +85,8 @@ class RxForm {
   ReaderCommands commands_;
   RecordReception reception_;
   SettingsKeeper keeper_;
+  ConnectionManager connection_;
+  bool inTray_ = false;
 };
 
 }  // namespace tarvik

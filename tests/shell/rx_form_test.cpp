@@ -1,0 +1,352 @@
+#include "shell/rx_form.h"
+
+#include <gtest/gtest.h>
+
+#include "bluetooth/device_selection.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_keys.h"
+#include "fakes/fake_link.h"
+
+namespace tarvik {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing;
+
+class Log {
+ public:
+  void operator()(std::string s) { lines.push_back(std::move(s)); }
+  std::vector<std::string> lines;
+};
+
+class LoggedLibrary : public LibraryManager {
+ public:
+  explicit LoggedLibrary(Log& log) : log_(log) {}
+  std::int32_t Open() override { return log_("library open"), 0; }
+  std::int32_t Close() override { return log_("library close"), 0; }
+  void ReportResult(std::int32_t) override {}
+
+ private:
+  Log& log_;
+};
+
+class LoggedTimer : public ITimer {
+ public:
+  LoggedTimer(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
+  void SetEnabled(bool e) override {
+    enabled = e;
+    log_(name_ + (e ? " on" : " off"));
+  }
+  bool Enabled() const override { return enabled; }
+  bool enabled = false;
+
+ private:
+  Log& log_;
+  std::string name_;
+};
+
+class MemoryStore : public ISettingsStore {
+ public:
+  explicit MemoryStore(Log& log) : log_(log) {}
+  bool Exists() const override { return content.has_value(); }
+  std::optional<std::string> Read() const override { return content; }
+  bool Write(const std::string& b) override {
+    log_("save");
+    content = b;
+    return true;
+  }
+  std::optional<std::string> content;
+
+ private:
+  Log& log_;
+};
+
+// The window's show state and tray icon, with resizes raised as Windows does.
+class FakeShell : public IWindowShell {
+ public:
+  WindowState State() const override { return state; }
+  void SetState(WindowState s) override {
+    state = s;
+    if (s == WindowState::Normal) visible = true;
+    if (onResize) onResize();
+  }
+  void Hide() override { visible = false; }
+  void Show() override { visible = true; }
+  double TwipsPerPixelX() const override { return twipsPerPixel; }
+  void TrayAdd() override { ++icons, ++adds; }
+  void TrayDelete() override {
+    if (icons > 0) --icons;
+  }
+  WindowState state = WindowState::Normal;
+  bool visible = true;
+  int icons = 0, adds = 0;
+  double twipsPerPixel = 15;
+  std::function<void()> onResize;
+};
+
+class NoDiscovery : public wclBluetoothDiscovery {
+ public:
+  std::int32_t ListRadios(std::vector<Radio>&) override { return 120; }
+  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return 0; }
+};
+
+class SilentDialogs : public IDialogs {
+ public:
+  void Inform(const std::string& t) override { informed.push_back(t); }
+  bool AskYesNo(const std::string& t, const std::string& c) override {
+    asked.push_back(c + " " + t);
+    return yes;
+  }
+  void Beep() override { ++beeps; }
+  std::vector<std::string> informed, asked;
+  bool yes = false;
+  int beeps = 0;
+};
+
+struct Program {
+  Program() {
+    shell.onResize = [this] { form.Form_Resize(); };
+    controls.onChange = [this](Ctl c) { form.OnControlChanged(c); };
+  }
+  Log log;
+  FakeControls controls;
+  FakeClock clock;
+  FakePump pump{clock};
+  RecordingKeys keys{clock};
+  FakeSound sound{pump, clock};
+  FakeDecoder codePage;
+  LoggedTimer timer1{log, "Timer1"}, timer3{log, "Timer3"};
+  LoggedLibrary library{log};
+  FakeClient client{clock};
+  NoDiscovery discovery;
+  MemoryStore store{log};
+  SilentDialogs dialogs;
+  FakeShell shell;
+  int ended = 0, selections = 0;
+  RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
+               [] { return std::string("C:\\WINDOWS"); }, dialogs, shell, timer1,
+               [this] { ++ended; }, [this] { ++selections; log("selection window"); },
+               [this] { log("tray record, SettingsReady " + std::to_string(form.SettingsReady())); }}};
+};
+
+TEST(RxForm, TheLoadInItsOrder) {
+  Program p;
+  p.store.content = "1\r\n1\r\n\"COM7\"\r\n0,3\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n";
+  p.form.Form_Load();
+  EXPECT_EQ(p.log.lines, (std::vector<std::string>{"Timer3 off", "library open",
+                                                   "tray record, SettingsReady 0", "save",
+                                                   "Timer1 on"}));
+  EXPECT_EQ(p.form.ServiceText(), "{00001101-0000-1000-8000-00805F9B34FB}");
+  EXPECT_EQ(p.form.SettingsReady(), 1);
+  EXPECT_EQ(p.controls.Caption(Ctl::Label25), "COM7");
+  EXPECT_EQ(p.controls.ListIndex(Ctl::Combo1), 3);
+  EXPECT_EQ(p.client.connects, 0);  // nothing connects before the start-up tick
+}
+
+TEST(RxForm, TheStartUpTickGoesToTheTrayAndConnectsOnce) {
+  Program p;
+  p.client.state = 0;
+  p.form.Form_Load();
+  p.log.lines.clear();
+  p.form.Timer1_Timer();
+  EXPECT_EQ(p.log.lines.front(), "Timer1 off");
+  EXPECT_EQ(p.shell.state, WindowState::Minimized);
+  EXPECT_FALSE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 1);
+  EXPECT_EQ(p.client.connects, 1);
+  EXPECT_EQ(p.client.Parameters.address, "()");
+}
+
+TEST(RxForm, TrayEventsDecodedFromThePointersX) {
+  Program p;
+  p.shell.SetState(WindowState::Minimized);
+  ASSERT_EQ(p.shell.icons, 1);
+  for (int code : {0x200, 0x201, 0x204, 0x206, 0x207, 0x208}) {
+    p.form.Form_MouseMove(code * 15.0);
+    EXPECT_EQ(p.shell.icons, 1) << code;
+    EXPECT_FALSE(p.shell.visible) << code;
+  }
+  p.form.Form_MouseMove(0x202 * 15.0);  // left button released
+  EXPECT_TRUE(p.shell.visible);
+  EXPECT_EQ(p.shell.state, WindowState::Normal);
+  EXPECT_EQ(p.shell.icons, 0);
+  // Minimize, restore, minimize again: one icon each time.
+  for (int code : {0x203, 0x205}) {
+    p.shell.SetState(WindowState::Minimized);
+    EXPECT_EQ(p.shell.icons, 1);
+    p.form.Form_MouseMove(code * 15.0);
+    EXPECT_EQ(p.shell.icons, 0);
+  }
+  // At 12 twips a pixel the codes still come out.
+  p.shell.twipsPerPixel = 12;
+  p.shell.SetState(WindowState::Minimized);
+  p.form.Form_MouseMove(0x202 * 12.0);
+  EXPECT_TRUE(p.shell.visible);
+  // A real pointer at x = 514 px on the shown window: the restore path runs
+  // harmlessly.
+  p.form.Form_MouseMove(514 * 12.0);
+  EXPECT_TRUE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 0);
+}
+
+TEST(RxForm, TheIconComesBackWhenTheShellRestarts) {
+  Program p;
+  p.form.TaskbarCreated();
+  EXPECT_EQ(p.shell.adds, 0);  // shown: no icon to add
+  p.shell.SetState(WindowState::Minimized);
+  p.shell.icons = 0;  // the new shell has none
+  p.form.TaskbarCreated();
+  EXPECT_EQ(p.shell.icons, 1);
+}
+
+TEST(RxForm, ASecondStartBringsTheWindowBack) {
+  Program p;
+  p.shell.SetState(WindowState::Minimized);
+  p.form.BringBack();
+  EXPECT_TRUE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 0);
+}
+
+TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {
+  Program p;
+  p.form.Command3_Click();
+  EXPECT_EQ(p.dialogs.beeps, 1);
+  EXPECT_EQ(p.dialogs.asked, (std::vector<std::string>{"(!) Quit ZAM Wedge ?"}));
+  EXPECT_EQ(p.ended, 0);
+  p.dialogs.yes = true;
+  p.form.Command3_Click();
+  EXPECT_EQ(p.ended, 1);
+  EXPECT_EQ(std::count(p.log.lines.begin(), p.log.lines.end(), "library close"), 0);
+}
+
+TEST(RxForm, SelectDeviceSavesAfterTheWindowWhateverHappened) {
+  Program p;
+  p.form.Form_Load();
+  p.log.lines.clear();
+  p.form.Command6_Click();
+  EXPECT_EQ(p.log.lines, (std::vector<std::string>{"Timer3 off", "selection window", "save"}));
+}
+
+// The selection window.
+class FakeView : public ISelectionView {
+ public:
+  void SetStatus(const std::string& t) override { status = t; }
+  void ClearRows() override { rows.clear(); }
+  void AddRow(const std::string& a, const std::string& n) override { rows.push_back({a, n}); }
+  std::optional<std::string> SelectedAddress() const override {
+    if (selected < 0) return std::nullopt;
+    return rows.at(static_cast<size_t>(selected)).first;
+  }
+  void Close() override { closed = true; }
+  std::string status;
+  std::vector<std::pair<std::string, std::string>> rows;
+  int selected = -1;
+  bool closed = false;
+};
+
+class ScriptedDiscovery : public wclBluetoothDiscovery {
+ public:
+  std::int32_t ListRadios(std::vector<Radio>& r) override {
+    if (radio) r.push_back(radio);
+    return radio ? 0 : 120;
+  }
+  std::int32_t Discover(const Radio&, std::uint8_t timeout, std::uint32_t flags) override {
+    lastTimeout = timeout, lastFlags = flags;
+    return 0;
+  }
+  struct R : IRadio {
+    std::string Name() const override { return "r"; }
+  };
+  Radio radio = std::make_shared<R>();
+  int lastTimeout = -1;
+  std::uint32_t lastFlags = 99;
+};
+
+class Device : public IDiscoveredDevice {
+ public:
+  Device(std::string a, std::string n, std::int32_t r) : a_(std::move(a)), n_(std::move(n)), r_(r) {}
+  std::string Address() const override { return a_; }
+  std::string ReadName(const Radio&, std::int32_t& result) const override {
+    result = r_;
+    return n_;
+  }
+
+ private:
+  std::string a_, n_;
+  std::int32_t r_;
+};
+
+struct Selection {
+  FakeView view;
+  FakeClock clock;
+  FakePump pump{clock};
+  SilentDialogs dialogs;
+  FakeLibrary library;
+  ScriptedDiscovery discovery;
+  std::string deviceAddress = "COM1";
+  FakeControls main;
+  DeviceSelection window{{view, pump, dialogs, library, discovery, deviceAddress, main}};
+  Selection() { window.Form_Load(); }
+};
+
+TEST(DeviceSelection, RowsForEveryOutcome) {
+  Selection s;
+  s.window.btDiscover_Click();
+  EXPECT_EQ(s.view.status, "Discovering... Wait please...");
+  EXPECT_EQ(s.discovery.lastTimeout, 15);
+  EXPECT_EQ(s.discovery.lastFlags, 0u);
+  s.view.rows = {{"(old)", "row"}};
+  s.discovery.OnDiscoveryStarted(s.discovery.radio);
+  EXPECT_TRUE(s.view.rows.empty());  // cleared when the discovery starts
+  DeviceList found = {std::make_shared<Device>("(00:1A:7D:DA:71:13)", "Scanner", 0),
+                      std::make_shared<Device>("(00:11:22:33:44:55)", "", 5),
+                      std::make_shared<Device>("(AA)", "", -7)};
+  s.discovery.OnDiscoveryComplete(s.discovery.radio, found);
+  EXPECT_EQ(s.view.status, "");
+  EXPECT_EQ(s.view.rows, (std::vector<std::pair<std::string, std::string>>{
+                             {"(00:1A:7D:DA:71:13)", "Scanner"},
+                             {"(00:11:22:33:44:55)", "Error  5"},
+                             {"(AA)", "Error -7"}}));
+  s.discovery.OnDiscoveryComplete(s.discovery.radio, DeviceList{});
+  s.discovery.OnDiscoveryComplete(s.discovery.radio, std::nullopt);
+  EXPECT_EQ(s.dialogs.informed, (std::vector<std::string>{"Nothing found", "Discovery complete with error"}));
+  EXPECT_EQ(ReadNameErrorText(0), "Error  0");
+}
+
+TEST(DeviceSelection, NoRadioNoDiscovery) {
+  Selection s;
+  s.discovery.radio = nullptr;
+  s.window.btDiscover_Click();
+  EXPECT_EQ(s.dialogs.informed, (std::vector<std::string>{"No Bluetooth API was found."}));
+  EXPECT_EQ(s.discovery.lastTimeout, -1);
+  EXPECT_EQ(s.view.status, "Discovering... Wait please...");
+}
+
+TEST(DeviceSelection, SelectStoresTheAddressLessItsParentheses) {
+  Selection s;
+  s.window.btConnect_Click();  // nothing selected: nothing happens
+  EXPECT_EQ(s.deviceAddress, "COM1");
+  EXPECT_FALSE(s.view.closed);
+  s.view.rows = {{"(00:1A:7D:DA:71:13)", "Scanner"}, {"()", ""}};
+  s.view.selected = 0;
+  s.window.btConnect_Click();
+  EXPECT_EQ(s.deviceAddress, "00:1A:7D:DA:71:13");
+  EXPECT_EQ(s.main.Caption(Ctl::Label25), "00:1A:7D:DA:71:13");
+  EXPECT_TRUE(s.view.closed);
+  s.view.selected = 1;
+  s.window.btConnect_Click();
+  EXPECT_EQ(s.deviceAddress, "");
+}
+
+TEST(DeviceSelection, CancelStoresNothingAndAClosedWindowHearsNoMore) {
+  Selection s;
+  s.window.Command1_Click();
+  EXPECT_TRUE(s.view.closed);
+  EXPECT_EQ(s.deviceAddress, "COM1");
+  s.window.Form_Unload();
+  EXPECT_FALSE(s.discovery.OnDiscoveryComplete);
+  EXPECT_FALSE(s.discovery.OnDiscoveryStarted);
+}
+
+}  // namespace
+}  // namespace tarvik
