@@ -9,6 +9,7 @@ add_library(tarvik_win STATIC
   src/bluetooth/win/client_win.cpp
   src/bluetooth/win/discovery_win.cpp
   src/bluetooth/win/library_win.cpp
+  src/bluetooth/win/selection_window_win.cpp
   src/bluetooth/win/serial_win.cpp
   src/common/win/message_window_win.cpp
   src/common/win/text_win.cpp
@@ -16,10 +17,11 @@ add_library(tarvik_win STATIC
   src/shell/win/event_pump_win.cpp
   src/shell/win/rx_window_win.cpp
   src/shell/win/services_win.cpp
+  src/shell/win/shell_win.cpp
   src/shell/win/winpath_win.cpp
   src/wedge/win/send_keys_win.cpp
 )
-target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid)
+target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32)
 
 add_executable(tarvik WIN32 src/shell/win/main_win.cpp)
 target_link_libraries(tarvik PRIVATE tarvik_win)

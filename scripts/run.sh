@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the program under Wine on a headless display: the
-# main window comes up, a line goes through the real keystroke output into a
-# receiving window, and screenshots land in build/demo/.
+# Sets up, builds and runs tarvik.exe under Wine on a headless display, with a
+# simulated reader on 127.0.0.1: the window, the tray, the link, and scanned
+# lines typed into a receiving window. Screenshots land in build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

@@ -1,16 +1,20 @@
-// tarvik.exe: the main window, its library objects and its message loop.
+// tarvik.exe: one instance, the main window, its library objects and its
+// message loop.
 #include <stdexcept>
 
 #include "bluetooth/win/client_win.h"
 #include "bluetooth/win/discovery_win.h"
 #include "bluetooth/win/library_win.h"
+#include "bluetooth/win/selection_window_win.h"
 #include "common/win/guard_win.h"
 #include "common/win/text_win.h"
 #include "settings/win/settings_store_win.h"
 #include "shell/rx_form.h"
+#include "shell/rx_layout.h"
 #include "shell/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "shell/win/services_win.h"
+#include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
 #include "wedge/win/send_keys_win.h"
 
@@ -19,9 +23,33 @@ using namespace tarvik::win;
 
 namespace {
 
-constexpr UINT_PTR kTimer3 = 3;
+constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3;
+constexpr wchar_t kInstanceMutex[] = L"Local\\Tarvik.RX";
+constexpr wchar_t kBringBackMessage[] = L"Tarvik.BringBack";
+
+// Two copies would fight over the one reader, and with two links every line
+// would be typed twice: a second start hands over to the first and ends.
+bool HandOverToRunningCopy(UniqueHandle& mutex) {
+  mutex.reset(CreateMutexW(nullptr, FALSE, kInstanceMutex));
+  if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const UINT bringBack = RegisterWindowMessageW(kBringBackMessage);
+  for (int i = 0; i < 50; ++i) {  // the first copy may still be loading
+    if (HWND running = FindWindowW(L"TarvikRX", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(running, &pid);
+      AllowSetForegroundWindow(pid);
+      PostMessageW(running, bringBack, 0, 0);
+      return true;
+    }
+    Sleep(100);
+  }
+  return true;
+}
 
 int Run(HINSTANCE instance) {
+  UniqueHandle mutex;
+  if (HandOverToRunningCopy(mutex)) return 0;
+
   Win32EventPump pump;
   Win32Clock clock;
   Win32KeySender keys;
@@ -29,22 +57,71 @@ int Run(HINSTANCE instance) {
   AnsiCodePage codePage;
   auto rx = RxWindow::Create(instance);
   pump.SetDialogWindow(rx->hwnd());
+  WindowTimer timer1(rx->hwnd(), kTimer1, 10000);
+  WindowTimer timer2(rx->hwnd(), kTimer2, 1000);  // never started; its tick does nothing
   WindowTimer timer3(rx->hwnd(), kTimer3, 64000);
+  Win32Dialogs dialogs(rx->hwnd());
+  RxShell shell(rx->hwnd(), rx->icon());
+  auto store = Win32SettingsStore::ChooseAtStart(GetWinPath());
+
+  // Created in the load's order; released in reverse at the end of Run:
+  // discovery, client, library.
   Win32LibraryManager library;
   Win32Client client;
   Win32Discovery discovery;
-  auto store = Win32SettingsStore::ChooseAtStart(GetWinPath());
 
+  RxForm* formPtr = nullptr;
   RxForm form({*rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
-               [] { return GetWinPath(); }});
+               [] { return GetWinPath(); }, dialogs, shell, timer1,
+               [] { ExitProcess(0); },
+               [&] {
+                 RunSelectionWindow(rx->hwnd(), rx->icon(), pump, formPtr->DeviceAddressRef(), *rx);
+               },
+               [&] { shell.FillTrayRecord(); }});
+  formPtr = &form;
+
+  const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+  const UINT bringBack = RegisterWindowMessageW(kBringBackMessage);
   rx->onChange = [&](Ctl ctl) { form.OnControlChanged(ctl); };
   rx->onTimer = [&](UINT_PTR id) {
+    if (id == kTimer1) form.Timer1_Timer();
     if (id == kTimer3) form.Timer3_Timer();
   };
+  rx->onClick = [&](int id) {
+    if (id == ControlId("Command3")) form.Command3_Click();
+    if (id == ControlId("Command6")) form.Command6_Click();
+  };
   rx->onClose = [&] { form.Form_Unload(); };
+  rx->onMessage = [&](UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SIZE) {
+      form.Form_Resize();
+      return true;
+    }
+    if (msg == WM_MOUSEMOVE) {
+      // The window's unit is the twip; x arrives in pixels (and from the
+      // tray, the event code stands there).
+      form.Form_MouseMove(static_cast<short>(LOWORD(lp)) * shell.TwipsPerPixelX());
+      return true;
+    }
+    if (msg == WM_POWERBROADCAST && wp == PBT_APMRESUMEAUTOMATIC) {
+      form.Resumed();
+      return true;
+    }
+    if (msg == taskbarCreated) {
+      form.TaskbarCreated();
+      return true;
+    }
+    if (msg == bringBack) {
+      form.BringBack();
+      SetForegroundWindow(rx->hwnd());
+      return true;
+    }
+    return false;
+  };
   form.Form_Load();
   ShowWindow(rx->hwnd(), SW_SHOWNORMAL);
   UpdateWindow(rx->hwnd());
+  SetFocus(GetDlgItem(rx->hwnd(), ControlId("Check1")));
   return pump.Run();
 }
 

@@ -39,7 +39,9 @@ std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = static_cast<HBRUSH>(w->background_.get());
   wc.lpszClassName = kClassName;
-  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  w->icon_ = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  if (!w->icon_) w->icon_ = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  wc.hIcon = w->icon_;
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     Fail(L"Registering the main window class");
 
@@ -212,6 +214,11 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   HWND const self = hwnd_;
   switch (msg) {
     case WM_COMMAND: {
+      if (HIWORD(wp) == BN_CLICKED && onClick &&
+          (LOWORD(wp) == ControlId("Command3") || LOWORD(wp) == ControlId("Command6"))) {
+        onClick(LOWORD(wp));
+        return 0;
+      }
       const auto it = byId_.find(LOWORD(wp));
       if (it != byId_.end()) {
         const Ctl ctl = it->second;
@@ -252,6 +259,7 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       hwnd_ = nullptr;
       break;
     default:
+      if (onMessage && onMessage(msg, wp, lp)) return 0;
       break;
   }
   return DefWindowProcW(self, msg, wp, lp);

@@ -24,6 +24,11 @@ class RxWindow : public IControls {
   std::function<void()> onClose;
   // WM_TIMER, with the timer's id.
   std::function<void(UINT_PTR)> onTimer;
+  // A push button was clicked, by its control name's id (ControlId).
+  std::function<void(int)> onClick;
+  // Any other message; return true when it was handled.
+  std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
+  HICON icon() const { return icon_; }
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;
@@ -50,6 +55,7 @@ class RxWindow : public IControls {
   std::map<Ctl, HWND> controls_;
   std::map<int, Ctl> byId_;
   UniqueGdiObject font_, background_, black_, red_, green_;
+  HICON icon_ = nullptr;
   bool linkOpen_ = false;
 };
 

@@ -1,0 +1,191 @@
+#include "bluetooth/win/selection_window_win.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+#include "bluetooth/win/discovery_win.h"
+#include "bluetooth/win/library_win.h"
+#include "common/win/guard_win.h"
+#include "common/win/text_win.h"
+#include "shell/rx_layout.h"
+#include "shell/win/event_pump_win.h"
+#include "shell/win/shell_win.h"
+
+namespace tarvik::win {
+namespace {
+
+constexpr wchar_t kClassName[] = L"TarvikSelect";
+constexpr int kDiscover = 1, kStatus = 2, kDevices = 3, kSelect = 4, kCancel = 5;
+
+int Dpi() {
+  HDC dc = GetDC(nullptr);
+  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
+class SelectionWindow : public ISelectionView {
+ public:
+  SelectionWindow(HWND owner, HICON icon);
+  ~SelectionWindow() override {
+    if (hwnd_) {
+      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+      DestroyWindow(hwnd_);
+    }
+  }
+  HWND hwnd() const { return hwnd_; }
+  bool closed() const { return closed_; }
+  DeviceSelection* logic = nullptr;
+
+  void SetStatus(const std::string& text) override { SetWindowTextW(status_, Widen(text).c_str()); }
+  void ClearRows() override { ListView_DeleteAllItems(list_); }
+  void AddRow(const std::string& address, const std::string& name) override;
+  std::optional<std::string> SelectedAddress() const override;
+  void Close() override { closed_ = true; }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+
+  HWND hwnd_ = nullptr, status_ = nullptr, list_ = nullptr;
+  UniqueGdiObject font_;
+  bool closed_ = false;
+};
+
+SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES};
+  InitCommonControlsEx(&icc);
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &SelectionWindow::WndProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  wc.hIcon = icon;
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw std::runtime_error(Narrow(DescribeFailure(L"Registering the selection window's class", GetLastError())));
+  const int dpi = Dpi();
+  auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;  // fixed border, no min or max box
+  RECT r{0, 0, px(3795), px(3165)};
+  AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, L"Select BT device", style,
+                          (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2,
+                          w, h, owner, nullptr, instance, nullptr);
+  if (!hwnd_) throw std::runtime_error(Narrow(DescribeFailure(L"Creating the selection window", GetLastError())));
+  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  NONCLIENTMETRICSW ncm{};
+  ncm.cbSize = sizeof(ncm);
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
+    font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
+  auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD st, int id, int l, int t, int cw, int ch,
+                  DWORD ex = 0) {
+    HWND c = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | st, px(l), px(t), px(cw), px(ch), hwnd_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    if (!c) throw std::runtime_error(Narrow(DescribeFailure(L"Creating a control of the selection window", GetLastError())));
+    if (font_) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    return c;
+  };
+  // In tab order: Discover, the list, Select, Cancel.
+  make(L"BUTTON", L"Discover", WS_TABSTOP | BS_PUSHBUTTON, kDiscover, 120, 120, 1155, 495);
+  status_ = make(L"STATIC", L"", SS_NOPREFIX, kStatus, 1440, 300, 2175, 255);
+  list_ = make(WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, kDevices,
+               120, 720, 3495, 1695, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
+  const wchar_t* headers[2] = {L"Address", L"Name"};
+  for (int i = 0; i < 2; ++i) {
+    LVCOLUMNW col{};
+    col.mask = LVCF_TEXT | LVCF_WIDTH;
+    col.cx = px(1440);
+    col.pszText = const_cast<wchar_t*>(headers[i]);
+    ListView_InsertColumn(list_, i, &col);
+  }
+  make(L"BUTTON", L"Select", WS_TABSTOP | BS_PUSHBUTTON, kSelect, 120, 2520, 1155, 495);
+  make(L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, kCancel, 2460, 2520, 1155, 495);
+}
+
+void SelectionWindow::AddRow(const std::string& address, const std::string& name) {
+  std::wstring a = Widen(address), n = Widen(name);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT;
+  item.iItem = ListView_GetItemCount(list_);
+  item.pszText = a.data();
+  const int row = ListView_InsertItem(list_, &item);
+  if (row >= 0) ListView_SetItemText(list_, row, 1, n.data());
+}
+
+std::optional<std::string> SelectionWindow::SelectedAddress() const {
+  const int row = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
+  if (row < 0) return std::nullopt;
+  wchar_t text[256] = {};
+  ListView_GetItemText(list_, row, 0, text, 256);
+  return Narrow(text);
+}
+
+LRESULT CALLBACK SelectionWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<SelectionWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  LRESULT result = 0;
+  RunGuarded([&] { result = self->Handle(msg, wp, lp); });
+  return result;
+}
+
+LRESULT SelectionWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_COMMAND:
+      if (HIWORD(wp) == BN_CLICKED && logic) {
+        if (LOWORD(wp) == kDiscover) logic->btDiscover_Click();
+        if (LOWORD(wp) == kSelect) logic->btConnect_Click();
+        if (LOWORD(wp) == kCancel) logic->Command1_Click();
+      }
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lp) == status_) {
+        SetTextColor(reinterpret_cast<HDC>(wp), RGB(255, 0, 0));
+        SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+      }
+      break;
+    case WM_CLOSE:  // the close box: nothing is stored
+      closed_ = true;
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+}  // namespace
+
+void RunSelectionWindow(HWND owner, HICON icon, Win32EventPump& pump, std::string& deviceAddress,
+                        IControls& mainWindow) {
+  Win32LibraryManager library;
+  Win32Discovery discovery;
+  SelectionWindow window(owner, icon);
+  Win32Dialogs dialogs(window.hwnd());
+  DeviceSelection logic({window, pump, dialogs, library, discovery, deviceAddress, mainWindow});
+  window.logic = &logic;
+  logic.Form_Load();
+  // Modal: the owner takes no input until this window closes; everything
+  // else (the link, the timers) goes on in the same message loop.
+  EnableWindow(owner, FALSE);
+  ShowWindow(window.hwnd(), SW_SHOW);
+  pump.SetDialogWindow(window.hwnd());
+  while (!window.closed() && !pump.QuitRequested()) {
+    pump.ProcessPending();
+    if (window.closed()) break;
+    pump.WaitForEvent(std::chrono::seconds(60));
+  }
+  pump.SetDialogWindow(owner);
+  EnableWindow(owner, TRUE);
+  logic.Form_Unload();
+  window.logic = nullptr;
+  ShowWindow(window.hwnd(), SW_HIDE);
+  SetForegroundWindow(owner);
+}
+
+}  // namespace tarvik::win

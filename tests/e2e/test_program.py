@@ -1,0 +1,140 @@
+"""tarvik.exe as a user runs it, under Wine, against a fake reader: the tray,
+the link, typing from the tray, Quit, the close box, one instance, and the
+device selection window."""
+import os
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from bench import Bench, Receiver, poll  # noqa: E402
+from fake_reader import TcpReader  # noqa: E402
+
+MAIN = "QUILLMARKS Tarvik"
+SELECT = "Select BT device"
+ID = Bench.control_id
+WM_COMMAND, WM_MOUSEMOVE = 0x111, 0x200
+
+
+def settings(address, feedback=1, beep=0):
+    return (f'{beep}\r\n{feedback}\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n').encode()
+
+
+class Program(unittest.TestCase):
+    def setUp(self):
+        self.bench = Bench("program").start()
+        self.addCleanup(self.bench.stop)
+        self.reader = TcpReader()
+        self.addCleanup(self.reader.stop)
+        self.ini = self.bench.prefix / "drive_c" / "windows" / "pelrin.ini"
+
+    def start(self):
+        started = time.monotonic()
+        proc = self.bench.spawn("tarvik.exe")
+        self.bench.wait_visible(MAIN)
+        return proc, started
+
+    def state(self):
+        return self.bench.wbench("state", MAIN)
+
+    def in_tray(self):
+        return self.state() == "visible=0 iconic=1"
+
+    def tray_event(self, code):
+        # The tray's callback: message 512 with the mouse message in lParam.
+        self.bench.post(MAIN, WM_MOUSEMOVE, 1, code)
+
+    def click(self, title, control_id):
+        # Posted, not sent: the click may open a modal box.
+        self.bench.post(title, WM_COMMAND, control_id, 0)
+
+    def test_tray_link_typing_and_quit(self):
+        self.ini.write_bytes(settings(self.reader.address, feedback=1))
+        receiver = Receiver(self.bench)
+        proc, started = self.start()
+        # Ten seconds after start the window goes to the tray and the link opens.
+        poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
+        self.assertGreater(time.monotonic() - started, 8)
+        self.reader.wait_connected(timeout=30)
+        connected_at = time.monotonic()
+        poll(lambda: self.reader.received() == b"F", what="the F after the connect")
+        self.assertTrue(1.2 <= self.reader.byte_times()[0][0] - connected_at <= 4.0)
+
+        # In the tray, lines are typed into the focused window.
+        self.bench.focus(receiver.TITLE)
+        start = len(receiver.events())
+        self.reader.send_chunks([b"SCAN", b"1\r\n"])
+        poll(lambda: "".join(chr(e["ch"]) for e in receiver.events()[start:] if e["kind"] == "CH")
+             == "SCAN", what="the line typed from the tray")
+        self.assertEqual(self.bench.wbench("gettext", MAIN, ID("Label1")), "SCAN1")
+
+        # Pointer over the icon and a button press change nothing; the release restores.
+        self.tray_event(0x200)
+        self.tray_event(0x201)
+        self.assertTrue(self.in_tray())
+        self.tray_event(0x202)
+        poll(lambda: self.state() == "visible=1 iconic=0", what="the window restored")
+
+        # Shown: lines are shown and answered, not typed.
+        start = len(receiver.events())
+        self.reader.send(b"SHOWN\r\n")
+        poll(lambda: self.bench.wbench("gettext", MAIN, ID("Label1")) == "SHOWN", what="Label1")
+        poll(lambda: self.reader.received() == b"FF", what="the F after the line")
+        self.assertEqual([e for e in receiver.events()[start:] if e["kind"] == "CH"], [])
+
+        # The reader drops the link: the program connects again.
+        self.reader.drop()
+        poll(lambda: self.reader.connections == 2, timeout=30, what="the reconnect")
+
+        # Quit, No: nothing changes. Quit, Yes: the program ends.
+        self.click(MAIN, ID("Command3"))
+        self.assertEqual(self.bench.message_box_text("(!)"), "Quit ZAM Wedge ?")
+        self.bench.press_button("(!)", 7)
+        poll(lambda: not self.bench.run("wbench.exe", "wait", "(!)", 100, check=False)[0] == 0,
+             what="the question to close")
+        self.assertIsNone(proc.poll())
+        self.click(MAIN, ID("Command3"))
+        self.bench.message_box_text("(!)")
+        self.bench.press_button("(!)", 6)
+        proc.wait(timeout=30)
+
+    def test_one_instance_and_the_close_box(self):
+        proc, _ = self.start()
+        poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
+        # A second start brings the running copy back and ends itself.
+        second = self.bench.spawn("tarvik.exe")
+        self.assertEqual(second.wait(timeout=30), 0)
+        poll(lambda: self.state() == "visible=1 iconic=0", what="the first copy's window back")
+        self.assertIsNone(proc.poll())
+        # The close box ends the program without a question.
+        self.bench.wbench("close", MAIN)
+        proc.wait(timeout=30)
+
+    def test_select_device_suspends_then_cancel_saves_and_reconnects(self):
+        self.ini.write_bytes(settings(self.reader.address, feedback=0))
+        proc, _ = self.start()
+        poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
+        self.reader.wait_connected(timeout=30)
+        self.tray_event(0x202)
+        poll(lambda: self.state() == "visible=1 iconic=0", what="the window restored")
+        saved = self.ini.stat().st_mtime_ns
+        time.sleep(0.05)  # a save must show a newer time than the one just read
+        self.click(MAIN, ID("Command6"))
+        self.bench.wait_visible(SELECT)
+        poll(lambda: self.reader.peer_closed.is_set(), what="the link suspended")
+        # No radio under Wine: Discover says so.
+        self.click(SELECT, 1)
+        self.assertEqual(self.bench.message_box_text("Tarvik"), "No Bluetooth API was found.")
+        self.bench.press_button("Tarvik", 1)
+        self.assertEqual(self.reader.connections, 1)  # nothing while the window is open
+        self.click(SELECT, 5)  # Cancel
+        poll(lambda: self.reader.connections == 2, timeout=30, what="the reconnect")
+        self.assertGreater(self.ini.stat().st_mtime_ns, saved)
+        self.assertEqual(self.ini.read_bytes(), settings(self.reader.address, feedback=0))
+        self.bench.wbench("close", MAIN)
+        proc.wait(timeout=30)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
