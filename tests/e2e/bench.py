@@ -179,7 +179,7 @@ class Bench:
 
     # Queries that change nothing, safe to ask twice.
     READ_ONLY = {"keystate", "state", "foreground", "wait", "msgbox", "getsel", "getcheck",
-                 "gettext"}
+                 "gettext", "pixel"}
 
     def wbench(self, *args, check=True):
         code, out = self.run("wbench.exe", *args, check=False)

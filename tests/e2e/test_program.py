@@ -45,6 +45,9 @@ class Program(unittest.TestCase):
         # The tray's callback: message 512 with the mouse message in lParam.
         self.bench.post(MAIN, WM_MOUSEMOVE, 1, code)
 
+    def label25(self):
+        return self.bench.wbench("pixel", MAIN, ID("Label25"))
+
     def click(self, title, control_id):
         # Posted, not sent: the click may open a modal box.
         self.bench.post(title, WM_COMMAND, control_id, 0)
@@ -53,6 +56,7 @@ class Program(unittest.TestCase):
         self.ini.write_bytes(settings(self.reader.address, feedback=1))
         receiver = Receiver(self.bench)
         proc, started = self.start()
+        poll(lambda: self.label25() == "255,0,0", what="Label25 red without a link")
         # Ten seconds after start the window goes to the tray and the link opens.
         poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
         self.assertGreater(time.monotonic() - started, 8)
@@ -75,6 +79,7 @@ class Program(unittest.TestCase):
         self.assertTrue(self.in_tray())
         self.tray_event(0x202)
         poll(lambda: self.state() == "visible=1 iconic=0", what="the window restored")
+        poll(lambda: self.label25() == "0,192,0", what="Label25 green with the link")
 
         # Shown: lines are shown and answered, not typed.
         start = len(receiver.events())
@@ -86,6 +91,11 @@ class Program(unittest.TestCase):
         # The reader drops the link: the program connects again.
         self.reader.drop()
         poll(lambda: self.reader.connections == 2, timeout=30, what="the reconnect")
+        poll(lambda: self.label25() == "0,192,0", what="Label25 green again")
+
+        # Waking from sleep: the link may have died silently, so it is reopened.
+        self.bench.post(MAIN, 0x218, 0x12, 0)  # WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC
+        poll(lambda: self.reader.connections == 3, timeout=30, what="the reconnect after sleep")
 
         # Quit, No: nothing changes. Quit, Yes: the program ends.
         self.click(MAIN, ID("Command3"))

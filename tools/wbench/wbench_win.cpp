@@ -10,6 +10,7 @@
 //   select TITLE ID INDEX       pick entry INDEX of drop-down list ID, as a user would
 //   click TITLE ID              click button or check box ID
 //   getsel TITLE ID | getcheck TITLE ID | gettext TITLE ID   read a control
+//   pixel TITLE ID              the colour drawn near the control's top-left corner: R,G,B
 //   keystate                    print the modifier keys held down
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
@@ -128,7 +129,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (argc > 3 && (cmd == L"select" || cmd == L"click" || cmd == L"getsel" || cmd == L"getcheck" ||
-                   cmd == L"gettext")) {
+                   cmd == L"gettext" || cmd == L"pixel")) {
     const int id = static_cast<int>(Num(argv[3]));
     HWND c = GetDlgItem(h, id);
     if (!c) return 1;
@@ -139,6 +140,17 @@ int wmain(int argc, wchar_t** argv) {
       return 0;
     }
     if (cmd == L"click") return SendMessageW(c, BM_CLICK, 0, 0), 0;
+    if (cmd == L"pixel") {
+      // Read from the screen, where the control has painted itself.
+      POINT at{3, 3};
+      ClientToScreen(c, &at);
+      HDC screen = GetDC(nullptr);
+      const COLORREF colour = GetPixel(screen, at.x, at.y);
+      ReleaseDC(nullptr, screen);
+      if (colour == CLR_INVALID) return 1;
+      std::printf("%u,%u,%u\n", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+      return 0;
+    }
     if (cmd == L"getsel") return std::printf("%d\n", static_cast<int>(SendMessageW(c, CB_GETCURSEL, 0, 0))), 0;
     if (cmd == L"getcheck") return std::printf("%d\n", static_cast<int>(SendMessageW(c, BM_GETCHECK, 0, 0))), 0;
     PrintTitle(c);
