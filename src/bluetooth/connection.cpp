@@ -5,6 +5,7 @@
 
 #include "bluetooth/address.h"
 #include "bluetooth/reader_commands.h"
+#include "common/scoped_flag.h"
 #include "shell/dialogs.h"
 #include "shell/event_pump.h"
 #include "shell/services.h"
@@ -68,11 +69,7 @@ void ConnectionManager::ConnectReader() {
     again_ = true;
     return;
   }
-  running_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{running_};
+  ScopedFlag running(running_);
   while (LinkSuspended != 1 && !p_.pump.QuitRequested()) {
     again_ = false;
     // At most one attempt at a time: one is under way, or the link is open.
@@ -106,11 +103,7 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
   // keeps connecting and dropping cannot pile handlers on the stack.
   greetAgain_ = true;
   if (greeting_) return;
-  greeting_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{greeting_};
+  ScopedFlag greeting(greeting_);
   while (greetAgain_ && !p_.pump.QuitRequested()) {
     greetAgain_ = false;
     if (p_.controls.CheckValue(Ctl::Check2) == 1) {

@@ -4,6 +4,7 @@
 
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
+#include "common/scoped_flag.h"
 #include "common/utf8.h"
 #include "shell/event_pump.h"
 #include "shell/services.h"
@@ -31,11 +32,7 @@ void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
   // typing) only adds its bytes: the running handler takes its lines in
   // turn, so no two lines interleave and the order holds.
   if (busy_) return;
-  busy_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{busy_};
+  ScopedFlag busy(busy_);
 
   for (;;) {
     const auto feed = std::find(buffer_.begin(), buffer_.end(), std::uint8_t{0x0A});

@@ -4,6 +4,7 @@
 
 #include "bluetooth/reader_commands.h"
 #include "fakes/fake_controls.h"
+#include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
 #include "shell/dialogs.h"
 #include "wedge/option_lists.h"
@@ -84,19 +85,6 @@ class FakeDiscovery : public wclBluetoothDiscovery {
   };
   bool hasRadio = false;
   int lists = 0;
-};
-
-class FakeDialogs : public IDialogs {
- public:
-  void Inform(const std::string& text) override { informed.push_back(text); }
-  bool AskYesNo(const std::string& text, const std::string& caption) override {
-    asked.push_back(caption + ": " + text);
-    return answer;
-  }
-  void Beep() override { ++beeps; }
-  std::vector<std::string> informed, asked;
-  bool answer = false;
-  int beeps = 0;
 };
 
 struct Link {

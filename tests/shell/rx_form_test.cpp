@@ -4,6 +4,7 @@
 
 #include "bluetooth/device_selection.h"
 #include "fakes/fake_controls.h"
+#include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
 
@@ -90,19 +91,6 @@ class NoDiscovery : public wclBluetoothDiscovery {
   std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return 0; }
 };
 
-class SilentDialogs : public IDialogs {
- public:
-  void Inform(const std::string& t) override { informed.push_back(t); }
-  bool AskYesNo(const std::string& t, const std::string& c) override {
-    asked.push_back(c + " " + t);
-    return yes;
-  }
-  void Beep() override { ++beeps; }
-  std::vector<std::string> informed, asked;
-  bool yes = false;
-  int beeps = 0;
-};
-
 struct Program {
   Program() {
     shell.onResize = [this] { form.Form_Resize(); };
@@ -120,7 +108,7 @@ struct Program {
   FakeClient client{clock};
   NoDiscovery discovery;
   MemoryStore store{log};
-  SilentDialogs dialogs;
+  FakeDialogs dialogs;
   FakeShell shell;
   int ended = 0, selections = 0;
   RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
@@ -213,7 +201,7 @@ TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {
   EXPECT_EQ(p.dialogs.beeps, 1);
   EXPECT_EQ(p.dialogs.asked, (std::vector<std::string>{"(!) Quit ZAM Wedge ?"}));
   EXPECT_EQ(p.ended, 0);
-  p.dialogs.yes = true;
+  p.dialogs.answer = true;
   p.form.Command3_Click();
   EXPECT_EQ(p.ended, 1);
   EXPECT_EQ(std::count(p.log.lines.begin(), p.log.lines.end(), "library close"), 0);
@@ -280,7 +268,7 @@ struct Selection {
   FakeView view;
   FakeClock clock;
   FakePump pump{clock};
-  SilentDialogs dialogs;
+  FakeDialogs dialogs;
   FakeLibrary library;
   ScriptedDiscovery discovery;
   std::string deviceAddress = "COM1";

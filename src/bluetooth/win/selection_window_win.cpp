@@ -18,13 +18,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"TarvikSelect";
 constexpr int kDiscover = 1, kStatus = 2, kDevices = 3, kSelect = 4, kCancel = 5;
 
-int Dpi() {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
-  return dpi > 0 ? dpi : 96;
-}
-
 class SelectionWindow : public ISelectionView {
  public:
   SelectionWindow(HWND owner, HICON icon);
@@ -67,7 +60,7 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
   wc.hIcon = icon;
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     throw std::runtime_error(Narrow(DescribeFailure(L"Registering the selection window's class", GetLastError())));
-  const int dpi = Dpi();
+  const int dpi = ScreenDpi();
   auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;  // fixed border, no min or max box
   RECT r{0, 0, px(3795), px(3165)};

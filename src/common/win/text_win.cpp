@@ -32,6 +32,13 @@ std::wstring DescribeFailure(std::wstring_view attempted, DWORD error) {
   return std::wstring(attempted) + L": " + reason + L" (error " + std::to_wstring(error) + L")";
 }
 
+int ScreenDpi() {
+  HDC dc = GetDC(nullptr);
+  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
+  if (dc) ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : 96;
+}
+
 void DebugLine(std::string_view text) {
   std::wstring line = Widen(text);
   line += L"\n";

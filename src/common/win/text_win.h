@@ -12,6 +12,8 @@ std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 // "<what was attempted>: <the system's message> (error N)".
 std::wstring DescribeFailure(std::wstring_view attempted, DWORD error);
+// The screen's pixels per inch (96 when the system cannot say).
+int ScreenDpi();
 // Leaves a line in the debugger output, where a person diagnosing a problem looks.
 void DebugLine(std::string_view text);
 

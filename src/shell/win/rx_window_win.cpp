@@ -16,13 +16,6 @@ constexpr COLORREF kGrey = RGB(224, 224, 224);
   throw std::runtime_error(Narrow(DescribeFailure(attempted, GetLastError())));
 }
 
-int ScreenDpi() {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
-  return dpi > 0 ? dpi : 96;
-}
-
 }  // namespace
 
 std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {

@@ -35,12 +35,7 @@ void RxShell::Hide() { ShowWindow(hwnd_, SW_HIDE); }
 
 void RxShell::Show() { ShowWindow(hwnd_, SW_SHOW); }
 
-double RxShell::TwipsPerPixelX() const {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
-  return 1440.0 / (dpi > 0 ? dpi : 96);
-}
+double RxShell::TwipsPerPixelX() const { return 1440.0 / ScreenDpi(); }
 
 void RxShell::TrayAdd() { Shell_NotifyIconA(NIM_ADD, &tray_.data); }
 

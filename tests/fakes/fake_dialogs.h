@@ -1,0 +1,23 @@
+// Messages to the user, answered as the test says.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "shell/dialogs.h"
+
+namespace tarvik::testing {
+
+class FakeDialogs : public IDialogs {
+ public:
+  void Inform(const std::string& text) override { informed.push_back(text); }
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    asked.push_back(caption + " " + text);
+    return answer;
+  }
+  void Beep() override { ++beeps; }
+  std::vector<std::string> informed, asked;
+  bool answer = false;
+  int beeps = 0;
+};
+
+}  // namespace tarvik::testing
