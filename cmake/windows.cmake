@@ -3,6 +3,9 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 if(MINGW)
   # wmain/wWinMain entry points; mark the exe Terminal-Server-aware as MSVC does.
   add_link_options(-municode -Wl,--tsaware)
+elseif(MSVC)
+  # The one manifest is the one in tarvik.rc.
+  add_link_options(/MANIFEST:NO /TSAWARE)
 endif()
 
 add_library(tarvik_win STATIC
@@ -15,6 +18,7 @@ add_library(tarvik_win STATIC
   src/common/win/text_win.cpp
   src/settings/win/settings_store_win.cpp
   src/shell/win/event_pump_win.cpp
+  src/shell/win/fonts_win.cpp
   src/shell/win/rx_window_win.cpp
   src/shell/win/services_win.cpp
   src/shell/win/shell_win.cpp
@@ -23,7 +27,8 @@ add_library(tarvik_win STATIC
 )
 target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32)
 
-add_executable(tarvik WIN32 src/shell/win/main_win.cpp)
+enable_language(RC)
+add_executable(tarvik WIN32 src/shell/win/main_win.cpp src/shell/win/res/tarvik.rc)
 target_link_libraries(tarvik PRIVATE tarvik_win)
 
 # Bench programs: not shipped.

@@ -2,6 +2,7 @@
 comes up, goes to the tray after ten seconds, connects, and the scanned lines
 are typed into a receiving window. Screenshots land in build/demo/."""
 import shutil
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -48,6 +49,10 @@ def main():
             bench.wait_visible(MAIN)
             time.sleep(1)
             shutil.copy(bench.screenshot("restored"), out / "restored.png")
+            left, top, width, height = map(int, bench.wbench("winrect", MAIN).split(","))
+            subprocess.run(["convert", str(out / "restored.png"), "-crop",
+                            f"{width}x{height}+{left}+{top}", "+repage", str(out / "rx.png")],
+                           check=True)
             print(f"Restored from the tray, the window shows the link and the last line: "
                   f"{out / 'restored.png'}")
         finally:

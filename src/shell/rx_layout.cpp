@@ -20,7 +20,7 @@ constexpr std::array<ControlSpec, 25> kControls = {{
     {"Label1", K::Label, "", 60, 1920, 4335, 375, Ctl::Label1},
     {"Label27", K::Label, "Prefix", 60, 2400, 1515, 255, std::nullopt},
     {"Label26", K::Label, "Repeat time", 1860, 2400, 855, 255, std::nullopt},
-    {"Label28", K::Label, "www.quillmarks.example", 2940, 2400, 1395, 255, std::nullopt},
+    {"Label28", K::Label, "quillmarks.example", 2940, 2400, 1395, 255, std::nullopt},
     {"Combo8", K::List, "", 60, 2640, 1515, 315, Ctl::Combo8},
     {"Combo7", K::List, "", 1860, 2640, 915, 315, Ctl::Combo7},
     {"Picture3", K::Picture, "", 2880, 2640, 1395, 330, std::nullopt},

@@ -55,11 +55,18 @@ class Bench:
         self.env = None
 
     # ---- set-up and teardown -------------------------------------------------
-    def start(self):
+    def start(self, dpi=None):
         self._start_xvfb()
         template = self._template_prefix()
         subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
         self.env = self._wine_env(self.prefix)
+        if dpi:
+            # Wine takes the display's pixels per inch from the registry when
+            # it starts: set it, then let the wineserver end before the run.
+            subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                            "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=self.env, timeout=60,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60)
         subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
         # The first call starts Wine's services, which inherit its output: keep
         # them away from any pipe a later call reads.
@@ -179,7 +186,7 @@ class Bench:
 
     # Queries that change nothing, safe to ask twice.
     READ_ONLY = {"keystate", "state", "foreground", "wait", "msgbox", "getsel", "getcheck",
-                 "gettext", "pixel"}
+                 "gettext", "pixel", "rect", "client", "winrect", "taborder"}
 
     def wbench(self, *args, check=True):
         code, out = self.run("wbench.exe", *args, check=False)

@@ -11,6 +11,10 @@
 //   click TITLE ID              click button or check box ID
 //   getsel TITLE ID | getcheck TITLE ID | gettext TITLE ID   read a control
 //   pixel TITLE ID              the colour drawn near the control's top-left corner: R,G,B
+//   rect TITLE ID               a control's rectangle in its window's client area: L,T,W,H
+//   client TITLE | winrect TITLE  the client area's size W,H | the window on the screen L,T,W,H
+//   taborder TITLE              the ids of the controls Tab visits, from the first
+//   resize TITLE W H            give the window a new outer size
 //   keystate                    print the modifier keys held down
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
@@ -128,8 +132,29 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("visible=%d iconic=%d\n", IsWindowVisible(h) ? 1 : 0, IsIconic(h) ? 1 : 0);
     return 0;
   }
+  if (cmd == L"client" || cmd == L"winrect") {
+    RECT r{};
+    if (cmd == L"client") GetClientRect(h, &r); else GetWindowRect(h, &r);
+    if (cmd == L"client") std::printf("%ld,%ld\n", r.right - r.left, r.bottom - r.top);
+    else std::printf("%ld,%ld,%ld,%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (cmd == L"taborder") {
+    HWND first = GetNextDlgTabItem(h, nullptr, FALSE);
+    HWND c = first;
+    do {
+      std::printf("%d ", GetDlgCtrlID(c));
+      c = GetNextDlgTabItem(h, c, FALSE);
+    } while (c && c != first);
+    std::printf("\n");
+    return 0;
+  }
+  if (cmd == L"resize" && argc > 4) {
+    return SetWindowPos(h, nullptr, 0, 0, static_cast<int>(Num(argv[3])), static_cast<int>(Num(argv[4])),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) ? 0 : 1;
+  }
   if (argc > 3 && (cmd == L"select" || cmd == L"click" || cmd == L"getsel" || cmd == L"getcheck" ||
-                   cmd == L"gettext" || cmd == L"pixel")) {
+                   cmd == L"gettext" || cmd == L"pixel" || cmd == L"rect")) {
     const int id = static_cast<int>(Num(argv[3]));
     HWND c = GetDlgItem(h, id);
     if (!c) return 1;
@@ -140,6 +165,13 @@ int wmain(int argc, wchar_t** argv) {
       return 0;
     }
     if (cmd == L"click") return SendMessageW(c, BM_CLICK, 0, 0), 0;
+    if (cmd == L"rect") {
+      RECT r{};
+      GetWindowRect(c, &r);
+      MapWindowPoints(nullptr, h, reinterpret_cast<POINT*>(&r), 2);
+      std::printf("%ld,%ld,%ld,%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      return 0;
+    }
     if (cmd == L"pixel") {
       // Read from the screen, where the control has painted itself.
       POINT at{3, 3};

@@ -61,7 +61,7 @@ int Run(HINSTANCE instance) {
   WindowTimer timer2(rx->hwnd(), kTimer2, 1000);  // never started; its tick does nothing
   WindowTimer timer3(rx->hwnd(), kTimer3, 64000);
   Win32Dialogs dialogs(rx->hwnd());
-  RxShell shell(rx->hwnd(), rx->icon());
+  RxShell shell(rx->hwnd(), rx->smallIcon());
   auto store = Win32SettingsStore::ChooseAtStart(GetWinPath());
 
   // Created in the load's order; released in reverse at the end of Run:

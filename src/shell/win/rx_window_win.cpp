@@ -1,10 +1,13 @@
 #include "shell/win/rx_window_win.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "common/win/guard_win.h"
 #include "common/win/text_win.h"
 #include "shell/rx_layout.h"
+#include "shell/win/fonts_win.h"
+#include "shell/win/res/resource_ids.h"
 
 namespace tarvik::win {
 namespace {
@@ -32,9 +35,16 @@ std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = static_cast<HBRUSH>(w->background_.get());
   wc.lpszClassName = kClassName;
-  w->icon_ = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  // The program icon in the sizes the system asks for (the tray uses the small one).
+  w->icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  w->smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), 0));
   if (!w->icon_) w->icon_ = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  if (!w->smallIcon_) w->smallIcon_ = w->icon_;
   wc.hIcon = w->icon_;
+  wc.hIconSm = w->smallIcon_;
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     Fail(L"Registering the main window class");
 
@@ -61,11 +71,13 @@ RxWindow::~RxWindow() {
 }
 
 void RxWindow::CreateControls(HINSTANCE instance) {
-  NONCLIENTMETRICSW ncm{};
-  ncm.cbSize = sizeof(ncm);
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
-    font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
-  const int dpi = ScreenDpi();
+  const int dpi = dpi_ = ScreenDpi();
+  font_ = MakeFont(L"MS Sans Serif", 80, dpi);
+  label25Font_ = MakeFont(L"MS Sans Serif", 135, dpi);
+  label1Font_ = MakeFont(L"MS Sans Serif", 120, dpi);
+  label28Font_ = MakeFont(L"MS Serif", 68, dpi);  // 6.75 point
+  logo_.reset(LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
+  exit_.reset(LoadImageW(instance, MAKEINTRESOURCEW(IDB_EXIT), IMAGE_BITMAP, 0, 0, 0));
   auto make = [&](const wchar_t* cls, const std::wstring& text, DWORD style, int left, int top,
                   int w, int h, std::string_view name) {
     const INT_PTR id = ControlId(name);
@@ -80,10 +92,13 @@ void RxWindow::CreateControls(HINSTANCE instance) {
     const std::wstring text = Widen(s.caption);
     HWND c = nullptr;
     switch (s.kind) {
-      case ControlKind::Button:
-        c = make(L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, s.left, s.top, s.width,
-                 s.height, s.name);
+      case ControlKind::Button: {
+        // Quit draws its exit symbol above its caption itself.
+        const DWORD kind = s.name == "Command3" ? BS_OWNERDRAW : BS_PUSHBUTTON;
+        c = make(L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | kind, s.left, s.top, s.width, s.height,
+                 s.name);
         break;
+      }
       case ControlKind::Check:
         c = make(L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, s.left, s.top,
                  s.width, s.height, s.name);
@@ -95,16 +110,20 @@ void RxWindow::CreateControls(HINSTANCE instance) {
                  s.left, s.top, s.width, s.height * 8, s.name);
         break;
       case ControlKind::Label: {
-        DWORD style = WS_VISIBLE | SS_NOPREFIX;
-        if (s.name == "Label25") style |= SS_CENTER | SS_CENTERIMAGE;
+        // One line each, clipped at the box, never wrapped.
+        DWORD style = WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP;
+        if (s.name == "Label25") style = WS_VISIBLE | SS_NOPREFIX | SS_CENTER | SS_CENTERIMAGE;
         if (s.name == "Label1") style |= WS_BORDER | SS_CENTERIMAGE;
         c = make(L"STATIC", text, style, s.left, s.top, s.width, s.height, s.name);
         break;
       }
       case ControlKind::Picture:
-        c = make(L"STATIC", text, WS_VISIBLE, s.left, s.top, s.width, s.height, s.name);
+        c = make(L"STATIC", text, WS_VISIBLE | SS_OWNERDRAW, s.left, s.top, s.width, s.height, s.name);
         break;
     }
+    if (s.name == "Label25") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label25Font_.get()), FALSE);
+    if (s.name == "Label1") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label1Font_.get()), FALSE);
+    if (s.name == "Label28") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label28Font_.get()), FALSE);
     if (s.ctl) {
       controls_[*s.ctl] = c;
       byId_[GetDlgCtrlID(c)] = *s.ctl;
@@ -114,6 +133,57 @@ void RxWindow::CreateControls(HINSTANCE instance) {
   HWND hidden = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 795, 2000, "Combo6");
   controls_[Ctl::Combo6] = hidden;
   byId_[GetDlgCtrlID(hidden)] = Ctl::Combo6;
+  // Tab goes through the controls in their z-order: lay them out in the
+  // focus order, each placed below the one before.
+  for (std::string_view name : RxTabOrder())
+    SetWindowPos(GetDlgItem(hwnd_, ControlId(name)), HWND_BOTTOM, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void RxWindow::DrawItem(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  auto blit = [&](HBITMAP bitmap, RECT into) {
+    BITMAP info{};
+    if (!bitmap || !GetObjectW(bitmap, sizeof(info), &info)) return;
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    SetStretchBltMode(dc, HALFTONE);
+    StretchBlt(dc, into.left, into.top, into.right - into.left, into.bottom - into.top, mem, 0, 0,
+               info.bmWidth, info.bmHeight, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+  };
+  if (item.CtlID == static_cast<UINT>(ControlId("Picture3"))) {
+    // The logo fills its box, which the design sizes to the picture.
+    blit(static_cast<HBITMAP>(logo_.get()), r);
+    return;
+  }
+  // Quit: a push button on the window colour, the exit symbol above "Quit".
+  const bool pushed = item.itemState & ODS_SELECTED;
+  FillRect(dc, &r, static_cast<HBRUSH>(background_.get()));
+  DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_ADJUSTRECT | (pushed ? DFCS_PUSHED : 0));
+  FillRect(dc, &r, static_cast<HBRUSH>(background_.get()));
+  const int shift = pushed ? 1 : 0;
+  HGDIOBJ oldFont = SelectObject(dc, font_.get());
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  // The caption's line at the bottom, the picture centred in what is left.
+  RECT text{r.left, r.bottom - tm.tmHeight - MulDiv(3, dpi_, 96), r.right, r.bottom - MulDiv(1, dpi_, 96)};
+  const int w = MulDiv(59, dpi_, 96), h = MulDiv(55, dpi_, 96);
+  const int left = (r.left + r.right - w) / 2 + shift;
+  const int top = static_cast<int>(r.top) + std::max(0, static_cast<int>(text.top - r.top - h) / 2) + shift;
+  blit(static_cast<HBITMAP>(exit_.get()), RECT{left, top, left + w, top + h});
+  OffsetRect(&text, shift, shift);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  DrawTextW(dc, L"Quit", -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(dc, oldFont);
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = item.rcItem;
+    InflateRect(&focus, -MulDiv(4, dpi_, 96), -MulDiv(4, dpi_, 96));
+    DrawFocusRect(dc, &focus);
+  }
 }
 
 HWND RxWindow::Control(Ctl ctl) const {
@@ -234,8 +304,17 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         SetBkColor(dc, linkOpen_ ? RGB(0, 192, 0) : RGB(255, 0, 0));
         return reinterpret_cast<LRESULT>(linkOpen_ ? green_.get() : red_.get());
       }
+      const int id = GetDlgCtrlID(c);
+      COLORREF text = RGB(0, 0, 0);
+      if (id == ControlId("Label28")) text = RGB(0, 0, 192);
+      if (id == ControlId("Label9")) text = GetSysColor(COLOR_WINDOWTEXT);
+      SetTextColor(dc, text);
       SetBkColor(dc, kGrey);
       return reinterpret_cast<LRESULT>(background_.get());
+    }
+    case WM_DRAWITEM: {
+      RunGuarded([&] { DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp)); });
+      return TRUE;
     }
     case WM_TIMER:
       if (onTimer) onTimer(wp);

@@ -29,6 +29,7 @@ class RxWindow : public IControls {
   // Any other message; return true when it was handled.
   std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
   HICON icon() const { return icon_; }
+  HICON smallIcon() const { return smallIcon_; }
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;
@@ -54,8 +55,14 @@ class RxWindow : public IControls {
   HWND hwnd_ = nullptr;
   std::map<Ctl, HWND> controls_;
   std::map<int, Ctl> byId_;
-  UniqueGdiObject font_, background_, black_, red_, green_;
+  void DrawItem(const DRAWITEMSTRUCT& item);
+
+  UniqueGdiObject font_, label25Font_, label1Font_, label28Font_;
+  UniqueGdiObject background_, black_, red_, green_;
+  UniqueGdiObject logo_, exit_;
   HICON icon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+  int dpi_ = 96;
   bool linkOpen_ = false;
 };
 

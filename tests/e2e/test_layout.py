@@ -1,0 +1,108 @@
+"""The main window and the selection window as the user sees them, under Wine
+at 96 and 144 dots per inch: every control's place and size in twips, the
+client area, the focus order, resizing, and screenshots of both windows."""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).parent))
+from bench import Bench, poll  # noqa: E402
+
+MAIN = "QUILLMARKS Tarvik"
+SELECT = "Select BT device"
+ID = Bench.control_id
+
+# The design, in twips from the client area's top-left corner.
+RX_CONTROLS = {
+    "Command6": (60, 60, 1875, 435), "Label25": (2040, 60, 2355, 435),
+    "Label18": (60, 720, 1035, 255), "Combo9": (1080, 660, 795, 315),
+    "Label20": (2340, 1020, 2055, 255), "Check2": (60, 1260, 1215, 375),
+    "Check1": (1440, 1260, 855, 375), "Combo1": (2340, 1260, 2055, 315),
+    "Label9": (60, 1680, 4335, 375), "Label1": (60, 1920, 4335, 375),
+    "Label27": (60, 2400, 1515, 255), "Label26": (1860, 2400, 855, 255),
+    "Label28": (2940, 2400, 1395, 255), "Combo8": (60, 2640, 1515, 315),
+    "Combo7": (1860, 2640, 915, 315), "Picture3": (2880, 2640, 1395, 330),
+    "Label21": (60, 3120, 1515, 255), "Label23": (1860, 3120, 855, 255),
+    "Combo2": (60, 3360, 1515, 315), "Combo4": (1860, 3360, 915, 315),
+    "Command3": (2880, 3360, 1515, 1095), "Label22": (60, 3840, 1515, 255),
+    "Label24": (1860, 3840, 855, 255), "Combo3": (60, 4080, 1515, 315),
+    "Combo5": (1860, 4080, 915, 315),
+}
+TAB_ORDER = ["Check1", "Combo1", "Combo8", "Combo7", "Combo2", "Combo4", "Combo3", "Combo5",
+             "Command3", "Check2", "Command6", "Combo9"]
+# The selection window's controls by their ids: Discover, Label1, the list, Select, Cancel.
+SELECT_CONTROLS = {1: (120, 120, 1155, 495), 2: (1440, 300, 2175, 255), 3: (120, 720, 3495, 1695),
+                   4: (120, 2520, 1155, 495), 5: (2460, 2520, 1155, 495)}
+
+
+def px(twips, dpi):
+    return (twips * dpi + 720) // 1440
+
+
+def kept_screenshots():
+    """Screenshots stay beside the build, outside any test's scratch folder."""
+    out = Path(os.environ.get("TARVIK_WINDOWS_BUILD_DIR", "build/windows")) / "screenshots"
+    out.mkdir(parents=True, exist_ok=True)
+    return out
+
+
+class Layout(unittest.TestCase):
+    def check_window(self, dpi):
+        bench = Bench(f"layout-{dpi}").start(dpi=dpi)
+        self.addCleanup(bench.stop)
+        proc = bench.spawn("tarvik.exe")
+        bench.wait_visible(MAIN)
+
+        def rect(title, cid):
+            return tuple(int(v) for v in bench.wbench("rect", title, cid).split(","))
+
+        self.assertEqual(bench.wbench("client", MAIN),
+                         f"{px(4470, dpi)},{px(4575, dpi)}")
+        before = {}
+        for name, (l, t, w, h) in RX_CONTROLS.items():
+            got = before[name] = rect(MAIN, ID(name))
+            want = (px(l, dpi), px(t, dpi), px(w, dpi), px(h, dpi))
+            if name.startswith("Combo"):
+                # A drop-down list's height follows its font; the rest is the design's.
+                self.assertEqual(got[:3], want[:3], name)
+                self.assertLessEqual(abs(got[3] - want[3]), px(90, dpi), name)
+            else:
+                self.assertEqual(got, want, name)
+        # Focus order, from Check1.
+        ids = [int(v) for v in bench.wbench("taborder", MAIN).split()]
+        self.assertEqual(ids, [ID(n) for n in TAB_ORDER])
+        # Label25 red without a link.
+        self.assertEqual(bench.wbench("pixel", MAIN, ID("Label25")), "255,0,0")
+        shot = bench.screenshot(f"main-{dpi}dpi")
+        shutil.copy(shot, kept_screenshots() / shot.name)
+        # Resizing the window moves nothing.
+        for size in ((600, 500), (200, 150)):
+            bench.wbench("resize", MAIN, *size)
+            for name in ("Command6", "Label1", "Command3", "Combo5"):
+                self.assertEqual(rect(MAIN, ID(name)), before[name], (name, size))
+
+        # The selection window.
+        bench.post(MAIN, 0x111, ID("Command6"), 0)
+        bench.wait_visible(SELECT)
+        self.assertEqual(bench.wbench("client", SELECT), f"{px(3795, dpi)},{px(3165, dpi)}")
+        for cid, (l, t, w, h) in SELECT_CONTROLS.items():
+            self.assertEqual(rect(SELECT, cid), (px(l, dpi), px(t, dpi), px(w, dpi), px(h, dpi)), cid)
+        self.assertEqual([int(v) for v in bench.wbench("taborder", SELECT).split()], [1, 3, 4, 5])
+        shot = bench.screenshot(f"select-{dpi}dpi")
+        shutil.copy(shot, kept_screenshots() / shot.name)
+        bench.post(SELECT, 0x111, 5, 0)  # Cancel
+        bench.wbench("close", MAIN)
+        proc.wait(timeout=30)
+
+    def test_at_96_dpi(self):
+        self.check_window(96)
+
+    def test_at_144_dpi(self):
+        self.check_window(144)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
