@@ -48,6 +48,7 @@ class TcpReader(_Recorder):
         self.port = self.server.getsockname()[1]
         self.conn = None
         self.connections = 0
+        self.accepted_at = []  # monotonic time of each accepted link
         self.thread = threading.Thread(target=self._serve, daemon=True)
         self.thread.start()
 
@@ -62,6 +63,7 @@ class TcpReader(_Recorder):
             except OSError:
                 return
             self.peer_closed.clear()
+            self.accepted_at.append(time.monotonic())
             self.conn = conn
             self.connections += 1
             while True:
