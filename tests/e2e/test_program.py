@@ -74,6 +74,7 @@ class Program(unittest.TestCase):
         poll(lambda: "".join(chr(e["ch"]) for e in receiver.events()[start:] if e["kind"] == "CH")
              == "SCAN", what="the line typed from the tray")
         self.assertEqual(self.bench.wbench("gettext", MAIN, ID("Label1")), "SCAN1")
+        poll(lambda: self.reader.received() == b"FF", what="the F after the typed line")
 
         # Pointer over the icon and a button press change nothing; the release restores.
         self.tray_event(0x200)
@@ -87,7 +88,7 @@ class Program(unittest.TestCase):
         start = len(receiver.events())
         self.reader.send(b"SHOWN\r\n")
         poll(lambda: self.bench.wbench("gettext", MAIN, ID("Label1")) == "SHOWN", what="Label1")
-        poll(lambda: self.reader.received() == b"FF", what="the F after the line")
+        poll(lambda: self.reader.received() == b"FFF", what="the F after the line")
         self.assertEqual([e for e in receiver.events()[start:] if e["kind"] == "CH"], [])
 
         # The reader drops the link: the program connects again.
