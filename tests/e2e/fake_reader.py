@@ -73,6 +73,7 @@ class TcpReader(_Recorder):
                     data = b""
                 if not data:
                     self.peer_closed.set()
+                    conn.close()
                     break
                 self.record(data)
 
