@@ -139,6 +139,7 @@ TEST(Settings, AnAddressWithAQuoteCannotBreakTheFile) {
 }
 
 TEST(Settings, BadFilesEndInAValidWindowAndACleanNextSave) {
+  using namespace std::string_literals;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"empty", ""},
       {"fewer than twelve fields", "0\r\n0\r\n\"COM3\"\r\n4\r\n"},
@@ -148,7 +149,7 @@ TEST(Settings, BadFilesEndInAValidWindowAndACleanNextSave) {
       {"check states other than 0 and 1", "2\r\n-1\r\n\"\"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n"},
       {"an unclosed quote", "1\r\n1\r\n\"COM5\r\n0,1\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n"},
       {"a line far too long", "1\r\n1\r\n\"" + std::string(100000, 'x') + "\"\r\n0,1\r\n"},
-      {"binary garbage", std::string("\x00\xff\xfe,,,\"\"\"\r\r\n\n,\x01", 17)},
+      {"binary garbage", "\x00\xff\xfe,,,\"\"\"\r\r\n\n,\x01"s},  // NUL included
       {"extra text", "1\r\n0\r\n\"COM5\" trailing\r\n0,2,9,9\r\n0,0 junk\r\n0,0\r\n0,0\r\n0\r\nline 9\r\n"},
   };
   for (const auto& [name, file] : cases) {
