@@ -25,7 +25,7 @@ add_library(tarvik_win STATIC
   src/shell/win/winpath_win.cpp
   src/wedge/win/send_keys_win.cpp
 )
-target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32)
+target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32 imm32)
 
 enable_language(RC)
 add_executable(tarvik WIN32 src/shell/win/main_win.cpp src/shell/win/res/tarvik.rc)

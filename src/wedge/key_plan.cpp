@@ -60,10 +60,20 @@ KeyEvent Make(std::uint8_t v, std::uint16_t scanWithPrefix, bool up, KeyEvent::R
                   (scanWithPrefix >> 8) == 0xE0, role};
 }
 
+std::vector<KeyEvent> MaskTap() {
+  return {KeyEvent{vk::kMask, 0, false, false, KeyEvent::Role::Mask},
+          KeyEvent{vk::kMask, 0, true, false, KeyEvent::Role::Mask}};
+}
+
+void Append(std::vector<KeyEvent>& to, const std::vector<KeyEvent>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
 // Wraps `body` (the key itself) in the modifiers it needs: the user's held
-// modifiers that it does not want are let go first and pressed again after,
-// the wanted ones not already held are pressed around it. Left-hand keys are
-// used, except AltGr, which Windows' layouts expect as left Ctrl + right Alt.
+// modifiers that it does not want are let go first (and pressed again after,
+// by RestoreEvents), the wanted ones not already held are pressed around it.
+// Left-hand keys are used, except AltGr, which Windows' layouts expect as
+// left Ctrl + right Alt.
 KeyPlan Wrap(const std::vector<KeyEvent>& body, std::uint8_t wanted, const KeyboardState& st) {
   const bool altGr = (wanted & (kCtrlBit | kAltBit)) == (kCtrlBit | kAltBit);
   auto wants = [&](Kind k) {
@@ -89,13 +99,12 @@ KeyPlan Wrap(const std::vector<KeyEvent>& body, std::uint8_t wanted, const Keybo
 
   KeyPlan plan;
   auto& ev = plan.events;
-  for (auto v : release) ev.push_back(Make(v, ModifierScan(v), true, KeyEvent::Role::UserRelease));
+  Append(ev, ReleaseEvents(release));
   for (auto v : press) ev.push_back(Make(v, ModifierScan(v), false, KeyEvent::Role::Modifier));
-  ev.insert(ev.end(), body.begin(), body.end());
+  Append(ev, body);
   for (auto it = press.rbegin(); it != press.rend(); ++it)
     ev.push_back(Make(*it, ModifierScan(*it), true, KeyEvent::Role::Modifier));
-  for (auto it = release.rbegin(); it != release.rend(); ++it)
-    ev.push_back(Make(*it, ModifierScan(*it), false, KeyEvent::Role::UserRestore));
+  plan.restore.assign(release.rbegin(), release.rend());
   return plan;
 }
 
@@ -116,6 +125,8 @@ KeyPlan UnicodePlan(char32_t ch, const KeyboardState& st) {
 KeyPlan CharacterPlan(char32_t ch, const IKeyboardLayout& layout, const KeyboardState& st) {
   if (ch == U'\t') return Wrap(Tap(vk::kTab, 0x0F), 0, st);
   if (ch < 0x20 || ch == 0x7F) return {};
+  // An open input method would compose the letter keys instead of typing them.
+  if (st.imeOpen) return UnicodePlan(ch, st);
 
   const auto stroke = layout.KeyFor(ch);
   if (!stroke || stroke->vk == 0) return UnicodePlan(ch, st);
@@ -143,6 +154,35 @@ KeyPlan CharacterPlan(char32_t ch, const IKeyboardLayout& layout, const Keyboard
 
 }  // namespace
 
+bool IsModifier(std::uint8_t v) {
+  return v == vk::kLShift || v == vk::kRShift || v == vk::kLControl || v == vk::kRControl ||
+         v == vk::kLMenu || v == vk::kRMenu || v == vk::kLWin || v == vk::kRWin;
+}
+
+bool NeedsMask(std::uint8_t v) {
+  return v == vk::kLMenu || v == vk::kRMenu || v == vk::kLWin || v == vk::kRWin;
+}
+
+std::vector<KeyEvent> RestoreEvents(const std::vector<std::uint8_t>& modifiers) {
+  std::vector<KeyEvent> out;
+  for (auto v : modifiers) {
+    out.push_back(Make(v, ModifierScan(v), false, KeyEvent::Role::UserRestore));
+    // The user's own release of this key comes later, with nothing of ours
+    // after it: the mask stands between.
+    if (NeedsMask(v)) Append(out, MaskTap());
+  }
+  return out;
+}
+
+std::vector<KeyEvent> ReleaseEvents(const std::vector<std::uint8_t>& modifiers) {
+  std::vector<KeyEvent> out;
+  for (auto v : modifiers) {
+    if (NeedsMask(v)) Append(out, MaskTap());
+    out.push_back(Make(v, ModifierScan(v), true, KeyEvent::Role::UserRelease));
+  }
+  return out;
+}
+
 std::optional<BraceKey> FindBraceKey(std::string_view token) {
   for (const auto& k : kBraceKeys)
     if (k.token == token) return k.key;
@@ -163,7 +203,9 @@ std::vector<KeyEvent> ReleasesAfterPartialSend(const KeyPlan& plan, std::size_t 
   std::vector<KeyEvent> down;  // modifiers of ours the inserted part left pressed
   for (std::size_t i = 0; i < inserted && i < plan.events.size(); ++i) {
     const auto& e = plan.events[i];
-    if (e.role != KeyEvent::Role::Modifier && e.role != KeyEvent::Role::Key) continue;
+    if (e.role != KeyEvent::Role::Modifier && e.role != KeyEvent::Role::Key &&
+        e.role != KeyEvent::Role::Mask)
+      continue;
     auto same = [&](const KeyEvent& d) { return d.vk == e.vk; };
     if (!e.up) {
       if (std::none_of(down.begin(), down.end(), same)) down.push_back(e);

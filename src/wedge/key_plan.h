@@ -20,6 +20,10 @@ inline constexpr std::uint8_t kCancel = 0x03, kBack = 0x08, kTab = 0x09, kReturn
                               kLWin = 0x5B, kRWin = 0x5C, kF1 = 0x70, kF12 = 0x7B,
                               kLShift = 0xA0, kRShift = 0xA1, kLControl = 0xA2,
                               kRControl = 0xA3, kLMenu = 0xA4, kRMenu = 0xA5;
+// Unassigned: no layout or program gives it a meaning. Pressed and released
+// between an Alt (or Windows key) press and its release, it keeps that
+// release from opening the menu bar (or Start).
+inline constexpr std::uint8_t kMask = 0xE8;
 }
 
 // Modifier bits as VkKeyScanEx reports them in its high byte.
@@ -32,6 +36,7 @@ struct KeyEvent {
     UserRelease,  // a modifier the user holds, let go for the duration of the key
     UserRestore,  // that modifier pressed again afterwards
     Unicode,      // one UTF-16 unit sent as a packet (vk 0, scan = the unit)
+    Mask,         // the unassigned key that keeps an Alt or Win release inert
   };
   std::uint16_t vk = 0;
   std::uint16_t scan = 0;  // without the 0xE0 prefix; see extended
@@ -42,7 +47,11 @@ struct KeyEvent {
 };
 
 struct KeyPlan {
+  // One injection: the user's modifiers let go, ours pressed around the key.
   std::vector<KeyEvent> events;
+  // The user's modifiers let go for the key, to press again afterwards,
+  // each only if the user still holds it then (RestoreEvents).
+  std::vector<std::uint8_t> restore;
   bool operator==(const KeyPlan&) const = default;
 };
 
@@ -69,9 +78,17 @@ class IKeyboardLayout {
 // The keyboard as it stands before the key goes out.
 struct KeyboardState {
   bool capsLock = false;
-  // Modifier keys held down, as left/right virtual keys (kLShift ... kRWin).
+  // The focused window's input method is open: it would compose letter keys,
+  // so characters go as Unicode packets.
+  bool imeOpen = false;
+  // Modifier keys down as the target sees them, as left/right virtual keys
+  // (kLShift ... kRWin).
   std::vector<std::uint8_t> held;
 };
+
+bool IsModifier(std::uint8_t vk);
+// Alt and Win: a press and release with no key between opens a menu or Start.
+bool NeedsMask(std::uint8_t vk);
 
 // The plan for one key token. A brace token from the option lists is its one
 // key; any other text is its first character (a record hands over one at a
@@ -82,8 +99,14 @@ KeyPlan PlanKeyTokens(std::string_view token, const IKeyboardLayout& layout,
                       const KeyboardState& state);
 
 // When SendInput inserted only the first `inserted` events of a plan, the key
-// releases that keep no modifier of ours stuck down.
+// releases that keep no key of ours stuck down.
 std::vector<KeyEvent> ReleasesAfterPartialSend(const KeyPlan& plan, std::size_t inserted);
+// Presses the user's modifiers again, in the reverse of the order they were
+// let go, an Alt or Win followed by the mask key.
+std::vector<KeyEvent> RestoreEvents(const std::vector<std::uint8_t>& modifiers);
+// Releases modifiers that are down for the target but no longer under the
+// user's finger, an Alt or Win after the mask key.
+std::vector<KeyEvent> ReleaseEvents(const std::vector<std::uint8_t>& modifiers);
 
 // The brace key for a token, if it is one.
 struct BraceKey {

@@ -14,8 +14,9 @@ std::string TrimSpaces(std::string_view t) {
   return std::string(t.substr(b, e - b + 1));
 }
 
-void KeystrokeOutput::inviarecord(std::string_view typedText) {
-  if (!c_.IsMinimized()) return;
+TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
+  if (!c_.IsMinimized()) return TypeOutcome::kShownOnly;
+  refused_ = false;
   keys_.BeginRecord();
   inviaprefix();
   pump_.ProcessPending();
@@ -25,6 +26,14 @@ void KeystrokeOutput::inviarecord(std::string_view typedText) {
   pump_.ProcessPending();
   inviaterm2();
   pump_.ProcessPending();
+  keys_.EndRecord();
+  return refused_ ? TypeOutcome::kRefused : TypeOutcome::kTyped;
+}
+
+bool KeystrokeOutput::Send(std::string_view token) {
+  if (refused_) return false;
+  if (!keys_.SendKeyTokens(token)) refused_ = true;
+  return !refused_;
 }
 
 void KeystrokeOutput::inviaprefix() { SendRepeated(Ctl::Combo8, Ctl::Combo7); }
@@ -38,7 +47,7 @@ void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList) {
   if (key <= 0 || repeat <= 0) return;
   const std::string token = TrimSpaces(c_.ItemText(keyList, key));
   for (int i = 0; i < repeat; ++i) {
-    keys_.SendKeyTokens(token);
+    if (!Send(token)) return;
     DelayAfterKey();
   }
 }
@@ -47,7 +56,7 @@ void KeystrokeOutput::inviachar(const std::string& prova) {
   // One character at a time, a character being a whole code point: the two
   // halves of a surrogate pair never go out as two keys.
   for (char32_t ch : DecodeUtf8(prova)) {
-    keys_.SendKeyTokens(EncodeUtf8(ch));
+    if (!Send(EncodeUtf8(ch))) return;
     pump_.ProcessPending();
     DelayAfterKey();
   }

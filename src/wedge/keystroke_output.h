@@ -18,9 +18,20 @@ class IClock;
 class IKeySender {
  public:
   virtual ~IKeySender() = default;
-  virtual void SendKeyTokens(std::string_view token) = 0;
-  // A record starts: the keyboard's layout and lock state are read afresh.
+  // False when the system took none or only part of the token's events: the
+  // keys cannot reach the target, and the rest of the record is not typed.
+  virtual bool SendKeyTokens(std::string_view token) = 0;
+  // A record starts: the keyboard's lock state and input method are read afresh.
   virtual void BeginRecord() {}
+  // A record has ended: no modifier stays down that the user does not hold.
+  virtual void EndRecord() {}
+};
+
+// What became of one record's keys.
+enum class TypeOutcome {
+  kShownOnly,  // the main window is shown: records are displayed, not typed
+  kTyped,
+  kRefused,    // the system refused the keys part-way: the rest was not typed
 };
 
 class KeystrokeOutput {
@@ -29,7 +40,7 @@ class KeystrokeOutput {
       : c_(controls), pump_(pump), clock_(clock), keys_(keys) {}
 
   // Types nothing unless the main window is minimized (read once per record).
-  void inviarecord(std::string_view typedText);
+  TypeOutcome inviarecord(std::string_view typedText);
   void inviaprefix();
   void inviachar(const std::string& prova);
   void inviaterm1();
@@ -37,12 +48,15 @@ class KeystrokeOutput {
 
  private:
   void SendRepeated(Ctl keyList, Ctl repeatList);
+  // False once the system has refused a key of this record: nothing more goes.
+  bool Send(std::string_view token);
   void DelayAfterKey();
 
   IControls& c_;
   IEventPump& pump_;
   const IClock& clock_;
   IKeySender& keys_;
+  bool refused_ = false;
 };
 
 // The entry text with leading and trailing spaces removed.

@@ -23,9 +23,12 @@ inline std::ostream& operator<<(std::ostream& os, const Sent& s) {
 class RecordingKeys : public IKeySender {
  public:
   explicit RecordingKeys(const FakeClock& clock) : clock_(clock) {}
-  void SendKeyTokens(std::string_view token) override {
+  bool SendKeyTokens(std::string_view token) override {
+    if (refuseAfter == 0) return false;
+    if (refuseAfter > 0) --refuseAfter;
     sent.push_back({std::string(token),
                     std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
+    return true;
   }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
@@ -39,6 +42,8 @@ class RecordingKeys : public IKeySender {
   }
 
   std::vector<Sent> sent;
+  // The system takes this many more tokens, then refuses (-1: never refuses).
+  int refuseAfter = -1;
 
  private:
   const FakeClock& clock_;

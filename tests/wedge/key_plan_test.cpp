@@ -141,26 +141,30 @@ TEST(KeyPlan, CapsLockKeepsTheCaseExact) {
   EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, caps), de, true), U"\u20AC");
 }
 
-TEST(KeyPlan, HeldModifiersNeverMakeAChord) {
+TEST(KeyPlan, HeldModifiersAreLetGoAroundTheKeyAltAndWinMasked) {
   const auto us = UsLayout();
   KeyboardState st;
   st.held = {vk::kLControl, vk::kRMenu};
   const auto plan = PlanKeyTokens("w", us, st);
+  const KeyEvent mask = Down(vk::kMask, 0, R::Mask), unmask = Up(vk::kMask, 0, R::Mask);
   EXPECT_EQ(plan.events,
-            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::UserRelease),
+            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::UserRelease), mask, unmask,
                                    Up(vk::kRMenu, 0x38, R::UserRelease, true), Down('W', 0x11),
-                                   Up('W', 0x11), Down(vk::kRMenu, 0x38, R::UserRestore, true),
+                                   Up('W', 0x11)}));
+  EXPECT_EQ(plan.restore, (std::vector<std::uint8_t>{vk::kRMenu, vk::kLControl}));
+  EXPECT_EQ(RestoreEvents(plan.restore),
+            (std::vector<KeyEvent>{Down(vk::kRMenu, 0x38, R::UserRestore, true), mask, unmask,
                                    Down(vk::kLControl, 0x1D, R::UserRestore)}));
   // A Shift the user holds serves a capital; it is neither pressed nor let go.
   st.held = {vk::kRShift};
-  EXPECT_EQ(PlanKeyTokens("A", us, st).events,
-            (std::vector<KeyEvent>{Down('A', 0x1E), Up('A', 0x1E)}));
+  EXPECT_EQ(PlanKeyTokens("A", us, st),
+            (KeyPlan{{Down('A', 0x1E), Up('A', 0x1E)}, {}}));
   // ...but is let go for a small letter.
   EXPECT_EQ(Typed(PlanKeyTokens("a", us, st), us, false), U"a");
   EXPECT_EQ(PlanKeyTokens("a", us, st).events.front(), Up(vk::kRShift, 0x36, R::UserRelease));
   // The Windows key is let go even around a brace token.
   st.held = {vk::kLWin};
-  EXPECT_EQ(PlanKeyTokens("{TAB}", us, st).events.front(), Up(vk::kLWin, 0x5B, R::UserRelease, true));
+  EXPECT_EQ(PlanKeyTokens("{TAB}", us, st).events[2], Up(vk::kLWin, 0x5B, R::UserRelease, true));
 }
 
 TEST(KeyPlan, ControlCharactersAndReservedCharacters) {

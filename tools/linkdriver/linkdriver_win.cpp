@@ -18,6 +18,7 @@
 #include "shell/win/services_win.h"
 #include "shell/win/winpath_win.h"
 #include "tools/common/bench_win.h"
+#include "wedge/key_injector.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
 #include "wedge/record_reception.h"
@@ -62,7 +63,8 @@ int wmain(int argc, wchar_t** argv) {
   try {
     Win32EventPump pump;
     Win32Clock clock;
-    Win32KeySender keys;
+    Win32Keyboard keyboard;
+    KeyInjector keys(keyboard);
     Win32Sound sound;
     AnsiCodePage decoder;
     auto rx = RxWindow::Create(GetModuleHandleW(nullptr));

@@ -17,6 +17,7 @@
 #include "shell/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "tools/common/bench_win.h"
+#include "wedge/key_injector.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
 #include "wedge/win/send_keys_win.h"
@@ -28,7 +29,8 @@ int wmain(int argc, wchar_t** argv) {
   try {
     Win32EventPump pump;
     Win32Clock clock;
-    Win32KeySender keys;
+    Win32Keyboard keyboard;
+    KeyInjector keys(keyboard);
     auto rx = RxWindow::Create(GetModuleHandleW(nullptr));
     std::int16_t ready = 0;
     creacombo(*rx, pump, ready);

@@ -16,6 +16,7 @@
 #include "shell/win/services_win.h"
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
+#include "wedge/key_injector.h"
 #include "wedge/win/send_keys_win.h"
 
 using namespace tarvik;
@@ -52,7 +53,8 @@ int Run(HINSTANCE instance) {
 
   Win32EventPump pump;
   Win32Clock clock;
-  Win32KeySender keys;
+  Win32Keyboard keyboard;
+  KeyInjector keys(keyboard);
   Win32Sound sound;
   AnsiCodePage codePage;
   auto rx = RxWindow::Create(instance);

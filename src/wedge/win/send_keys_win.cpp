@@ -1,15 +1,45 @@
 #include "wedge/win/send_keys_win.h"
 
+#include <imm.h>
+
 #include <string>
 #include <vector>
 
+#include "common/win/guard_win.h"
 #include "common/win/text_win.h"
 
 #ifndef MAPVK_VK_TO_VSC_EX
 #define MAPVK_VK_TO_VSC_EX 4
 #endif
+#ifndef IMC_GETOPENSTATUS
+#define IMC_GETOPENSTATUS 0x0005
+#endif
 
 namespace tarvik::win {
+namespace {
+
+constexpr std::uint8_t kModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                                          VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+// ToUnicodeEx flag (Windows 10 1607 on): leave the kernel's dead-key state alone.
+constexpr UINT kKeepKeyboardState = 0x4;
+// How long the focused window's input method may take to say whether it is
+// open; a hung program must not hold up typing.
+constexpr UINT kImeQueryTimeoutMs = 100;
+
+std::atomic<PhysicalKeys*> g_physical{nullptr};
+
+INPUT ToInput(const KeyEvent& e) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = e.vk;
+  in.ki.wScan = e.scan;
+  if (e.role == KeyEvent::Role::Unicode) in.ki.dwFlags |= KEYEVENTF_UNICODE;
+  if (e.extended) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
+  if (e.up) in.ki.dwFlags |= KEYEVENTF_KEYUP;
+  return in;
+}
+
+}  // namespace
 
 std::optional<IKeyboardLayout::Stroke> Win32KeyboardLayout::KeyFor(char32_t ch) const {
   if (ch > 0xFFFF) return std::nullopt;  // VkKeyScanEx takes one UTF-16 unit
@@ -32,9 +62,7 @@ IKeyboardLayout::Output Win32KeyboardLayout::Produces(Stroke s, bool capsLock) c
   }
   if (capsLock) state[VK_CAPITAL] = 0x01;
   WCHAR buf[8] = {};
-  // Flag 4 (Windows 10 1607 on) leaves the kernel's dead-key state alone, so
-  // asking about a dead key does not change what the user types next.
-  const int n = ToUnicodeEx(s.vk, ScanCode(s.vk) & 0xFF, state, buf, 8, 0x4, hkl_);
+  const int n = ToUnicodeEx(s.vk, ScanCode(s.vk) & 0xFF, state, buf, 8, kKeepKeyboardState, hkl_);
   Output out;
   if (n < 0) {
     out.dead = true;
@@ -51,17 +79,76 @@ IKeyboardLayout::Output Win32KeyboardLayout::Produces(Stroke s, bool capsLock) c
   return out;
 }
 
-HKL FocusedWindowLayout() {
+HWND FocusedWindow() {
   GUITHREADINFO info{};
   info.cbSize = sizeof(info);
   HWND target = nullptr;
   if (GetGUIThreadInfo(0, &info)) target = info.hwndFocus ? info.hwndFocus : info.hwndActive;
-  if (!target) target = GetForegroundWindow();
-  const DWORD thread = target ? GetWindowThreadProcessId(target, nullptr) : 0;
-  return GetKeyboardLayout(thread);
+  return target ? target : GetForegroundWindow();
 }
 
-bool CapsLockOn() {
+PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  // Keys held before the hook exists are taken as the system sees them.
+  for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
+  PhysicalKeys* none = nullptr;
+  if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;  // one hook per process
+  thread_ = std::thread([this] { Run(); });
+  WaitForSingleObject(ready_.get(), INFINITE);
+}
+
+PhysicalKeys::~PhysicalKeys() {
+  if (thread_.joinable()) {
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  PhysicalKeys* self = this;
+  g_physical.compare_exchange_strong(self, nullptr);
+}
+
+void PhysicalKeys::Run() {
+  RunGuarded([this] {
+    threadId_ = GetCurrentThreadId();
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
+    HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, &PhysicalKeys::Hook, GetModuleHandleW(nullptr), 0);
+    if (!hook) DebugLine("Tarvik: the keyboard hook could not be set, error " + std::to_string(GetLastError()));
+    known_ = hook != nullptr;
+    SetEvent(ready_.get());
+    // The hook is called through this thread's message loop.
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    }
+    known_ = false;
+    if (hook) UnhookWindowsHookEx(hook);
+  });
+}
+
+LRESULT CALLBACK PhysicalKeys::Hook(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION) {
+    const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
+    PhysicalKeys* self = g_physical;
+    if (self && !(k->flags & LLKHF_INJECTED) && k->vkCode < 256)
+      self->down_[k->vkCode] = wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+const IKeyboardLayout& Win32Keyboard::FocusedLayout() {
+  HWND focus = FocusedWindow();
+  layout_ = Win32KeyboardLayout(GetKeyboardLayout(focus ? GetWindowThreadProcessId(focus, nullptr) : 0));
+  return layout_;
+}
+
+IKeyboard::Modifiers Win32Keyboard::HeldModifiers() const {
+  Modifiers m;
+  for (auto v : kModifierKeys) {
+    const bool down = (GetAsyncKeyState(v) & 0x8000) != 0;
+    if (down) m.down.push_back(v);
+    if (physical_.Known() ? physical_.Down(v) : down) m.physical.push_back(v);
+  }
+  return m;
+}
+
+bool Win32Keyboard::CapsLock() const {
   // Our thread's own copy of the key state: the system brings a thread's
   // copy up to date for keys whose messages it never read, so a program in
   // the tray sees the user's Caps Lock. (Wine 8 does so only for threads
@@ -71,55 +158,29 @@ bool CapsLockOn() {
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
 }
 
-KeyboardState CurrentKeyboardState() {
-  KeyboardState st;
-  for (int v : {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL, VK_LMENU, VK_RMENU, VK_LWIN, VK_RWIN})
-    if (GetAsyncKeyState(v) & 0x8000) st.held.push_back(static_cast<std::uint8_t>(v));
-  return st;
+bool Win32Keyboard::InputMethodOpen() const {
+  HWND focus = FocusedWindow();
+  HWND ime = focus ? ImmGetDefaultIMEWnd(focus) : nullptr;
+  if (!ime) return false;
+  DWORD_PTR open = 0;
+  if (!SendMessageTimeoutW(ime, WM_IME_CONTROL, IMC_GETOPENSTATUS, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                           kImeQueryTimeoutMs, &open))
+    return false;
+  return open != 0;
 }
 
-namespace {
-
-INPUT ToInput(const KeyEvent& e) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = e.vk;
-  in.ki.wScan = e.scan;
-  if (e.role == KeyEvent::Role::Unicode) in.ki.dwFlags |= KEYEVENTF_UNICODE;
-  if (e.extended) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
-  if (e.up) in.ki.dwFlags |= KEYEVENTF_KEYUP;
-  return in;
-}
-
-}  // namespace
-
-unsigned SendPlan(const KeyPlan& plan) {
-  if (plan.events.empty()) return 0;
+std::size_t Win32Keyboard::Inject(std::span<const KeyEvent> events) {
+  if (events.empty()) return 0;
   std::vector<INPUT> inputs;
-  inputs.reserve(plan.events.size());
-  for (const auto& e : plan.events) inputs.push_back(ToInput(e));
-  // One call for the whole character, so that keys the user types cannot
-  // fall between our modifier and our key.
+  inputs.reserve(events.size());
+  for (const auto& e : events) inputs.push_back(ToInput(e));
   const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   if (sent < inputs.size()) {
     const DWORD error = GetLastError();
-    DebugLine("SendInput inserted " + std::to_string(sent) + " of " + std::to_string(inputs.size()) +
-              " key events, error " + std::to_string(error));
-    std::vector<INPUT> releases;
-    for (const auto& e : ReleasesAfterPartialSend(plan, sent)) releases.push_back(ToInput(e));
-    if (!releases.empty())
-      SendInput(static_cast<UINT>(releases.size()), releases.data(), sizeof(INPUT));
+    DebugLine("Tarvik: SendInput inserted " + std::to_string(sent) + " of " +
+              std::to_string(inputs.size()) + " key events, error " + std::to_string(error));
   }
   return sent;
-}
-
-void Win32KeySender::BeginRecord() { capsLock_ = CapsLockOn(); }
-
-void Win32KeySender::SendKeyTokens(std::string_view token) {
-  const Win32KeyboardLayout layout(FocusedWindowLayout());
-  KeyboardState state = CurrentKeyboardState();
-  state.capsLock = capsLock_;
-  SendPlan(PlanKeyTokens(token, layout, state));
 }
 
 }  // namespace tarvik::win

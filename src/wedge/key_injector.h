@@ -1,0 +1,47 @@
+// Key injection, portable: each token is planned against the focused window's
+// layout and the keys held now, and injected through IKeyboard. The user's
+// modifiers are let go around a key and pressed again only while the user
+// still holds them; an Alt or Windows key release never opens a menu or Start.
+#pragma once
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "wedge/key_plan.h"
+#include "wedge/keystroke_output.h"
+
+namespace tarvik {
+
+// The keyboard the program types on.
+class IKeyboard {
+ public:
+  struct Modifiers {
+    std::vector<std::uint8_t> down;      // down as the target sees them
+    std::vector<std::uint8_t> physical;  // under the user's fingers
+  };
+  virtual ~IKeyboard() = default;
+  // The layout of the window that has the keyboard focus, read afresh.
+  virtual const IKeyboardLayout& FocusedLayout() = 0;
+  virtual Modifiers HeldModifiers() const = 0;
+  virtual bool CapsLock() const = 0;
+  // The focused window's input method is open.
+  virtual bool InputMethodOpen() const = 0;
+  // One call, so nothing the user types falls between the events. Returns
+  // how many of them the system took.
+  virtual std::size_t Inject(std::span<const KeyEvent> events) = 0;
+};
+
+class KeyInjector : public IKeySender {
+ public:
+  explicit KeyInjector(IKeyboard& keyboard) : kb_(keyboard) {}
+  bool SendKeyTokens(std::string_view token) override;
+  void BeginRecord() override;
+  void EndRecord() override;
+
+ private:
+  IKeyboard& kb_;
+  bool capsLock_ = false;
+  bool imeOpen_ = false;
+};
+
+}  // namespace tarvik
