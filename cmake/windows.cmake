@@ -23,11 +23,16 @@ add_library(tarvik_win STATIC
   src/shell/win/services_win.cpp
   src/shell/win/shell_win.cpp
   src/shell/win/winpath_win.cpp
+  src/wedge/win/key_target_win.cpp
   src/wedge/win/send_keys_win.cpp
 )
 target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32 imm32)
 
 enable_language(RC)
+# windres reads these through the .rc file; the build does not see that by itself.
+set(res ${CMAKE_SOURCE_DIR}/src/shell/win/res)
+set_source_files_properties(${res}/tarvik.rc PROPERTIES OBJECT_DEPENDS
+  "${res}/tarvik.ico;${res}/logo.bmp;${res}/exit.bmp;${res}/tarvik.manifest;${res}/resource_ids.h")
 add_executable(tarvik WIN32 src/shell/win/main_win.cpp src/shell/win/res/tarvik.rc)
 target_link_libraries(tarvik PRIVATE tarvik_win)
 

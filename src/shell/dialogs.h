@@ -15,6 +15,15 @@ class IDialogs {
   virtual void Beep() = 0;
 };
 
+// A word to the user that cannot wait for them to look: the system's error
+// sound and a balloon from the tray icon (where there is no icon, the
+// taskbar button flashes). Returns at once.
+class INotice {
+ public:
+  virtual ~INotice() = default;
+  virtual void Warn(const std::string& text) = 0;
+};
+
 enum class WindowState { Normal = 0, Minimized = 1 };
 
 class IWindowShell {
@@ -27,8 +36,11 @@ class IWindowShell {
   virtual void Show() = 0;
   // The screen's width of one pixel in the window's unit (twips).
   virtual double TwipsPerPixelX() const = 0;
-  // The tray icon: add and delete with the one tray record.
-  virtual void TrayAdd() = 0;
+  // Shown minimized on the taskbar, without taking the focus.
+  virtual void ShowMinimized() = 0;
+  // The tray icon: add and delete with the one tray record. Adding fails
+  // while the shell is not ready for it (at log-on, say).
+  virtual bool TrayAdd() = 0;
   virtual void TrayDelete() = 0;
 };
 

@@ -13,6 +13,8 @@
 #include "shell/controls.h"
 #include "shell/dialogs.h"
 #include "shell/services.h"
+#include "shell/tray.h"
+#include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/record_reception.h"
 
@@ -41,6 +43,9 @@ class RxForm {
     std::function<void()> endProgram;     // at once, without the unload
     std::function<void()> showSelection;  // the selection window, modal
     std::function<void()> fillTrayRecord;
+    ITimer& trayRetry;  // every second while the shell refuses the icon
+    const IKeyTarget& target;
+    INotice& notice;
   };
   explicit RxForm(Parts parts);
 
@@ -51,22 +56,21 @@ class RxForm {
   // The start-up tick, once, ten seconds after the load.
   void Timer1_Timer();
   void Timer3_Timer() { commands_.Timer3_Timer(); }
-  // Every resize: minimized means hidden in the tray.
-  void Form_Resize();
-  // Pointer movement, and the tray's callback, which shares its message:
-  // the tray's event code stands where x would, in pixels.
-  void Form_MouseMove(double xTwips);
+  // Minimized means hidden in the tray (see Tray).
+  void Form_Resize() { tray_.Form_Resize(); }
+  void TrayRetry_Timer() { tray_.Retry_Timer(); }
+  void Form_MouseMove(double xTwips) { tray_.Form_MouseMove(xTwips); }
   void Command3_Click();  // Quit
   void Command6_Click();  // Select device
   // The shell restarted and its tray is empty again.
-  void TaskbarCreated();
+  void TaskbarCreated() { tray_.TaskbarCreated(); }
   // A second copy of the program was started: come back from the tray.
-  void BringBack();
+  void BringBack() { tray_.BringBack(); }
   // The computer woke from sleep.
   void Resumed() { connection_.Resumed(); }
   // The window is closing: close the library (its objects go with the form).
   void Form_Unload();
-  bool InTray() const { return inTray_; }
+  bool InTray() const { return tray_.InTray(); }
 
   std::int16_t SettingsReady() const { return settingsReady_; }
   const std::string& DeviceAddress() const { return deviceAddress_; }
@@ -85,8 +89,8 @@ class RxForm {
   ReaderCommands commands_;
   RecordReception reception_;
   SettingsKeeper keeper_;
+  Tray tray_;
   ConnectionManager connection_;
-  bool inTray_ = false;
 };
 
 }  // namespace tarvik

@@ -6,8 +6,10 @@
 #include "bluetooth/wireless.h"
 #include "common/scoped_flag.h"
 #include "common/utf8.h"
+#include "shell/dialogs.h"
 #include "shell/event_pump.h"
 #include "shell/services.h"
+#include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 
 namespace tarvik {
@@ -58,12 +60,24 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
   const std::string typedText = EncodeUtf8(text);
 
   p_.controls.SetCaption(Ctl::Label1, record);
+  // Where the record would be typed, its keys must be able to reach the
+  // target before the reader is told the read went through: a record the
+  // system would drop gets no sound of success and no "F", and the user
+  // hears of it at once. It is not typed later on its own.
+  if (p_.controls.IsMinimized()) {
+    const Reach reach = DecideReach(p_.target.Query());
+    if (!reach.ok()) {
+      p_.notice.Warn(UnreachableMessage(reach));
+      return;
+    }
+  }
   if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
   if (p_.controls.CheckValue(Ctl::Check2) == 1) {
     Pause(p_.pump, p_.clock, 100);
     p_.commands.SendFeedback();
   }
-  p_.output.inviarecord(typedText);
+  if (p_.output.inviarecord(typedText) == TypeOutcome::kRefused)
+    p_.notice.Warn(UnreachableMessage({Unreachable::kRefused, {}}));
 }
 
 }  // namespace tarvik

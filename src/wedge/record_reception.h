@@ -19,6 +19,8 @@ class ICodePage;
 class LibraryManager;
 class ReaderCommands;
 class KeystrokeOutput;
+class IKeyTarget;
+class INotice;
 
 // Text without a line feed is kept up to this many bytes; past it the oldest
 // bytes are dropped, so a reader that never ends a line cannot fill memory.
@@ -37,6 +39,8 @@ class RecordReception {
     ReaderCommands& commands;
     KeystrokeOutput& output;
     std::function<std::string()> winPath;  // GetWinPath
+    const IKeyTarget& target;  // where the keys would go
+    INotice& notice;
   };
   explicit RecordReception(Parts parts) : p_(std::move(parts)) {}
 

@@ -20,4 +20,10 @@ class FakeDialogs : public IDialogs {
   int beeps = 0;
 };
 
+class FakeNotice : public INotice {
+ public:
+  void Warn(const std::string& text) override { warnings.push_back(text); }
+  std::vector<std::string> warnings;
+};
+
 }  // namespace tarvik::testing

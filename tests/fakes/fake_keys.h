@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fakes/fake_pump.h"
+#include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 
 namespace tarvik::testing {
@@ -47,6 +48,22 @@ class RecordingKeys : public IKeySender {
 
  private:
   const FakeClock& clock_;
+};
+
+// Where keys would go: an ordinary window of an ordinary program, unless a
+// test says otherwise.
+class FakeTarget : public IKeyTarget {
+ public:
+  FakeTarget() {
+    target.ownIntegrity = target.targetIntegrity.emplace(0x2000);
+    target.program = "notepad.exe";
+  }
+  KeyTarget Query() const override {
+    ++queries;
+    return target;
+  }
+  KeyTarget target;
+  mutable int queries = 0;
 };
 
 }  // namespace tarvik::testing

@@ -74,13 +74,23 @@ class FakeShell : public IWindowShell {
   void Hide() override { visible = false; }
   void Show() override { visible = true; }
   double TwipsPerPixelX() const override { return twipsPerPixel; }
-  void TrayAdd() override { ++icons, ++adds; }
+  void ShowMinimized() override { visible = true; }
+  bool TrayAdd() override {
+    ++adds;
+    if (refuseAdds > 0) {
+      --refuseAdds;
+      return false;
+    }
+    ++icons;
+    return true;
+  }
   void TrayDelete() override {
     if (icons > 0) --icons;
   }
   WindowState state = WindowState::Normal;
   bool visible = true;
   int icons = 0, adds = 0;
+  int refuseAdds = 0;  // the shell is not ready for this many more adds
   double twipsPerPixel = 15;
   std::function<void()> onResize;
 };
@@ -110,11 +120,15 @@ struct Program {
   MemoryStore store{log};
   FakeDialogs dialogs;
   FakeShell shell;
+  LoggedTimer trayRetry{log, "TrayRetry"};
+  FakeTarget target;
+  FakeNotice notice;
   int ended = 0, selections = 0;
   RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [] { return std::string("C:\\WINDOWS"); }, dialogs, shell, timer1,
                [this] { ++ended; }, [this] { ++selections; log("selection window"); },
-               [this] { log("tray record, SettingsReady " + std::to_string(form.SettingsReady())); }}};
+               [this] { log("tray record, SettingsReady " + std::to_string(form.SettingsReady())); },
+               trayRetry, target, notice}};
 };
 
 TEST(RxForm, TheLoadInItsOrder) {
@@ -185,6 +199,49 @@ TEST(RxForm, TheIconComesBackWhenTheShellRestarts) {
   p.shell.icons = 0;  // the new shell has none
   p.form.TaskbarCreated();
   EXPECT_EQ(p.shell.icons, 1);
+  // A new shell that refuses it: out of the tray onto the taskbar, and retried.
+  p.shell.icons = 0;
+  p.shell.refuseAdds = 1;
+  p.form.TaskbarCreated();
+  EXPECT_TRUE(p.shell.visible);
+  EXPECT_TRUE(p.trayRetry.enabled);
+  p.form.TrayRetry_Timer();
+  EXPECT_FALSE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 1);
+  EXPECT_FALSE(p.trayRetry.enabled);
+}
+
+// At log-on the shell may not take the icon yet: the window is never hidden
+// without one, and the icon is tried again every second.
+TEST(RxForm, WhileTheShellRefusesTheIconTheWindowWaitsOnTheTaskbar) {
+  Program p;
+  p.shell.refuseAdds = 2;
+  p.shell.SetState(WindowState::Minimized);
+  EXPECT_TRUE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 0);
+  EXPECT_TRUE(p.trayRetry.enabled);
+  p.form.TrayRetry_Timer();
+  EXPECT_TRUE(p.shell.visible);
+  p.form.TrayRetry_Timer();
+  EXPECT_FALSE(p.shell.visible);
+  EXPECT_EQ(p.shell.icons, 1);
+  EXPECT_FALSE(p.trayRetry.enabled);
+  EXPECT_TRUE(p.form.InTray());
+  // A shell that comes up between two retries is used at once.
+  p.form.Form_MouseMove(0x202 * 15.0);
+  p.shell.refuseAdds = 1;
+  p.shell.SetState(WindowState::Minimized);
+  p.form.TaskbarCreated();
+  EXPECT_FALSE(p.shell.visible);
+  EXPECT_EQ(p.shell.adds, 5);
+  // Restored from the taskbar while waiting: the retries stop.
+  p.form.Form_MouseMove(0x202 * 15.0);
+  p.shell.refuseAdds = 1;
+  p.shell.SetState(WindowState::Minimized);
+  p.shell.SetState(WindowState::Normal);
+  p.form.TrayRetry_Timer();
+  EXPECT_FALSE(p.trayRetry.enabled);
+  EXPECT_EQ(p.shell.adds, 6);
 }
 
 TEST(RxForm, ASecondStartBringsTheWindowBack) {

@@ -6,6 +6,7 @@
 
 #include "bluetooth/reader_commands.h"
 #include "fakes/fake_controls.h"
+#include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
 #include "wedge/option_lists.h"
@@ -43,8 +44,10 @@ struct Wedge {
   RecordingKeys keys{clock};
   ReaderCommands commands{client, library, controls, pump, clock};
   KeystrokeOutput output{controls, pump, clock, keys};
+  FakeTarget target;
+  FakeNotice notice;
   RecordReception reception{{controls, pump, clock, timer3, sound, decoder, library, commands,
-                             output, [] { return std::string("C:\\WINDOWS"); }}};
+                             output, [] { return std::string("C:\\WINDOWS"); }, target, notice}};
 };
 
 TEST(Reception, ChunksUnrelatedToLines) {
@@ -205,6 +208,75 @@ TEST(Reception, AnyCuttingOfTheSameBytesGivesTheSameRecords) {
   std::vector<std::size_t> everyByte;
   for (std::size_t i = 1; i < stream.size(); ++i) everyByte.push_back(i);
   EXPECT_EQ(run(everyByte), expected);
+}
+
+}  // namespace
+}  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+using namespace testing;
+
+// Where the keys cannot reach the target, no key goes, the reader gets no
+// "F" and no sound of success, the user is told at once, and the record is
+// not typed later on its own.
+TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
+  struct Case {
+    const char* name;
+    std::function<void(KeyTarget&)> set;
+    std::string notice;
+  };
+  const Case cases[] = {
+      {"locked", [](KeyTarget& t) { t.inputDesktopIsOurs = false; },
+       "A scan was not typed: the computer is locked or a secure screen is open."},
+      {"no focus", [](KeyTarget& t) { t.hasForeground = false; },
+       "A scan was not typed: no window has the keyboard focus."},
+      {"elevated", [](KeyTarget& t) { t.targetIntegrity = 0x3000, t.program = "Taskmgr.exe"; },
+       "A scan was not typed: Taskmgr.exe runs as administrator and does not take keys from Tarvik."},
+      {"unreadable", [](KeyTarget& t) { t.targetIntegrity.reset(), t.program.clear(); },
+       "A scan was not typed: the program in front runs as administrator and does not take keys "
+       "from Tarvik."},
+  };
+  for (const auto& c : cases) {
+    Wedge w;
+    w.controls.SetCheckValue(Ctl::Check1, 1);
+    w.controls.SetCheckValue(Ctl::Check2, 1);
+    const KeyTarget ordinary = w.target.target;
+    c.set(w.target.target);
+    w.Data("AB1\r\n");
+    EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB1") << c.name;
+    EXPECT_EQ(w.keys.Text(), "") << c.name;
+    EXPECT_TRUE(w.client.written.empty()) << c.name;
+    EXPECT_TRUE(w.sound.played.empty()) << c.name;
+    EXPECT_EQ(w.notice.warnings, std::vector<std::string>{c.notice}) << c.name;
+    // The target takes keys again: the next line is typed, the earlier one never.
+    w.target.target = ordinary;
+    w.Data("CD\r\n");
+    EXPECT_EQ(w.keys.Text(), "C") << c.name;
+    EXPECT_EQ(w.Feedbacks(), std::vector<std::string>{"F"}) << c.name;
+    EXPECT_EQ(w.notice.warnings.size(), 1u) << c.name;
+  }
+}
+
+TEST(Reception, TheTargetIsAskedOnlyWhereTheRecordWouldBeTyped) {
+  Wedge w;
+  w.controls.minimized = false;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.target.target.inputDesktopIsOurs = false;
+  w.Data("AB\r\n");
+  EXPECT_EQ(w.target.queries, 0);
+  EXPECT_EQ(w.Feedbacks(), std::vector<std::string>{"F"});
+  EXPECT_TRUE(w.notice.warnings.empty());
+}
+
+TEST(Reception, KeysRefusedPartWayStopTheRecordAndAreTold) {
+  Wedge w;
+  w.keys.refuseAfter = 1;
+  w.Data("ABCD\r\n");
+  EXPECT_EQ(w.keys.Text(), "A");
+  EXPECT_EQ(w.notice.warnings,
+            std::vector<std::string>{"A scan was not typed in full: the system refused the keys."});
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-"""Draws Tarvik's pictures: the program icon (16x16 and 32x32), the logo
+"""Draws Tarvik's pictures: the program icon (16 to 48 px, one image for each
+size the system asks for from 100 % to 300 % scaling), the logo
 (93x22) and the exit symbol on the Quit button (59x55). Plain Python, no
 image library: shapes are filled pixel by pixel and written as BMP and ICO.
 
@@ -96,9 +97,9 @@ def icon(size):
     c.rect(k(2), k(14), k(30), k(30), NAVY)        # the key
     c.rect(k(4), k(16), k(28), k(28), WHITE)
     for i, x in enumerate(range(6, 27, 3)):         # bars on the key: a barcode
-        c.rect(k(x), k(18), k(x + (2 if i % 2 else 1)), k(26), BLACK)
+        c.rect(k(x), k(18), max(k(x + (2 if i % 2 else 1)), k(x) + 1), k(26), BLACK)
     c.polygon([(k(8), k(2)), (k(24), k(2)), (k(26), k(12)), (k(6), k(12))], BLUE)  # the reader
-    c.rect(k(3), k(21), k(29), k(22) if size > 16 else k(22) + 1, RED)              # the scan line
+    c.rect(k(3), k(21), k(29), max(k(22), k(21) + 1), RED)                          # the scan line
     return c
 
 
@@ -130,10 +131,15 @@ def exit_symbol():
     return c
 
 
+# The small icon (tray, title bar) is 16 px at 100 %, 20 at 125 %, 24 at
+# 150 %, 32 at 200 %, 40 at 250 % and 48 at 300 %; the large one starts at 32.
+ICON_SIZES = (16, 20, 24, 32, 40, 48)
+
+
 def main(out):
     out = Path(out)
     out.mkdir(parents=True, exist_ok=True)
-    (out / "tarvik.ico").write_bytes(ico([icon(16), icon(32)]))
+    (out / "tarvik.ico").write_bytes(ico([icon(size) for size in ICON_SIZES]))
     (out / "logo.bmp").write_bytes(bmp24(logo(), GREY))
     (out / "exit.bmp").write_bytes(bmp24(exit_symbol(), GREY))
 

@@ -22,6 +22,8 @@
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
 #include "wedge/record_reception.h"
+#include "shell/dialogs.h"
+#include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
 
 using namespace tarvik;
@@ -55,6 +57,12 @@ class TellingControls : public IControls {
 
  private:
   IControls& in_;
+};
+
+// The user's notices, told on the standard output.
+class TellingNotice : public INotice {
+ public:
+  void Warn(const std::string& text) override { Say("warn " + text); }
 };
 
 }  // namespace
@@ -101,8 +109,10 @@ int wmain(int argc, wchar_t** argv) {
     KeystrokeOutput output(*rx, pump, clock, keys);
     ReaderCommands commands(client, library, *rx, pump, clock);
     TellingControls controls(*rx);
+    Win32KeyTarget target;
+    TellingNotice notice;
     RecordReception reception({controls, pump, clock, timer3, sound, decoder, library, commands,
-                               output, [] { return GetWinPath(); }});
+                               output, [] { return GetWinPath(); }, target, notice});
 
     bool done = false;
     client.OnConnect = [&](std::int32_t error) {

@@ -19,6 +19,7 @@
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
 //   burst N                     N bare presses of the A key, one SendInput call each
+//   iconsizes EXE               the pixel sizes of the program icon (group 1) in EXE
 // Exit code 0 on success, 1 when the window or state was not found.
 #include <cstdio>
 #include <cwchar>
@@ -103,6 +104,22 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (cmd == L"tap") {  // a bare key press, as a user's finger would make it
     Tap(static_cast<WORD>(Num(arg.c_str())));
+    return 0;
+  }
+  if (cmd == L"iconsizes") {
+    HMODULE exe = LoadLibraryExW(arg.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!exe) return 1;
+    HRSRC group = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    const auto* dir = group ? static_cast<const BYTE*>(LockResource(LoadResource(exe, group))) : nullptr;
+    if (!dir) return 1;
+    // GRPICONDIR: reserved, type, count (16 bits each), then 14-byte entries
+    // that open with width and height (0 meaning 256).
+    const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+    for (WORD i = 0; i < count; ++i) {
+      const BYTE width = dir[6 + 14 * i];
+      std::printf("%d ", width ? width : 256);
+    }
+    std::printf("\n");
     return 0;
   }
   if (cmd == L"msgbox" || cmd == L"press") {

@@ -61,6 +61,7 @@ inline void DestroyWindowFn(HWND h) { ::DestroyWindow(h); }
 inline void CloseSocketFn(SOCKET s) { ::closesocket(s); }
 inline void DestroyIconFn(HICON h) { ::DestroyIcon(h); }
 inline void DeleteObjectFn(HGDIOBJ h) { ::DeleteObject(h); }
+inline void CloseDesktopFn(HDESK h) { ::CloseDesktop(h); }
 
 using UniqueHandle = UniqueAny<HandleTraits<HANDLE, CloseHandleFn, NullOf<HANDLE>>>;
 using UniqueFile = UniqueAny<HandleTraits<HANDLE, CloseHandleFn, InvalidHandleValue>>;
@@ -68,5 +69,6 @@ using UniqueHwnd = UniqueAny<HandleTraits<HWND, DestroyWindowFn, NullOf<HWND>>>;
 using UniqueSocket = UniqueAny<HandleTraits<SOCKET, CloseSocketFn, InvalidSocketValue>>;
 using UniqueHicon = UniqueAny<HandleTraits<HICON, DestroyIconFn, NullOf<HICON>>>;
 using UniqueGdiObject = UniqueAny<HandleTraits<HGDIOBJ, DeleteObjectFn, NullOf<HGDIOBJ>>>;
+using UniqueDesktop = UniqueAny<HandleTraits<HDESK, CloseDesktopFn, NullOf<HDESK>>>;
 
 }  // namespace tarvik::win

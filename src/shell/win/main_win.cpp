@@ -17,6 +17,7 @@
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
 #include "wedge/key_injector.h"
+#include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
 
 using namespace tarvik;
@@ -24,7 +25,8 @@ using namespace tarvik::win;
 
 namespace {
 
-constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3;
+constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3, kTrayRetryTimer = 4;
+constexpr UINT kTimer1Ms = 10000, kTimer2Ms = 1000, kTimer3Ms = 64000, kTrayRetryMs = 1000;
 constexpr wchar_t kInstanceMutex[] = L"Local\\Tarvik.RX";
 constexpr wchar_t kBringBackMessage[] = L"Tarvik.BringBack";
 
@@ -55,13 +57,15 @@ int Run(HINSTANCE instance) {
   Win32Clock clock;
   Win32Keyboard keyboard;
   KeyInjector keys(keyboard);
+  Win32KeyTarget target;
   Win32Sound sound;
   AnsiCodePage codePage;
   auto rx = RxWindow::Create(instance);
   pump.SetDialogWindow(rx->hwnd());
-  WindowTimer timer1(rx->hwnd(), kTimer1, 10000);
-  WindowTimer timer2(rx->hwnd(), kTimer2, 1000);  // never started; its tick does nothing
-  WindowTimer timer3(rx->hwnd(), kTimer3, 64000);
+  WindowTimer timer1(rx->hwnd(), kTimer1, kTimer1Ms);
+  WindowTimer timer2(rx->hwnd(), kTimer2, kTimer2Ms);  // never started; its tick does nothing
+  WindowTimer timer3(rx->hwnd(), kTimer3, kTimer3Ms);
+  WindowTimer trayRetry(rx->hwnd(), kTrayRetryTimer, kTrayRetryMs);
   Win32Dialogs dialogs(rx->hwnd());
   RxShell shell(rx->hwnd(), rx->smallIcon());
   auto store = Win32SettingsStore::ChooseAtStart(GetWinPath());
@@ -79,15 +83,17 @@ int Run(HINSTANCE instance) {
                [&] {
                  RunSelectionWindow(rx->hwnd(), rx->icon(), pump, formPtr->DeviceAddressRef(), *rx);
                },
-               [&] { shell.FillTrayRecord(); }});
+               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell});
   formPtr = &form;
 
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   const UINT bringBack = RegisterWindowMessageW(kBringBackMessage);
+  AllowMessagesFromBelow(rx->hwnd(), {taskbarCreated, bringBack, WM_MOUSEMOVE});
   rx->onChange = [&](Ctl ctl) { form.OnControlChanged(ctl); };
   rx->onTimer = [&](UINT_PTR id) {
     if (id == kTimer1) form.Timer1_Timer();
     if (id == kTimer3) form.Timer3_Timer();
+    if (id == kTrayRetryTimer) form.TrayRetry_Timer();
   };
   rx->onClick = [&](int id) {
     if (id == ControlId("Command3")) form.Command3_Click();

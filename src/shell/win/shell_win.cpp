@@ -1,6 +1,7 @@
 #include "shell/win/shell_win.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/win/text_win.h"
 
@@ -35,11 +36,49 @@ void RxShell::Hide() { ShowWindow(hwnd_, SW_HIDE); }
 
 void RxShell::Show() { ShowWindow(hwnd_, SW_SHOW); }
 
+void RxShell::ShowMinimized() { ShowWindow(hwnd_, SW_SHOWMINNOACTIVE); }
+
 double RxShell::TwipsPerPixelX() const { return 1440.0 / ScreenDpi(); }
 
-void RxShell::TrayAdd() { Shell_NotifyIconA(NIM_ADD, &tray_.data); }
+bool RxShell::TrayAdd() {
+  if (!notify_(NIM_ADD, &tray_.data)) {
+    DebugLine("Tarvik: the shell refused the tray icon, error " + std::to_string(GetLastError()));
+    return false;
+  }
+  iconShown_ = true;
+  return true;
+}
 
-void RxShell::TrayDelete() { Shell_NotifyIconA(NIM_DELETE, &tray_.data); }
+void RxShell::TrayDelete() {
+  notify_(NIM_DELETE, &tray_.data);
+  iconShown_ = false;
+}
+
+void RxShell::Warn(const std::string& text) {
+  MessageBeep(MB_ICONHAND);
+  if (iconShown_) {
+    // A balloon needs the record's newer layout; the icon is the same one
+    // (window and identifier), added with the shortest record.
+    NOTIFYICONDATAW balloon{};
+    balloon.cbSize = sizeof(balloon);
+    balloon.hWnd = hwnd_;
+    balloon.uID = tray_.data.uID;
+    balloon.uFlags = NIF_INFO;
+    balloon.dwInfoFlags = NIIF_ERROR | NIIF_NOSOUND;  // the sound was ours, just now
+    lstrcpynW(balloon.szInfoTitle, L"Tarvik", ARRAYSIZE(balloon.szInfoTitle));
+    lstrcpynW(balloon.szInfo, Widen(text).c_str(), ARRAYSIZE(balloon.szInfo));
+    if (Shell_NotifyIconW(NIM_MODIFY, &balloon)) return;
+  }
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof(flash);
+  flash.hwnd = hwnd_;
+  flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
+  FlashWindowEx(&flash);
+}
+
+void AllowMessagesFromBelow(HWND hwnd, std::initializer_list<UINT> messages) {
+  for (UINT m : messages) ChangeWindowMessageFilterEx(hwnd, m, MSGFLT_ALLOW, nullptr);
+}
 
 void Win32Dialogs::Inform(const std::string& text) {
   MessageBoxW(owner_, Widen(text).c_str(), L"Tarvik", MB_OK);

@@ -4,6 +4,9 @@
 #include "common/win/unique_any.h"  // <windows.h> first
 
 #include <shellapi.h>
+
+#include <functional>
+
 #include "shell/dialogs.h"
 
 namespace tarvik::win {
@@ -15,23 +18,38 @@ struct TrayRecord {
   void Fill(HWND hwnd, HICON icon);
 };
 
-class RxShell : public IWindowShell {
+// The shell's tray call; Shell_NotifyIconA unless a test stands in for it.
+using NotifyIconFn = std::function<BOOL(DWORD message, NOTIFYICONDATAA* record)>;
+
+class RxShell : public IWindowShell, public INotice {
  public:
-  RxShell(HWND hwnd, HICON icon) : hwnd_(hwnd), icon_(icon) {}
+  RxShell(HWND hwnd, HICON icon, NotifyIconFn notify = &Shell_NotifyIconA)
+      : hwnd_(hwnd), icon_(icon), notify_(std::move(notify)) {}
   WindowState State() const override;
   void SetState(WindowState state) override;
   void Hide() override;
   void Show() override;
+  void ShowMinimized() override;
   double TwipsPerPixelX() const override;
-  void TrayAdd() override;
+  bool TrayAdd() override;
   void TrayDelete() override;
   void FillTrayRecord() { tray_.Fill(hwnd_, icon_); }
+  // The error sound, and a balloon from the icon, or where there is none a
+  // flashing taskbar button.
+  void Warn(const std::string& text) override;
 
  private:
   HWND hwnd_;
   HICON icon_;
+  NotifyIconFn notify_;
   TrayRecord tray_;
+  bool iconShown_ = false;
 };
+
+// Lets the shell's "TaskbarCreated" broadcast, the tray's callback and a
+// second copy's bring-back message through to a window of a program that
+// runs elevated, where the system would drop them as coming from below.
+void AllowMessagesFromBelow(HWND hwnd, std::initializer_list<UINT> messages);
 
 class Win32Dialogs : public IDialogs {
  public:

@@ -1,0 +1,79 @@
+#include "wedge/win/key_target_win.h"
+
+#include <string>
+#include <vector>
+
+#include "common/win/text_win.h"
+
+namespace tarvik::win {
+namespace {
+
+// Medium: a standard user's programs, and ours unless started as administrator.
+constexpr std::uint32_t kMediumIntegrity = 0x2000;
+
+std::wstring DesktopName(HDESK desktop) {
+  wchar_t name[256] = {};
+  DWORD needed = 0;
+  if (!GetUserObjectInformationW(desktop, UOI_NAME, name, sizeof(name), &needed)) return {};
+  return name;
+}
+
+// The input desktop is ours unless the lock screen, a UAC prompt or the
+// secure attention screen has it; then it cannot even be opened (access
+// denied), or it has another name than the desktop this thread lives on.
+bool InputDesktopIsOurs() {
+  UniqueDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
+  if (!input) return false;
+  const std::wstring name = DesktopName(input.get());
+  return !name.empty() && name == DesktopName(GetThreadDesktop(GetCurrentThreadId()));
+}
+
+std::string ProgramFile(HANDLE process) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = MAX_PATH;
+  if (!QueryFullProcessImageNameW(process, 0, path, &length)) return {};
+  const std::wstring full(path, length);
+  const auto slash = full.find_last_of(L"\\/");
+  return Narrow(slash == std::wstring::npos ? full : full.substr(slash + 1));
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ProcessIntegrity(HANDLE process) {
+  HANDLE raw = nullptr;
+  // From a medium process, the token of an elevated one is closed to us:
+  // that is the answer "higher", given as "unknown".
+  if (!OpenProcessToken(process, TOKEN_QUERY, &raw)) return std::nullopt;
+  UniqueHandle token(raw);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenIntegrityLevel, nullptr, 0, &size);
+  if (size == 0) return std::nullopt;
+  std::vector<BYTE> buffer(size);
+  if (!GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.data(), size, &size))
+    return std::nullopt;
+  const auto* label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(buffer.data());
+  const UCHAR count = *GetSidSubAuthorityCount(label->Label.Sid);
+  if (count == 0) return std::nullopt;
+  return *GetSidSubAuthority(label->Label.Sid, count - 1);
+}
+
+Win32KeyTarget::Win32KeyTarget()
+    : ownIntegrity_(ProcessIntegrity(GetCurrentProcess()).value_or(kMediumIntegrity)) {}
+
+KeyTarget Win32KeyTarget::Query() const {
+  KeyTarget t;
+  t.ownIntegrity = ownIntegrity_;
+  t.inputDesktopIsOurs = InputDesktopIsOurs();
+  HWND foreground = GetForegroundWindow();
+  t.hasForeground = foreground != nullptr;
+  if (!foreground) return t;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(foreground, &pid);
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return t;  // integrity unknown: counted as higher
+  t.program = ProgramFile(process.get());
+  t.targetIntegrity = ProcessIntegrity(process.get());
+  return t;
+}
+
+}  // namespace tarvik::win
