@@ -33,9 +33,10 @@ RX_CONTROLS = {
 }
 TAB_ORDER = ["Check1", "Combo1", "Combo8", "Combo7", "Combo2", "Combo4", "Combo3", "Combo5",
              "Command3", "Check2", "Command6", "Combo9"]
-# The selection window's controls by their ids: Discover, Label1, the list, Select, Cancel.
-SELECT_CONTROLS = {1: (120, 120, 1155, 495), 2: (1440, 300, 2175, 255), 3: (120, 720, 3495, 1695),
-                   4: (120, 2520, 1155, 495), 5: (2460, 2520, 1155, 495)}
+# The selection window's controls by their ids: Discover, Label1, the list, and Select and
+# Cancel, which are IDOK and IDCANCEL, the ids Enter and Esc bring.
+SELECT_CONTROLS = {3: (120, 120, 1155, 495), 4: (1440, 300, 2175, 255), 5: (120, 720, 3495, 1695),
+                   1: (120, 2520, 1155, 495), 2: (2460, 2520, 1155, 495)}
 
 
 def px(twips, dpi):
@@ -90,10 +91,10 @@ class Layout(unittest.TestCase):
         self.assertEqual(bench.wbench("client", SELECT), f"{px(3795, dpi)},{px(3165, dpi)}")
         for cid, (l, t, w, h) in SELECT_CONTROLS.items():
             self.assertEqual(rect(SELECT, cid), (px(l, dpi), px(t, dpi), px(w, dpi), px(h, dpi)), cid)
-        self.assertEqual([int(v) for v in bench.wbench("taborder", SELECT).split()], [1, 3, 4, 5])
+        self.assertEqual([int(v) for v in bench.wbench("taborder", SELECT).split()], [3, 5, 1, 2])
         shot = bench.screenshot(f"select-{dpi}dpi")
         shutil.copy(shot, kept_screenshots() / shot.name)
-        bench.post(SELECT, 0x111, 5, 0)  # Cancel
+        bench.post(SELECT, 0x111, 2, 0)  # Cancel
         bench.wbench("close", MAIN)
         proc.wait(timeout=30)
 

@@ -1,20 +1,21 @@
 """tarvik.exe as a user runs it, under Wine, against a fake reader: the tray,
 the link, typing from the tray, Quit, the close box, one instance, and the
 device selection window."""
-import os
+import subprocess
 import sys
 import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
-from bench import Bench, Receiver, poll  # noqa: E402
+from bench import Bench, Receiver, poll, wine_path  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
 
 MAIN = "QUILLMARKS Tarvik"
 SELECT = "Select BT device"
 ID = Bench.control_id
 WM_COMMAND, WM_MOUSEMOVE = 0x111, 0x200
+DISCOVER = 3  # the selection window's button; Select and Cancel are IDOK and IDCANCEL
 
 
 def settings(address, feedback=1, beep=0):
@@ -113,6 +114,9 @@ class Program(unittest.TestCase):
         proc.wait(timeout=30)
 
     def test_one_instance_and_the_close_box(self):
+        # The icon carries an image for every scaling from 100 % to 300 %.
+        self.assertEqual(self.bench.wbench("iconsizes", wine_path(self.bench.exe("tarvik.exe"))),
+                         "16 20 24 32 40 48")
         proc, _ = self.start()
         poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
         # A second start brings the running copy back and ends itself.
@@ -137,12 +141,21 @@ class Program(unittest.TestCase):
         self.bench.wait_visible(SELECT)
         poll(lambda: self.reader.peer_closed.is_set(), what="the link suspended")
         # No radio under Wine: Discover says so.
-        self.click(SELECT, 1)
+        self.click(SELECT, DISCOVER)
         self.assertEqual(self.bench.message_box_text("Tarvik"), "No Bluetooth API was found.")
         self.bench.press_button("Tarvik", 1)
+        poll(lambda: self.bench.run("wbench.exe", "wait", "Tarvik", 100, check=False)[0] != 0,
+             what="the message to close")
         self.assertEqual(self.reader.connections, 1)  # nothing while the window is open
-        self.click(SELECT, 5)  # Cancel
+        # Real keys: Enter is "Select", which with no row does nothing (a
+        # discovery would bring the message back, and it would take the Esc);
+        # Esc is "Cancel".
+        self.bench.focus(SELECT)
+        subprocess.run(["xdotool", "key", "Return"], env=self.bench.env, check=True)
+        subprocess.run(["xdotool", "key", "Escape"], env=self.bench.env, check=True)
         poll(lambda: self.reader.connections == 2, timeout=30, what="the reconnect")
+        self.assertNotEqual(self.bench.run("wbench.exe", "wait", "Tarvik", 100, check=False)[0], 0,
+                            "Enter started a discovery")
         self.assertGreater(self.ini.stat().st_mtime_ns, saved)
         self.assertEqual(self.ini.read_bytes(), settings(self.reader.address, feedback=0))
         self.bench.wbench("close", MAIN)

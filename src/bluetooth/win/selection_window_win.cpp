@@ -16,35 +16,8 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikSelect";
-constexpr int kDiscover = 1, kStatus = 2, kDevices = 3, kSelect = 4, kCancel = 5;
 
-class SelectionWindow : public ISelectionView {
- public:
-  SelectionWindow(HWND owner, HICON icon);
-  ~SelectionWindow() override {
-    if (hwnd_) {
-      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-      DestroyWindow(hwnd_);
-    }
-  }
-  HWND hwnd() const { return hwnd_; }
-  bool closed() const { return closed_; }
-  DeviceSelection* logic = nullptr;
-
-  void SetStatus(const std::string& text) override { SetWindowTextW(status_, Widen(text).c_str()); }
-  void ClearRows() override { ListView_DeleteAllItems(list_); }
-  void AddRow(const std::string& address, const std::string& name) override;
-  std::optional<std::string> SelectedAddress() const override;
-  void Close() override { closed_ = true; }
-
- private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
-
-  HWND hwnd_ = nullptr, status_ = nullptr, list_ = nullptr;
-  UniqueGdiObject font_;
-  bool closed_ = false;
-};
+}  // namespace
 
 SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES};
@@ -97,9 +70,21 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
     col.pszText = const_cast<wchar_t*>(headers[i]);
     ListView_InsertColumn(list_, i, &col);
   }
-  make(L"BUTTON", L"Select", WS_TABSTOP | BS_PUSHBUTTON, kSelect, 120, 2520, 1155, 495);
+  // Enter is "Select": the dialog manager sends IDOK for it.
+  make(L"BUTTON", L"Select", WS_TABSTOP | BS_DEFPUSHBUTTON, kSelect, 120, 2520, 1155, 495);
   make(L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, kCancel, 2460, 2520, 1155, 495);
 }
+
+SelectionWindow::~SelectionWindow() {
+  if (hwnd_) {
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+}
+
+void SelectionWindow::SetStatus(const std::string& text) { SetWindowTextW(status_, Widen(text).c_str()); }
+
+void SelectionWindow::ClearRows() { ListView_DeleteAllItems(list_); }
 
 void SelectionWindow::AddRow(const std::string& address, const std::string& name) {
   std::wstring a = Widen(address), n = Widen(name);
@@ -152,20 +137,12 @@ LRESULT SelectionWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
-}  // namespace
-
-void RunSelectionWindow(HWND owner, HICON icon, Win32EventPump& pump, std::string& deviceAddress,
-                        IControls& mainWindow) {
-  Win32LibraryManager library;
-  Win32Discovery discovery;
-  SelectionWindow window(owner, icon);
-  Win32Dialogs dialogs(window.hwnd());
-  DeviceSelection logic({window, pump, dialogs, library, discovery, deviceAddress, mainWindow});
+void RunModal(SelectionWindow& window, DeviceSelection& logic, HWND owner, Win32EventPump& pump) {
   window.logic = &logic;
   logic.Form_Load();
   // Modal: the owner takes no input until this window closes; everything
   // else (the link, the timers) goes on in the same message loop.
-  EnableWindow(owner, FALSE);
+  if (owner) EnableWindow(owner, FALSE);
   ShowWindow(window.hwnd(), SW_SHOW);
   pump.SetDialogWindow(window.hwnd());
   while (!window.closed() && !pump.QuitRequested()) {
@@ -174,11 +151,21 @@ void RunSelectionWindow(HWND owner, HICON icon, Win32EventPump& pump, std::strin
     pump.WaitForEvent(std::chrono::seconds(60));
   }
   pump.SetDialogWindow(owner);
-  EnableWindow(owner, TRUE);
+  if (owner) EnableWindow(owner, TRUE);
   logic.Form_Unload();
   window.logic = nullptr;
   ShowWindow(window.hwnd(), SW_HIDE);
-  SetForegroundWindow(owner);
+  if (owner) SetForegroundWindow(owner);
+}
+
+void RunSelectionWindow(HWND owner, HICON icon, Win32EventPump& pump, std::string& deviceAddress,
+                        IControls& mainWindow) {
+  Win32LibraryManager library;
+  Win32Discovery discovery;
+  SelectionWindow window(owner, icon);
+  Win32Dialogs dialogs(window.hwnd());
+  DeviceSelection logic({window, pump, dialogs, library, discovery, deviceAddress, mainWindow});
+  RunModal(window, logic, owner, pump);
 }
 
 }  // namespace tarvik::win
