@@ -49,3 +49,8 @@ add_executable(typeline tools/typeline/typeline_win.cpp)
 target_link_libraries(typeline PRIVATE tarvik_bench)
 add_executable(linkdriver tools/linkdriver/linkdriver_win.cpp)
 target_link_libraries(linkdriver PRIVATE tarvik_bench)
+
+include(CTest)
+if(BUILD_TESTING)
+  add_subdirectory(tests/win)
+endif()
