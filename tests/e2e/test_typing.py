@@ -1,5 +1,6 @@
 """The real keystroke output under Wine: the main window's lists, minimized,
 typing through SendInput into the receiver."""
+import subprocess
 import sys
 import unittest
 from pathlib import Path
@@ -127,6 +128,31 @@ class Typing(unittest.TestCase):
             self.assertEqual(chars, [ord("w"), ord("q")], "no Ctrl+W or Ctrl+Q control character")
         finally:
             self.bench.wbench("up", "0xA2")
+        self.assert_no_modifier_down()
+
+    def xkey(self, *args):
+        """A real key from the X server: Wine takes it as the user's own."""
+        subprocess.run(["xdotool", *args], env=self.bench.env, check=True)
+
+    def test_a_held_alt_opens_no_menu(self):
+        self.bench.focus(self.receiver.TITLE)
+        # The control: here, too, a lone Alt press and release asks for the menu.
+        start = len(self.receiver.events())
+        self.xkey("key", "Alt_L")
+        poll(lambda: any(e["kind"] == "MENU" for e in self.new_events(start)),
+             what="the menu from a lone Alt")
+        # The user holds Alt while a record is typed, and lets go after it.
+        start = len(self.receiver.events())
+        self.xkey("keydown", "Alt_L")
+        try:
+            self.type("ab")
+            self.receiver.wait_text("ab")
+        finally:
+            self.xkey("keyup", "Alt_L")
+        self.receiver.wait_quiet()
+        events = self.new_events(start)
+        self.assertEqual([e for e in events if e["kind"] == "MENU"], [], "a menu was asked for")
+        self.assertEqual([chr(e["ch"]) for e in events if e["kind"] in ("CH", "SCH")], ["a", "b"])
         self.assert_no_modifier_down()
 
     def test_nothing_is_typed_while_the_window_is_shown(self):

@@ -2,6 +2,7 @@
 // and logs every key message it gets, one line each, to the file named on
 // the command line:
 //   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms>
+// and MENU (same fields, all 0) when a key asked for the window's menu.
 // t is the input's own time (GetMessageTime), at the tick count when this
 // window handled it.
 // It stays up until closed.
@@ -53,8 +54,12 @@ LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_SYSCOMMAND:
       // F10 and a lone Alt would open the (absent) menu and take every key
-      // after them; a receiver must keep logging instead.
-      if ((wp & 0xFFF0) == SC_KEYMENU) return 0;
+      // after them; a receiver must keep logging instead. It notes that the
+      // menu was asked for: a wedge must never cause it.
+      if ((wp & 0xFFF0) == SC_KEYMENU) {
+        Log("MENU", 0, 0, false);
+        return 0;
+      }
       return DefWindowProcW(h, msg, wp, lp);
     default: return DefWindowProcW(h, msg, wp, lp);
   }
