@@ -36,6 +36,8 @@ class LibraryManager {
   // Keeps recent result codes where a person diagnosing a problem can see
   // them; nothing in the program depends on it.
   virtual void ReportResult(std::int32_t code) = 0;
+  // A result code in the system's words (this library's own codes in its own).
+  virtual std::string Describe(std::int32_t code) const;
 };
 
 class wclClient {
@@ -50,8 +52,13 @@ class wclClient {
   // 0: no link and no attempt under way; anything else: an attempt under
   // way or an open link.
   virtual std::uint32_t State() const = 0;
+  // Bytes the link cannot take at once wait in order; the result is an
+  // error only when the link has failed.
   virtual std::int32_t Write(std::span<const std::uint8_t> bytes) = 0;
   virtual void Disconnect() = 0;
+  // Why the last open link closed: 0 when Disconnect closed it, else the
+  // system's error or kClosedByPeer.
+  virtual std::int32_t DropReason() const { return 0; }
 
   std::function<void(std::int32_t error)> OnConnect;  // 0: the link is open
   std::function<void(std::vector<std::uint8_t> buffer)> OnData;
@@ -90,6 +97,10 @@ inline constexpr std::int32_t kNotConnected = -4;
 inline constexpr std::int32_t kNoRadio = -5;
 inline constexpr std::int32_t kBufferOverflow = -6;
 inline constexpr std::int32_t kLinkLost = -7;
+inline constexpr std::int32_t kClosedByPeer = -8;
+
+// The words for one of the codes above; empty for any other.
+std::string Describe(std::int32_t code);
 }  // namespace wcl
 
 }  // namespace tarvik
