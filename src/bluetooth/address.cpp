@@ -80,7 +80,16 @@ std::optional<ReaderAddress> ParseReaderAddress(std::string_view text) {
     SerialAddress a;
     const auto colon = rest.find(':');
     if (colon != std::string_view::npos) {
-      if (!ParseNumber(rest.substr(colon + 1), a.baud) || a.baud == 0) return std::nullopt;
+      std::string_view speed = rest.substr(colon + 1);
+      const auto second = speed.find(':');
+      if (second != std::string_view::npos) {
+        const std::string_view flow = speed.substr(second + 1);
+        if (IEquals(flow, "rtscts")) a.flow = FlowControl::kRtsCts;
+        else if (IEquals(flow, "xonxoff")) a.flow = FlowControl::kXonXoff;
+        else return std::nullopt;
+        speed = speed.substr(0, second);
+      }
+      if (!ParseNumber(speed, a.baud) || a.baud == 0) return std::nullopt;
       rest = rest.substr(0, colon);
     }
     if (!ParseNumber(rest, a.port) || a.port < 1 || a.port > 255) return std::nullopt;

@@ -1,6 +1,8 @@
 // Reader addresses. The text picks the transport:
 //   "00:1A:7D:DA:71:13" or "001A7DDA7113"  Bluetooth RFCOMM to the service
-//   "COM5", "COM12:115200"                  a serial port (9600 8N1 unless given)
+//   "COM5", "COM12:115200", "COM3:9600:rtscts"
+//                                           a serial port: 9600 8N1 and no flow control
+//                                           unless given (rtscts or xonxoff)
 //   "tcp://HOST:PORT"                       a network reader
 #pragma once
 #include <cstdint>
@@ -15,9 +17,11 @@ struct BluetoothAddress {
   std::uint64_t value = 0;  // 48 bits, most significant byte first in the text
   bool operator==(const BluetoothAddress&) const = default;
 };
+enum class FlowControl { kNone, kRtsCts, kXonXoff };
 struct SerialAddress {
   int port = 0;
   std::uint32_t baud = 9600;
+  FlowControl flow = FlowControl::kNone;
   bool operator==(const SerialAddress&) const = default;
 };
 struct TcpAddress {

@@ -10,6 +10,10 @@ TEST(Address, TheTextPicksTheTransport) {
   EXPECT_EQ(ParseReaderAddress("001a7dda7113"), ReaderAddress(BluetoothAddress{0x001A7DDA7113}));
   EXPECT_EQ(ParseReaderAddress(" COM5 "), ReaderAddress(SerialAddress{5, 9600}));
   EXPECT_EQ(ParseReaderAddress("com12:115200"), ReaderAddress(SerialAddress{12, 115200}));
+  EXPECT_EQ(ParseReaderAddress("COM3:9600:RtsCts"),
+            ReaderAddress(SerialAddress{3, 9600, FlowControl::kRtsCts}));
+  EXPECT_EQ(ParseReaderAddress("COM3:19200:xonxoff"),
+            ReaderAddress(SerialAddress{3, 19200, FlowControl::kXonXoff}));
   EXPECT_EQ(ParseReaderAddress("tcp://127.0.0.1:5000"), ReaderAddress(TcpAddress{"127.0.0.1", 5000}));
   EXPECT_EQ(ParseReaderAddress("TCP://[::1]:7"), ReaderAddress(TcpAddress{"::1", 7}));
   EXPECT_EQ(ParseReaderAddress("tcp://reader.local:23"), ReaderAddress(TcpAddress{"reader.local", 23}));
@@ -17,7 +21,7 @@ TEST(Address, TheTextPicksTheTransport) {
 
 TEST(Address, WhatIsNoAddress) {
   for (auto bad : {"", "()", "00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "001A7DDA71133", "COM", "COM0",
-                   "COM5:", "COM5:fast", "COMX", "tcp://host", "tcp://host:0", "tcp://host:99999",
+                   "COM5:", "COM5:fast", "COM5:9600:", "COM5:9600:dtr", "COMX", "tcp://host", "tcp://host:0", "tcp://host:99999",
                    "tcp://:80", "hello"})
     EXPECT_FALSE(ParseReaderAddress(bad)) << bad;
 }

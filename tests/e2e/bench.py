@@ -67,7 +67,11 @@ class Bench:
                             "/t", "REG_DWORD", "/d", str(dpi), "/f"], env=self.env, timeout=60,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60)
-        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+        # At its end the wineserver lists the objects still alive (a serial
+        # port's pending reads among them) on its error output: keep that out
+        # of the test's output, in the bench's folder beside the prefix.
+        with open(self.work / "wineserver.log", "ab") as log:
+            subprocess.run([WINESERVER, "-p"], env=self.env, check=True, stdout=log, stderr=log)
         # The first call starts Wine's services, which inherit its output: keep
         # them away from any pipe a later call reads.
         subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env, stdout=subprocess.DEVNULL,

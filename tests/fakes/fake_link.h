@@ -36,8 +36,10 @@ class FakeClient : public wclClient {
     ++disconnects;
     state = 0;
   }
+  std::int32_t DropReason() const override { return dropReason; }
 
   std::uint32_t state = 2;
+  std::int32_t dropReason = 0;
   int connects = 0, disconnects = 0;
   std::vector<Written> written;
 

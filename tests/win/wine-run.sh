@@ -4,8 +4,10 @@
 # Its windows need a display and a desktop where they can take the focus: a
 # headless X server (Xvfb) and a Wine virtual desktop in a private prefix
 # beside the program, made once and kept, with the wineserver, for the whole
-# test run.
-#   wine-run.sh --stop BUILD_DIR     ends the display and the wineserver
+# test run. One pseudo-terminal pair (socat) stands for a serial cable for
+# the run: the prefix's COM9 is one end (wine-tests/ttyWine), and
+# wine-tests/ttyHost the other, which a test can open through Wine's Z: drive.
+#   wine-run.sh --stop BUILD_DIR     ends the display, the pair and the wineserver
 set -euo pipefail
 
 WINE=/usr/lib/wine/wine64
@@ -24,11 +26,13 @@ exec 9>"$dir/lock"
 flock 9
 
 xvfb_alive() { [ -f "$dir/xvfb.pid" ] && kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; }
+socat_alive() { [ -f "$dir/socat.pid" ] && kill -0 "$(cat "$dir/socat.pid")" 2>/dev/null; }
 
 if [ "$1" = --stop ]; then
   [ -d "$WINEPREFIX" ] && "$WINESERVER" -k >/dev/null 2>&1 </dev/null 9>&- || true
   if xvfb_alive; then kill "$(cat "$dir/xvfb.pid")"; fi
-  rm -f "$dir/xvfb.pid" "$dir/display" "$dir/warm"
+  if socat_alive; then kill "$(cat "$dir/socat.pid")"; fi
+  rm -f "$dir/xvfb.pid" "$dir/display" "$dir/warm" "$dir/socat.pid" "$dir/ttyWine" "$dir/ttyHost"
   exit 0
 fi
 
@@ -64,6 +68,26 @@ if [ ! -f "$WINEPREFIX/.complete" ]; then
   "$WINESERVER" -w 9>&-
   touch "$WINEPREFIX/.complete"
 fi
+# The serial pair, fresh for each run: bytes left in a pty's buffers would
+# reach the next run's tests.
+if ! socat_alive; then
+  rm -f "$dir/ttyWine" "$dir/ttyHost"
+  setsid socat "pty,raw,echo=0,link=$dir/ttyWine" "pty,raw,echo=0,link=$dir/ttyHost" \
+    >/dev/null 2>&1 </dev/null 9>&- &
+  echo $! > "$dir/socat.pid"
+  for _ in $(seq 100); do
+    [ -e "$dir/ttyWine" ] && [ -e "$dir/ttyHost" ] && break
+    sleep 0.1
+  done
+  if ! [ -e "$dir/ttyWine" ] || ! [ -e "$dir/ttyHost" ]; then
+    echo "wine-run.sh: socat did not make the serial pair in $dir" >&2
+    kill "$(cat "$dir/socat.pid")" 2>/dev/null || true
+    rm -f "$dir/socat.pid"
+    exit 1
+  fi
+fi
+# Takes effect at once, without a wineserver restart.
+ln -sfn "$dir/ttyWine" "$WINEPREFIX/dosdevices/com9"
 # Daemons started here must not keep the lock, nor the output CTest reads.
 "$WINESERVER" -p >/dev/null 2>&1 </dev/null 9>&- || true  # already running: fine
 # Wine's services inherit the first caller's output: they must not hold the

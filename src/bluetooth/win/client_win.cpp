@@ -1,9 +1,10 @@
 #include "bluetooth/win/client_win.h"
 
-// <winsock2.h> comes first through unique_any.h; ws2bth needs it.
+// <winsock2.h> comes first through unique_any.h; these need it.
+#include <mstcpip.h>
 #include <ws2bth.h>
-#include <ws2tcpip.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -20,32 +21,77 @@ constexpr UINT kSocketMsg = WM_APP + 1;
 constexpr UINT kResolvedMsg = WM_APP + 2;      // lParam: heap Resolved
 constexpr UINT kConnectFailedMsg = WM_APP + 3;  // lParam: error
 constexpr UINT kDisconnectedMsg = WM_APP + 4;
+constexpr UINT kLinkFailedMsg = WM_APP + 5;     // wParam: generation, lParam: error
+constexpr UINT_PTR kAddressTimer = 1;
+// Windows keeps sending ten probes; where it lets us say so (Windows 10 1703
+// on), we say it too.
+constexpr DWORD kKeepAliveProbes = 10;
+#ifndef TCP_KEEPCNT
+constexpr int TCP_KEEPCNT = 16;
+#endif
 
 struct Resolved {
-  ADDRINFOW* list = nullptr;
   int error = 0;
-  ~Resolved() {
-    if (list) FreeAddrInfoW(list);
-  }
+  std::vector<Endpoint> endpoints;
 };
 
-// Names are looked up on a thread of their own: a lookup can take seconds.
-void ResolveAsync(HWND notify, std::uint32_t generation, std::string host, std::uint16_t port) {
-  std::thread([=] {
-    auto* r = new Resolved;
-    ADDRINFOW hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    r->error = GetAddrInfoW(Widen(host).c_str(), std::to_wstring(port).c_str(), &hints, &r->list);
-    if (!PostMessageW(notify, kResolvedMsg, generation, reinterpret_cast<LPARAM>(r))) delete r;
-  }).detach();
+// A lost keep-alive, a reset or a write into a dead link: all of them are
+// reported by the next socket call; the FD_CLOSE that follows says why.
+void EnableKeepAlive(SOCKET s) {
+  const BOOL on = TRUE;
+  setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof(on));
+  tcp_keepalive values{1, kKeepAliveIdleMs, kKeepAliveIntervalMs};
+  DWORD returned = 0;
+  if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof(values), nullptr, 0, &returned, nullptr,
+               nullptr) == SOCKET_ERROR)
+    DebugLine("Tarvik: keep-alive times not taken, error " + std::to_string(WSAGetLastError()));
+  setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char*>(&kKeepAliveProbes),
+             sizeof(kKeepAliveProbes));
 }
 
 }  // namespace
 
-Win32Client::Win32Client()
-    : hwnd_(CreateMessageWindow(kClassName, &Win32Client::WndProc, this, L"the reader link")) {}
+int ResolveHost(const std::string& host, std::uint16_t port, std::vector<Endpoint>& out) {
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  ADDRINFOW* list = nullptr;
+  const int error = GetAddrInfoW(Widen(host).c_str(), std::to_wstring(port).c_str(), &hints, &list);
+  if (error != 0) return error;
+  for (const ADDRINFOW* a = list; a; a = a->ai_next) {
+    if (!a->ai_addr || a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    Endpoint e;
+    e.family = a->ai_family;
+    e.type = a->ai_socktype;
+    e.protocol = a->ai_protocol;
+    std::memcpy(&e.address, a->ai_addr, a->ai_addrlen);
+    e.length = static_cast<int>(a->ai_addrlen);
+    out.push_back(e);
+  }
+  FreeAddrInfoW(list);
+  return 0;
+}
+
+class Win32Client::SocketSink : public ILinkSink {
+ public:
+  explicit SocketSink(SOCKET s) : s_(s) {}
+  Sent Send(std::span<const std::uint8_t> bytes) override {
+    const int n = send(s_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
+    if (n != SOCKET_ERROR) return {static_cast<std::size_t>(n), 0};
+    const int error = WSAGetLastError();
+    // Full for now: FD_WRITE says when it can take more.
+    if (error == WSAEWOULDBLOCK) return {0, 0};
+    return {0, error};
+  }
+
+ private:
+  SOCKET s_;
+};
+
+Win32Client::Win32Client(Resolver resolver)
+    : resolver_(std::move(resolver)),
+      hwnd_(CreateMessageWindow(kClassName, &Win32Client::WndProc, this, L"the reader link")) {}
 
 Win32Client::~Win32Client() {
   ++generation_;
@@ -55,8 +101,19 @@ Win32Client::~Win32Client() {
 }
 
 void Win32Client::CloseTransport() {
-  socket_.reset();  // pending notifications for it are dropped by their socket
-  serial_.reset();  // joins the reader
+  KillTimer(hwnd_, kAddressTimer);
+  if (socket_) {
+    // Notifications already queued for this socket would arrive after it is
+    // gone, and the system may hand its number to the next one: take them
+    // out of the queue now.
+    WSAAsyncSelect(socket_.get(), hwnd_, 0, 0);
+    socket_.reset();
+    MSG stale;
+    while (PeekMessageW(&stale, hwnd_, kSocketMsg, kSocketMsg, PM_REMOVE)) {
+    }
+  }
+  serial_.reset();  // stops the port's thread
+  queue_.Clear();
 }
 
 std::int32_t Win32Client::Connect() {
@@ -64,11 +121,20 @@ std::int32_t Win32Client::Connect() {
   const auto address = ParseReaderAddress(StripParentheses(Parameters.address));
   if (!address) return wcl::kBadAddress;
   const std::uint32_t generation = ++generation_;
+  endpoints_.clear();
 
   if (const auto* tcp = std::get_if<TcpAddress>(&*address)) {
-    ResolveAsync(hwnd_, generation, tcp->host, tcp->port);
+    // Names are looked up on a thread of their own: a lookup can take seconds.
+    std::thread([resolver = resolver_, notify = hwnd_, generation, host = tcp->host, port = tcp->port] {
+      RunGuarded([&] {
+        auto r = std::make_unique<Resolved>();
+        r->error = resolver(host, port, r->endpoints);
+        if (PostMessageW(notify, kResolvedMsg, generation, reinterpret_cast<LPARAM>(r.get())))
+          r.release();  // the window frees it
+      });
+    }).detach();
   } else if (const auto* serial = std::get_if<SerialAddress>(&*address)) {
-    OpenSerialPortAsync(hwnd_, generation, serial->port, serial->baud);
+    OpenSerialPortAsync(hwnd_, generation, *serial);
   } else {
     const auto& bt = std::get<BluetoothAddress>(*address);
     const auto service = ParseGuid(Parameters.service);
@@ -94,8 +160,10 @@ std::int32_t Win32Client::StartSocket(int family, int type, int protocol, const 
   UniqueSocket s(socket(family, type, protocol));
   if (!s) return WSAGetLastError();
   // Asynchronous select makes the socket non-blocking: connect returns at
-  // once and its outcome arrives as FD_CONNECT.
-  if (WSAAsyncSelect(s.get(), hwnd_, kSocketMsg, FD_CONNECT | FD_READ | FD_CLOSE) == SOCKET_ERROR)
+  // once and its outcome arrives as FD_CONNECT; FD_WRITE says when bytes
+  // that had to wait can go.
+  if (WSAAsyncSelect(s.get(), hwnd_, kSocketMsg, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) ==
+      SOCKET_ERROR)
     return WSAGetLastError();
   if (connect(s.get(), to, length) == SOCKET_ERROR) {
     const int error = WSAGetLastError();
@@ -105,14 +173,34 @@ std::int32_t Win32Client::StartSocket(int family, int type, int protocol, const 
   return 0;
 }
 
-void Win32Client::OnResolved(std::uint32_t generation, ADDRINFOW* list, int error) {
+std::int32_t Win32Client::StartEndpoint(std::size_t index) {
+  const Endpoint& e = endpoints_[index];
+  const std::int32_t r =
+      StartSocket(e.family, e.type, e.protocol, reinterpret_cast<const sockaddr*>(&e.address), e.length);
+  if (r == 0 && !walk_.IsLast()) SetTimer(hwnd_, kAddressTimer, kAddressTimeoutMs, nullptr);
+  return r;
+}
+
+void Win32Client::OnResolved(std::uint32_t generation, int error, std::vector<Endpoint> endpoints) {
   if (generation != generation_ || state_ != kConnecting) return;
-  if (error != 0 || !list) {
-    ConnectFailed(error ? error : WSAHOST_NOT_FOUND);
+  if (error != 0) {
+    ConnectFailed(error);
     return;
   }
-  const std::int32_t r = StartSocket(list->ai_family, list->ai_socktype, list->ai_protocol,
-                                     list->ai_addr, static_cast<int>(list->ai_addrlen));
+  endpoints_ = std::move(endpoints);
+  walk_ = AddressWalk(endpoints_.size(), [this](std::size_t i) { return StartEndpoint(i); });
+  const std::int32_t r = walk_.Begin(WSAHOST_NOT_FOUND);
+  if (r != 0) ConnectFailed(r);
+}
+
+void Win32Client::AddressFailed(std::int32_t error) {
+  KillTimer(hwnd_, kAddressTimer);
+  if (endpoints_.empty()) {
+    ConnectFailed(error);
+    return;
+  }
+  CloseTransport();
+  const std::int32_t r = walk_.Failed(error);
   if (r != 0) ConnectFailed(r);
 }
 
@@ -122,11 +210,25 @@ void Win32Client::ConnectFailed(std::int32_t error) {
   if (OnConnect) OnConnect(error);
 }
 
-void Win32Client::Dropped() {
+void Win32Client::Opened() {
+  KillTimer(hwnd_, kAddressTimer);
+  if (socket_ && !endpoints_.empty()) EnableKeepAlive(socket_.get());
+  state_ = kOpen;
+  dropReason_ = 0;
+  if (OnConnect) OnConnect(0);
+}
+
+void Win32Client::Dropped(std::int32_t reason) {
   CloseTransport();
   state_ = kIdle;
+  dropReason_ = reason;
   ++generation_;
   if (OnDisconnect) OnDisconnect();
+}
+
+void Win32Client::LinkFailed(std::int32_t error) {
+  // Not here and now: the caller is in the middle of a command.
+  PostMessageW(hwnd_, kLinkFailedMsg, generation_, error);
 }
 
 void Win32Client::RaiseData(std::vector<std::uint8_t> bytes) {
@@ -134,18 +236,22 @@ void Win32Client::RaiseData(std::vector<std::uint8_t> bytes) {
 }
 
 void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
-  // Notifications queued before a socket was closed still arrive.
   if (!socket_ || s != socket_.get()) return;
   switch (event) {
     case FD_CONNECT:
       if (state_ != kConnecting) return;
       if (error) {
-        ConnectFailed(error);
+        AddressFailed(error);
         return;
       }
-      state_ = kOpen;
-      if (OnConnect) OnConnect(0);
+      Opened();
       return;
+    case FD_WRITE: {
+      if (state_ != kOpen) return;
+      SocketSink sink(socket_.get());
+      if (const std::int32_t r = queue_.Resume(sink)) Dropped(r);
+      return;
+    }
     case FD_READ: {
       if (state_ != kOpen) return;
       // One receive per notification: Winsock posts another while data is left.
@@ -155,13 +261,13 @@ void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
         buffer.resize(static_cast<size_t>(n));
         RaiseData(std::move(buffer));
       } else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
-        Dropped();
+        Dropped(WSAGetLastError());
       }
       return;
     }
     case FD_CLOSE: {
       if (state_ == kConnecting) {
-        ConnectFailed(error ? error : WSAECONNRESET);
+        AddressFailed(error ? error : WSAECONNRESET);
         return;
       }
       // What the reader sent before it closed is still delivered.
@@ -171,7 +277,7 @@ void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
       while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) rest.insert(rest.end(), buffer, buffer + n);
       const std::uint32_t generation = generation_;
       RaiseData(std::move(rest));
-      if (generation == generation_ && state_ == kOpen) Dropped();
+      if (generation == generation_ && state_ == kOpen) Dropped(error ? error : wcl::kClosedByPeer);
       return;
     }
     default:
@@ -181,15 +287,15 @@ void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
 
 std::int32_t Win32Client::Write(std::span<const std::uint8_t> bytes) {
   if (state_ != kOpen) return wcl::kNotConnected;
-  if (serial_) return serial_->Write(bytes);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const int n = send(socket_.get(), reinterpret_cast<const char*>(bytes.data() + done),
-                       static_cast<int>(bytes.size() - done), 0);
-    if (n == SOCKET_ERROR) return WSAGetLastError();
-    done += static_cast<size_t>(n);
+  std::int32_t r = 0;
+  if (serial_) {
+    r = serial_->Write(bytes);
+  } else {
+    SocketSink sink(socket_.get());
+    r = queue_.Write(bytes, sink);
   }
-  return 0;
+  if (r != 0) LinkFailed(r);
+  return r;
 }
 
 void Win32Client::Disconnect() {
@@ -198,6 +304,7 @@ void Win32Client::Disconnect() {
   ++generation_;
   CloseTransport();
   state_ = kIdle;
+  dropReason_ = 0;
   // The events come as they would from the system: later, while the window
   // processes messages.
   if (wasOpen) {
@@ -231,9 +338,12 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case kSocketMsg:
       OnSocket(static_cast<SOCKET>(wp), WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
       return 0;
+    case WM_TIMER:
+      if (wp == kAddressTimer && state_ == kConnecting) AddressFailed(WSAETIMEDOUT);
+      return 0;
     case kResolvedMsg: {
       std::unique_ptr<Resolved> r(reinterpret_cast<Resolved*>(lp));
-      OnResolved(generation, r->list, r->error);
+      OnResolved(generation, r->error, std::move(r->endpoints));
       return 0;
     }
     case kSerialOpenedMsg: {
@@ -244,9 +354,14 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         ConnectFailed(static_cast<std::int32_t>(r->error));
         return 0;
       }
-      serial_ = std::make_unique<SerialLink>(port.release(), hwnd_, generation_);
-      state_ = kOpen;
-      if (OnConnect) OnConnect(0);
+      try {
+        serial_ = std::make_unique<SerialLink>(port.release(), hwnd_, generation_);
+      } catch (const std::exception& e) {
+        DebugLine(std::string("Tarvik: ") + e.what());
+        ConnectFailed(wcl::kLinkLost);
+        return 0;
+      }
+      Opened();
       return 0;
     }
     case kSerialDataMsg: {
@@ -255,8 +370,13 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case kSerialLostMsg:
-      if (generation == generation_ && state_ == kOpen) Dropped();
+    case kLinkFailedMsg:
+      if (generation == generation_ && state_ == kOpen) Dropped(static_cast<std::int32_t>(lp));
       return 0;
+    case WM_DEVICECHANGE:
+      // The adapter behind the port is going: let it go, as a dropped link.
+      if (serial_ && state_ == kOpen && serial_->IsRemovalNotice(wp, lp)) Dropped(ERROR_DEVICE_REMOVED);
+      return TRUE;
     case kConnectFailedMsg:
       if (OnConnect) OnConnect(static_cast<std::int32_t>(lp));
       return 0;

@@ -22,6 +22,11 @@ std::int32_t Win32LibraryManager::Close() {
   return WSACleanup() == 0 ? 0 : WSAGetLastError();
 }
 
+std::string Win32LibraryManager::Describe(std::int32_t code) const {
+  const std::wstring words = code < 0 ? std::wstring() : SystemMessage(static_cast<DWORD>(code));
+  return words.empty() ? LibraryManager::Describe(code) : Narrow(words);
+}
+
 void Win32LibraryManager::ReportResult(std::int32_t code) {
   recent_[next_++ % recent_.size()] = code;
   if (code != 0) DebugLine("Tarvik: wireless result " + std::to_string(code));

@@ -16,6 +16,8 @@ class Win32LibraryManager : public LibraryManager {
   // Every code goes to the debugger output (DebugView shows it); the last
   // 64 stay in memory for a debugger.
   void ReportResult(std::int32_t code) override;
+  // Winsock and system codes in the system's words.
+  std::string Describe(std::int32_t code) const override;
 
  private:
   bool started_ = false;

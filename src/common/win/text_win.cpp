@@ -20,15 +20,22 @@ std::string Narrow(std::wstring_view s) {
   return out;
 }
 
-std::wstring DescribeFailure(std::wstring_view attempted, DWORD error) {
+std::wstring SystemMessage(DWORD error) {
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring reason = n ? std::wstring(text, n) : L"unknown error";
+  std::wstring words = n ? std::wstring(text, n) : std::wstring();
   if (text) LocalFree(text);
-  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' '))
-    reason.pop_back();
+  while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' ' ||
+                            words.back() == L'.'))
+    words.pop_back();
+  return words;
+}
+
+std::wstring DescribeFailure(std::wstring_view attempted, DWORD error) {
+  std::wstring reason = SystemMessage(error);
+  if (reason.empty()) reason = L"unknown error";
   return std::wstring(attempted) + L": " + reason + L" (error " + std::to_wstring(error) + L")";
 }
 

@@ -10,6 +10,9 @@ namespace tarvik::win {
 
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
+// The system's words for an error, without the closing full stop; empty
+// when it has none.
+std::wstring SystemMessage(DWORD error);
 // "<what was attempted>: <the system's message> (error N)".
 std::wstring DescribeFailure(std::wstring_view attempted, DWORD error);
 // The screen's pixels per inch (96 when the system cannot say).

@@ -62,6 +62,7 @@ inline void CloseSocketFn(SOCKET s) { ::closesocket(s); }
 inline void DestroyIconFn(HICON h) { ::DestroyIcon(h); }
 inline void DeleteObjectFn(HGDIOBJ h) { ::DeleteObject(h); }
 inline void CloseDesktopFn(HDESK h) { ::CloseDesktop(h); }
+inline void UnregisterDeviceNotificationFn(HDEVNOTIFY h) { ::UnregisterDeviceNotification(h); }
 
 using UniqueHandle = UniqueAny<HandleTraits<HANDLE, CloseHandleFn, NullOf<HANDLE>>>;
 using UniqueFile = UniqueAny<HandleTraits<HANDLE, CloseHandleFn, InvalidHandleValue>>;
@@ -70,5 +71,7 @@ using UniqueSocket = UniqueAny<HandleTraits<SOCKET, CloseSocketFn, InvalidSocket
 using UniqueHicon = UniqueAny<HandleTraits<HICON, DestroyIconFn, NullOf<HICON>>>;
 using UniqueGdiObject = UniqueAny<HandleTraits<HGDIOBJ, DeleteObjectFn, NullOf<HGDIOBJ>>>;
 using UniqueDesktop = UniqueAny<HandleTraits<HDESK, CloseDesktopFn, NullOf<HDESK>>>;
+using UniqueDeviceNotification =
+    UniqueAny<HandleTraits<HDEVNOTIFY, UnregisterDeviceNotificationFn, NullOf<HDEVNOTIFY>>>;
 
 }  // namespace tarvik::win
