@@ -19,12 +19,14 @@ bool IsCheckBox(Ctl c) { return c == Ctl::Check1 || c == Ctl::Check2; }
 
 }  // namespace
 
-SettingsLocation ChooseSettingsLocation(bool windowsDirWritable, bool windowsFileExists,
-                                        bool userFileExists) {
+SettingsLocation ChooseSettingsLocation(bool windowsDirWritable, const SettingsFiles& found) {
   using P = SettingsPlace;
-  if (windowsDirWritable) return {P::WindowsDirectory, P::WindowsDirectory};
-  if (!userFileExists && windowsFileExists) return {P::WindowsDirectory, P::UserDirectory};
-  return {P::UserDirectory, P::UserDirectory};
+  const P write = windowsDirWritable ? P::WindowsDirectory : P::UserDirectory;
+  const bool ownFile = windowsDirWritable ? found.windows : found.user;
+  if (ownFile) return {write, write};
+  if (found.windows) return {P::WindowsDirectory, write};
+  if (found.virtualStore) return {P::VirtualStore, write};
+  return {write, write};
 }
 
 void SettingsKeeper::salvaconf() {
@@ -37,11 +39,13 @@ void SettingsKeeper::salvaconf() {
                                                            : p_.controls.ListIndex(c));
   }
   v.address = p_.codePage.Encode(p_.deviceAddress);
-  p_.store.Write(FormatSettings(v));
+  if (!p_.store.Write(FormatSettings(v)))
+    p_.diag.Event("The settings could not be saved: " + p_.store.LastError());
   p_.pump.ProcessPending();
 }
 
 void SettingsKeeper::leggiconf() {
+  p_.diag.Event("Settings: " + p_.store.Describe());
   if (!p_.store.Exists()) {
     salvaconf();
     p_.pump.ProcessPending();

@@ -97,6 +97,23 @@ class SettingsFile(unittest.TestCase):
         self.assertEqual(list(self.windows_file.parent.glob("pelrin.ini*.tmp")), [])
         self.stop(proc)
 
+    def test_a_virtualstore_copy_is_where_the_settings_start_when_no_other_exists(self):
+        # An earlier version without a manifest had its writes to the Windows
+        # directory redirected into the user's VirtualStore.
+        local = next((self.bench.prefix / "drive_c" / "users").glob("*/AppData/Local"))
+        virtual = local / "VirtualStore" / "windows" / "pelrin.ini"
+        virtual.parent.mkdir(parents=True)
+        old = DEFAULT.replace(b"0,0\r\n", b"0,7\r\n", 1)
+        virtual.write_bytes(old)
+        self.make_read_only(self.windows_file.parent)
+        proc = self.start()
+        self.assertEqual(self.selection("Combo1"), 7)
+        self.bench.wbench("select", MAIN, ID("Combo9"), 3)
+        user_file = local.parent / "Roaming" / "Tarvik" / "pelrin.ini"
+        self.file_becomes(user_file, b'1\r\n1\r\n""\r\n0,7\r\n0,0\r\n0,0\r\n0,0\r\n3\r\n')
+        self.stop(proc)
+        self.assertEqual(virtual.read_bytes(), old)  # read, never moved or changed
+
     def test_a_read_only_windows_directory_keeps_the_settings_per_user(self):
         windows_dir = self.windows_file.parent
         self.windows_file.write_bytes(DEFAULT.replace(b"0,0\r\n", b"0,4\r\n", 1))

@@ -213,15 +213,27 @@ TEST(Settings, NoSaveWhileTheFlagIsDown) {
   EXPECT_EQ(w.store.writes, 0);
 }
 
-TEST(SettingsLocation, TheWindowsDirectoryWhereverItCanBeWritten) {
+TEST(SettingsLocation, TheWindowsDirectoryWhereverItCanBeWrittenElseTheUsersFolder) {
   using P = SettingsPlace;
-  EXPECT_EQ(ChooseSettingsLocation(true, false, false), (SettingsLocation{P::WindowsDirectory, P::WindowsDirectory}));
-  EXPECT_EQ(ChooseSettingsLocation(true, true, true), (SettingsLocation{P::WindowsDirectory, P::WindowsDirectory}));
-  // Not writable: the user's folder; its own file wins, else start from the
-  // Windows directory's file.
-  EXPECT_EQ(ChooseSettingsLocation(false, true, false), (SettingsLocation{P::WindowsDirectory, P::UserDirectory}));
-  EXPECT_EQ(ChooseSettingsLocation(false, true, true), (SettingsLocation{P::UserDirectory, P::UserDirectory}));
-  EXPECT_EQ(ChooseSettingsLocation(false, false, false), (SettingsLocation{P::UserDirectory, P::UserDirectory}));
+  const P W = P::WindowsDirectory, U = P::UserDirectory, V = P::VirtualStore;
+  struct Case {
+    bool writable;
+    SettingsFiles found;  // windows, user, virtualStore
+    SettingsLocation where;
+  };
+  const Case cases[] = {
+      {true, {false, false, false}, {W, W}},
+      {true, {true, true, true}, {W, W}},
+      {true, {false, false, true}, {V, W}},   // an old copy of the user's: start from it
+      {false, {true, false, false}, {W, U}},  // start from the Windows directory's file
+      {false, {true, true, true}, {U, U}},    // the user's own file wins
+      {false, {false, false, false}, {U, U}},
+      {false, {false, false, true}, {V, U}},
+      {false, {true, false, true}, {W, U}},   // the Windows directory's file comes first
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ChooseSettingsLocation(c.writable, c.found), c.where)
+        << c.writable << c.found.windows << c.found.user << c.found.virtualStore;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 namespace tarvik::win {
 namespace {
 
+constexpr int kMoveAttempts = 5;
+constexpr DWORD kMoveRetryMs = 20;
+
 std::wstring FromAnsi(const std::string& s) {
   if (s.empty()) return {};
   const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
@@ -44,16 +47,29 @@ bool CanWriteSettingsAt(const std::wstring& path) {
   return static_cast<bool>(f);
 }
 
-std::wstring UserSettingsPath() {
-  PWSTR roaming = nullptr;
+std::wstring KnownFolder(REFKNOWNFOLDERID id, DWORD flags) {
+  PWSTR path = nullptr;
   std::wstring folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &roaming)))
-    folder = roaming;
-  CoTaskMemFree(roaming);
+  if (SUCCEEDED(SHGetKnownFolderPath(id, flags, nullptr, &path))) folder = path;
+  CoTaskMemFree(path);
+  return folder;
+}
+
+std::wstring UserSettingsPath() {
+  std::wstring folder = KnownFolder(FOLDERID_RoamingAppData, KF_FLAG_CREATE);
   if (folder.empty()) return {};
   folder += L"\\Tarvik";
   CreateDirectoryW(folder.c_str(), nullptr);
   return folder + L"\\pelrin.ini";
+}
+
+// Where UAC file virtualization put a program's writes to the Windows
+// directory: %LOCALAPPDATA%\VirtualStore, then the directory's path less
+// its drive ("C:\Windows\pelrin.ini" -> "...\VirtualStore\Windows\pelrin.ini").
+std::wstring VirtualStorePath(const std::wstring& windowsFile) {
+  const std::wstring local = KnownFolder(FOLDERID_LocalAppData, 0);
+  if (local.empty() || windowsFile.size() < 3 || windowsFile[1] != L':') return {};
+  return local + L"\\VirtualStore" + windowsFile.substr(2);
 }
 
 }  // namespace
@@ -62,12 +78,20 @@ Win32SettingsStore Win32SettingsStore::ChooseAtStart(const std::string& winPath)
   const std::wstring windowsFile = FromAnsi(winPath) + L"\\pelrin.ini";
   const bool writable = CanWriteSettingsAt(windowsFile);
   const std::wstring userFile = writable ? std::wstring() : UserSettingsPath();
+  const std::wstring virtualFile = VirtualStorePath(windowsFile);
   const SettingsLocation where = ChooseSettingsLocation(
-      writable, IsOrdinaryFile(windowsFile), !userFile.empty() && IsOrdinaryFile(userFile));
+      writable, {IsOrdinaryFile(windowsFile), !userFile.empty() && IsOrdinaryFile(userFile),
+                 !virtualFile.empty() && IsOrdinaryFile(virtualFile)});
   auto pick = [&](SettingsPlace p) {
+    if (p == SettingsPlace::VirtualStore) return virtualFile;
     return p == SettingsPlace::WindowsDirectory || userFile.empty() ? windowsFile : userFile;
   };
   return Win32SettingsStore(pick(where.read), pick(where.write));
+}
+
+std::string Win32SettingsStore::Describe() const {
+  if (readPath_ == writePath_) return Narrow(readPath_);
+  return "read from " + Narrow(readPath_) + ", saved to " + Narrow(writePath_);
 }
 
 bool Win32SettingsStore::Exists() const { return IsOrdinaryFile(readPath_); }
@@ -84,37 +108,42 @@ std::optional<std::string> Win32SettingsStore::Read() const {
 }
 
 bool Win32SettingsStore::Write(const std::string& bytes) {
-  if (!ReplaceFileAtomically(writePath_, bytes)) return false;
+  if (const DWORD error = ReplaceFileAtomically(writePath_, bytes)) {
+    lastError_ = Narrow(DescribeFailure(L"Writing " + writePath_, error));
+    return false;
+  }
   readPath_ = writePath_;  // from now on this run reads what it wrote
   return true;
 }
 
-bool ReplaceFileAtomically(const std::wstring& path, const std::string& bytes) {
+DWORD ReplaceFileAtomically(const std::wstring& path, const std::string& bytes) {
   const std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   {
     UniqueFile f(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return false;
+    if (!f) return GetLastError();
     DWORD n = 0;
     const bool ok = WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
                     n == bytes.size() && FlushFileBuffers(f.get());
     if (!ok) {
+      const DWORD error = n == bytes.size() ? GetLastError() : ERROR_WRITE_FAULT;
       f.reset();
       DeleteFileW(temp.c_str());
-      return false;
+      return error;
     }
   }
   // A virus scanner or indexer may hold the old file for a moment.
-  for (int attempt = 0; attempt < 5; ++attempt) {
+  DWORD error = 0;
+  for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
     if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return true;
-    const DWORD error = GetLastError();
+      return 0;
+    error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED)
       break;
-    Sleep(20);
+    Sleep(kMoveRetryMs);
   }
   DeleteFileW(temp.c_str());
-  return false;
+  return error;
 }
 
 }  // namespace tarvik::win

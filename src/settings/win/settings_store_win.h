@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "common/win/unique_any.h"
 #include "settings/settings.h"
 
 namespace tarvik::win {
@@ -16,6 +17,8 @@ class Win32SettingsStore : public ISettingsStore {
   bool Exists() const override;
   std::optional<std::string> Read() const override;
   bool Write(const std::string& bytes) override;
+  std::string Describe() const override;
+  std::string LastError() const override { return lastError_; }
 
   const std::wstring& ReadPath() const { return readPath_; }
   const std::wstring& WritePath() const { return writePath_; }
@@ -26,10 +29,12 @@ class Win32SettingsStore : public ISettingsStore {
 
   std::wstring readPath_;
   std::wstring writePath_;
+  std::string lastError_;
 };
 
 // Replaces `path` with `bytes` in one step: a temporary file beside it,
 // flushed, then moved over it. On failure the old file is as it was.
-bool ReplaceFileAtomically(const std::wstring& path, const std::string& bytes);
+// 0, or the system's error.
+DWORD ReplaceFileAtomically(const std::wstring& path, const std::string& bytes);
 
 }  // namespace tarvik::win
