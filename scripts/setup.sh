@@ -4,6 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev googletest python3
+  clang libclang-rt-14-dev llvm
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 xvfb x11-utils xdotool socat imagemagick
 )

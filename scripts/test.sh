@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the unit tests under the sanitizers,
+# the fuzz targets for a short while each,
 # the Windows-side tests of the Win32 pieces under Wine, then the unit tests
 # and the Wine end-to-end tests of the real build.
 set -euo pipefail
@@ -9,5 +10,8 @@ scripts/build.sh
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz
 ctest --preset windows
 ctest --preset linux "$@"

@@ -70,6 +70,9 @@ std::optional<std::string> Address(std::string_view field) {
     if (field.size() < 2 || field.back() != '"') return std::nullopt;
     field = field.substr(1, field.size() - 2);
   }
+  // Nor is one with a quote inside: a save could not write it back as it
+  // was read, and the window would use another address than the file holds.
+  if (field.find('"') != std::string_view::npos) return std::nullopt;
   if (field.size() > kMaxAddressBytes) return std::nullopt;
   return std::string(field);
 }

@@ -148,6 +148,7 @@ TEST(Settings, BadFilesEndInAValidWindowAndACleanNextSave) {
       {"negative and huge numbers", "-1\r\n99999\r\n\"\"\r\n-5,0\r\n0,-1\r\n0,0\r\n0,0\r\n-3\r\n"},
       {"check states other than 0 and 1", "2\r\n-1\r\n\"\"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n"},
       {"an unclosed quote", "1\r\n1\r\n\"COM5\r\n0,1\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n"},
+      {"a quote inside an unquoted address", "1\r\n1\r\nCOM\"5\r\n0,1\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n"},
       {"a line far too long", "1\r\n1\r\n\"" + std::string(100000, 'x') + "\"\r\n0,1\r\n"},
       {"binary garbage", "\x00\xff\xfe,,,\"\"\"\r\r\n\n,\x01"s},  // NUL included
       {"extra text", "1\r\n0\r\n\"COM5\" trailing\r\n0,2,9,9\r\n0,0 junk\r\n0,0\r\n0,0\r\n0\r\nline 9\r\n"},
@@ -166,6 +167,8 @@ TEST(Settings, BadFilesEndInAValidWindowAndACleanNextSave) {
     }
     w.keeper.salvaconf();
     const ParsedSettings p = ParseSettings(*w.store.content);
+    // The window uses the address the file now holds.
+    EXPECT_EQ(p.address, w.codePage.Encode(w.deviceAddress)) << name;
     EXPECT_EQ(FormatSettings([&] {
                 SettingsValues v;
                 for (int f = 0; f < kFieldCount; ++f) v.numbers[f] = *p.numbers[f];

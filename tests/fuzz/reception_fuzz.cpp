@@ -1,0 +1,209 @@
+// Fuzzes line reception: a reader's bytes arriving in arbitrary chunks must
+// give the same records, in order, however they are cut.
+//
+// Input layout:
+//   byte 0           the longest unfinished line kept, kMinLimit..kMaxLimit
+//   byte 1           n, how many chunk lengths follow
+//   next n bytes     chunk lengths (0 is an event with no bytes, on the first
+//                    pass only), used in turn and again from the first until
+//                    the stream is used up
+//   the rest         the stream the reader sends
+// The window is minimized, sound and reader feedback are off (nothing waits,
+// so no event arrives inside another), the code page is Latin-1 so every byte
+// is one character. What each line must type is worked out from the whole
+// stream, without looking at the chunks.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bluetooth/reader_commands.h"
+#include "bluetooth/wireless.h"
+#include "common/utf8.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_dialogs.h"
+#include "fakes/fake_keys.h"
+#include "fakes/fake_link.h"
+#include "wedge/keystroke_output.h"
+#include "wedge/option_lists.h"
+#include "wedge/record_reception.h"
+
+namespace {
+
+using namespace tarvik;
+using namespace tarvik::testing;
+
+// A line needs a character and the reader's CR to make a record, so a cap
+// below that could leave nothing of a long line.
+constexpr std::size_t kMinLimit = 2;
+// Small, so that the cap is reached often.
+constexpr std::size_t kMaxLimit = 64;
+constexpr std::size_t kHeaderBytes = 2;
+constexpr std::uint8_t kLineFeed = 0x0A;
+constexpr std::size_t kCharsDroppedFromRecord = 1;  // the reader's CR
+constexpr std::size_t kCharsDroppedFromTyped = 2;   // the CR and the record's last character
+constexpr char32_t kLastLatin1 = 0xFF;
+constexpr std::string_view kRecordMark = "<record>";
+
+void Require(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "reception_fuzz: %s\n", what);
+  std::abort();
+}
+
+struct Wedge {
+  explicit Wedge(std::size_t limit)
+      : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
+                   [] { return std::string("C:\\WINDOWS"); }, target, notice, limit}} {
+    std::int16_t ready = 0;
+    creacombo(controls, pump, ready);
+    controls.minimized = true;
+    controls.onChange = [](Ctl) {};
+    controls.SetCheckValue(Ctl::Check1, 0);  // no sound
+    controls.SetCheckValue(Ctl::Check2, 0);  // no feedback to the reader
+  }
+
+  FakeControls controls;
+  FakeClock clock;
+  FakePump pump{clock};
+  FakeClient client{clock};
+  FakeLibrary library;
+  FakeTimer timer3;
+  FakeSound sound{pump, clock};
+  FakeDecoder decoder;
+  RecordingKeys keys{clock};
+  ReaderCommands commands{client, library, controls, pump, clock};
+  KeystrokeOutput output{controls, pump, clock, keys};
+  FakeTarget target;
+  FakeNotice notice;
+  RecordReception reception;
+};
+
+// Back from typed UTF-8 to the reader's bytes; every key must be one character.
+std::string KeysToBytes(const std::vector<std::string>& tokens) {
+  std::string out;
+  for (const auto& t : tokens) {
+    const std::u32string cps = DecodeUtf8(t);
+    Require(cps.size() == 1 && cps[0] <= kLastLatin1, "a key is not one character of the stream");
+    out += static_cast<char>(cps[0]);
+  }
+  return out;
+}
+
+std::string Utf8ToLatin1(std::string_view text) {
+  std::string out;
+  for (char32_t c : DecodeUtf8(text)) {
+    Require(c <= kLastLatin1, "a shown record holds a character the stream cannot have");
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
+bool EndsWith(std::string_view whole, std::string_view end) {
+  return end.size() <= whole.size() && whole.substr(whole.size() - end.size()) == end;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < kHeaderBytes) return 0;
+  const std::size_t limit = kMinLimit + data[0] % (kMaxLimit - kMinLimit + 1);
+  const std::size_t lengthCount = std::min<std::size_t>(data[1], size - kHeaderBytes);
+  const std::uint8_t* lengths = data + kHeaderBytes;
+  const std::string_view stream(reinterpret_cast<const char*>(lengths + lengthCount),
+                                size - kHeaderBytes - lengthCount);
+
+  // The lines of the whole stream, and what is left without a line feed.
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < stream.size(); ++i) {
+    if (static_cast<std::uint8_t>(stream[i]) != kLineFeed) continue;
+    lines.push_back(stream.substr(start, i - start));
+    start = i + 1;
+  }
+  const std::string_view unfinished = stream.substr(start);
+
+  Wedge w(limit);
+  auto deliver = [&](std::string_view chunk) {
+    w.reception.wclClient_OnData(Bytes(chunk));
+    const auto& held = w.reception.ReceiveBuffer();
+    Require(held.size() <= limit, "the receive buffer holds more than the limit after an event");
+    Require(std::find(held.begin(), held.end(), kLineFeed) == held.end(),
+            "a line feed is left in the receive buffer after an event");
+    Require(w.timer3.Enabled(), "Timer3 is off after an event");
+  };
+  std::size_t at = 0;
+  for (bool firstPass = true; at < stream.size(); firstPass = false) {
+    const std::size_t passStart = at;
+    for (std::size_t k = 0; k < lengthCount && at < stream.size(); ++k) {
+      const std::size_t n = std::min<std::size_t>(lengths[k], stream.size() - at);
+      if (n == 0 && !firstPass) continue;  // empty events once, or the passes never end
+      deliver(stream.substr(at, n));
+      at += n;
+    }
+    if (at == passStart) {  // no lengths, or only empty ones: the rest at once
+      deliver(stream.substr(at));
+      at = stream.size();
+    }
+  }
+
+  // The keys of each record, as typed.
+  std::vector<std::vector<std::string>> records;
+  for (const auto& s : w.keys.sent) {
+    if (s.token == kRecordMark) {
+      records.emplace_back();
+    } else {
+      Require(!records.empty(), "a key went out before any record began");
+      records.back().push_back(s.token);
+    }
+  }
+
+  bool anyCut = false;
+  std::size_t r = 0;
+  std::string_view lastRecordLine;
+  std::string lastTyped;
+  for (std::string_view line : lines) {
+    if (line.size() < kCharsDroppedFromTyped) continue;  // too short for a record: passed over
+    Require(r < records.size(), "a line with a record was not typed");
+    const std::string typed = KeysToBytes(records[r++]);
+    const std::string_view whole = line.substr(0, line.size() - kCharsDroppedFromTyped);
+    if (line.size() <= limit) {
+      Require(typed == whole, "a line within the limit was not typed exactly");
+    } else {
+      Require(EndsWith(whole, typed), "a long line was typed as something other than its end");
+      Require(typed.size() + kCharsDroppedFromTyped >= limit, "a long line was cut below the limit");
+      anyCut = anyCut || typed.size() < whole.size();
+    }
+    lastRecordLine = line;
+    lastTyped = typed;
+  }
+  Require(r == records.size(), "more records were typed than the stream holds");
+  if (anyCut)
+    Require(std::count(w.library.results.begin(), w.library.results.end(), wcl::kBufferOverflow) > 0,
+            "a line was cut without an overflow being reported");
+
+  // The last record is the one shown: what was typed and the character after it.
+  if (!records.empty()) {
+    const std::string shown = Utf8ToLatin1(w.controls.Caption(Ctl::Label1));
+    const std::size_t recordEnd = lastRecordLine.size() - kCharsDroppedFromRecord;
+    Require(shown == lastTyped + std::string(1, lastRecordLine[recordEnd - 1]),
+            "the window does not show the last record");
+  } else {
+    Require(w.controls.Caption(Ctl::Label1).empty(), "a record was shown but none was typed");
+  }
+
+  // What is left is the end of the unfinished text, at most the limit.
+  const auto& held = w.reception.ReceiveBuffer();
+  const std::string_view keep = unfinished.substr(unfinished.size() - std::min(unfinished.size(), limit));
+  Require(std::string_view(reinterpret_cast<const char*>(held.data()), held.size()) == keep,
+          "the receive buffer is not the end of the unfinished text");
+
+  Require(w.notice.warnings.empty(), "the user was warned though the keys could reach the target");
+  Require(w.client.written.empty(), "something was sent to the reader with feedback off");
+  Require(w.sound.played.empty(), "a sound was played with sound off");
+  return 0;
+}
