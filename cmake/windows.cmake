@@ -1,5 +1,6 @@
 # The Windows program and the bench's test programs (mingw-w64 or MSVC).
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00
+                        TARVIK_VERSION="${PROJECT_VERSION}")
 if(MINGW)
   # wmain/wWinMain entry points; mark the exe Terminal-Server-aware as MSVC does.
   add_link_options(-municode -Wl,--tsaware)
@@ -14,6 +15,7 @@ add_library(tarvik_win STATIC
   src/bluetooth/win/library_win.cpp
   src/bluetooth/win/selection_window_win.cpp
   src/bluetooth/win/serial_win.cpp
+  src/common/win/log_files_win.cpp
   src/common/win/message_window_win.cpp
   src/common/win/text_win.cpp
   src/settings/win/settings_store_win.cpp

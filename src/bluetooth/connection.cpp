@@ -59,8 +59,45 @@ void ConnectionManager::StartAttempt() {
   attemptStart_ = p_.clock.Monotonic();
   failedFast_ = false;
   ++attempts_;
-  p_.library.ReportResult(p_.client.Connect());
+  attemptAddress_ = address;
+  const std::int32_t result = p_.client.Connect();
+  p_.library.ReportResult(result);
+  if (result != 0) LogFailure(result);
   p_.client.Parameters.radio = nullptr;  // drop the radio
+}
+
+std::string ConnectionManager::Said(std::int32_t code) const {
+  return std::to_string(code) + " (" + p_.library.Describe(code) + ")";
+}
+
+void ConnectionManager::LogEvent(const std::string& text) {
+  if (unlogged_ > 0)
+    p_.diag.Event("The failure before happened " + std::to_string(unlogged_) + " more times");
+  unlogged_ = 0;
+  repeats_ = 0;
+  lastFailure_.clear();
+  p_.diag.Event(text);
+}
+
+void ConnectionManager::LogFailure(std::int32_t code) {
+  const std::string line = "Connect to " + attemptAddress_ + " failed: " + Said(code);
+  const auto now = p_.clock.Monotonic();
+  if (line == lastFailure_ && ++repeats_ > kRepeatsLoggedInFull) {
+    ++unlogged_;
+    if (now - summaryAt_ < kRepeatSummaryEvery) return;
+    p_.diag.Event("The failure before happened " + std::to_string(unlogged_) + " more times");
+    unlogged_ = 0;
+    summaryAt_ = now;
+    return;
+  }
+  if (line != lastFailure_) {
+    LogEvent(line);
+    lastFailure_ = line;
+    repeats_ = 1;
+  } else {
+    p_.diag.Event(line);
+  }
+  summaryAt_ = now;
 }
 
 void ConnectionManager::ConnectReader() {
@@ -89,10 +126,12 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
   Depth d(depth_, maxDepth_);
   if (LinkSuspended == 1) return;
   if (error != 0) {
+    LogFailure(error);
     failedFast_ = p_.clock.Monotonic() - attemptStart_ < kMinimumSpacing;
     ConnectReader();
     return;
   }
+  LogEvent("Link to " + attemptAddress_ + " open");
   linkOpen_ = true;
   openedAt_ = p_.clock.Monotonic();
   p_.timer3.SetEnabled(true);
@@ -120,6 +159,8 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
 
 void ConnectionManager::wclClient_OnDisconnect() {
   Depth d(depth_, maxDepth_);
+  const std::int32_t reason = p_.client.DropReason();
+  LogEvent("Link to " + attemptAddress_ + (reason == 0 ? " closed" : " dropped: " + Said(reason)));
   linkOpen_ = false;
   p_.timer3.SetEnabled(false);
   p_.controls.SetLinkColour(false);
@@ -131,6 +172,7 @@ void ConnectionManager::Command6_Click(const std::function<void()>& pick,
                                        const std::function<void()>& save) {
   p_.timer3.SetEnabled(false);
   LinkSuspended = 1;
+  LogEvent("The link stands aside while a reader is picked");
   p_.client.Disconnect();
   pick();
   save();
@@ -140,6 +182,7 @@ void ConnectionManager::Command6_Click(const std::function<void()>& pick,
 }
 
 void ConnectionManager::Resumed() {
+  LogEvent(linkOpen_ ? "Resumed from sleep: the link is opened again" : "Resumed from sleep");
   if (linkOpen_) p_.client.Disconnect();
 }
 

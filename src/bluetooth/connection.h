@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bluetooth/wireless.h"
+#include "common/diagnostics.h"
 #include "shell/controls.h"
 
 namespace tarvik {
@@ -37,6 +38,7 @@ class ConnectionManager {
     ReaderCommands& commands;
     std::function<std::string()> winPath;
     const std::string& serviceText;
+    IDiagnostics& diag = NoLog();
   };
   explicit ConnectionManager(Parts parts) : p_(std::move(parts)) {}
 
@@ -58,6 +60,11 @@ class ConnectionManager {
   // one wait for the rest of it: a reader that refuses at once must not turn
   // the loop into a busy spin.
   static constexpr std::chrono::milliseconds kMinimumSpacing{1000};
+  // A reader that is away fails the same way again and again: the first few
+  // failures in a row are logged each, the rest counted, and the count is
+  // logged when something changes or after this long.
+  static constexpr int kRepeatsLoggedInFull = 3;
+  static constexpr std::chrono::minutes kRepeatSummaryEvery{10};
 
   int attempts() const { return attempts_; }
   int depth() const { return depth_; }
@@ -66,6 +73,9 @@ class ConnectionManager {
  private:
   void StartAttempt();
   void WaitForSpacing();
+  void LogFailure(std::int32_t code);
+  void LogEvent(const std::string& text);  // says first how often the last failure repeated
+  std::string Said(std::int32_t code) const;  // "10061 (the system's words)"
 
   Parts p_;
   bool running_ = false;
@@ -77,6 +87,10 @@ class ConnectionManager {
   std::chrono::microseconds openedAt_{0};
   std::chrono::microseconds attemptStart_{0};
   int attempts_ = 0;
+  std::string attemptAddress_;
+  std::string lastFailure_;
+  int repeats_ = 0, unlogged_ = 0;
+  std::chrono::microseconds summaryAt_{0};
   int depth_ = 0, maxDepth_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <string>
 
 #include "shell/event_pump.h"
 
@@ -53,6 +54,8 @@ void ReaderCommands::SendBCommand() {
 void ReaderCommands::Timer3_Timer() {
   if (c_.ListIndex(Ctl::Combo9) == 0) return;
   if (!DeadlinePassed()) return;
+  diag_.Event("No data for " + std::to_string(c_.ListIndex(Ctl::Combo9)) +
+              " minutes: the link is closed with the reader's commands");
   SendBCommand();
   Pause(pump_, clock_, 1000);
   static constexpr std::array<std::uint8_t, 1> kS = {0x53};

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "bluetooth/wireless.h"
+#include "common/diagnostics.h"
 #include "shell/controls.h"
 
 namespace tarvik {
@@ -17,8 +18,8 @@ class IClock;
 class ReaderCommands {
  public:
   ReaderCommands(wclClient& client, LibraryManager& library, IControls& controls,
-                 IEventPump& pump, const IClock& clock)
-      : client_(client), library_(library), c_(controls), pump_(pump), clock_(clock) {}
+                 IEventPump& pump, const IClock& clock, IDiagnostics& diag = NoLog())
+      : client_(client), library_(library), c_(controls), pump_(pump), clock_(clock), diag_(diag) {}
 
   // Waits 200 ms, then writes "F".
   void SendFeedback();
@@ -42,6 +43,7 @@ class ReaderCommands {
   IControls& c_;
   IEventPump& pump_;
   const IClock& clock_;
+  IDiagnostics& diag_;
   std::int32_t deadline_ = 0;
   // The deadline as a length from the moment it was armed, measured on the
   // monotonic clock: the time of day restarts at midnight, this does not.

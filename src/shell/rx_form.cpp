@@ -7,14 +7,15 @@ namespace tarvik {
 RxForm::RxForm(Parts parts)
     : p_(std::move(parts)),
       output_(p_.controls, p_.pump, p_.clock, p_.keys),
-      commands_(p_.client, p_.library, p_.controls, p_.pump, p_.clock),
+      commands_(p_.client, p_.library, p_.controls, p_.pump, p_.clock, p_.diag),
       reception_({p_.controls, p_.pump, p_.clock, p_.timer3, p_.sound, p_.codePage, p_.library,
-                  commands_, output_, p_.winPath, p_.target, p_.notice}),
+                  commands_, output_, p_.winPath, p_.target, p_.notice, kReceiveBufferLimit,
+                  p_.diag}),
       keeper_({p_.controls, p_.pump, p_.store, p_.codePage, settingsReady_, deviceAddress_,
-               [this] { commands_.ArmInactivityDeadline(); }}),
-      tray_(p_.shell, p_.trayRetry),
+               [this] { commands_.ArmInactivityDeadline(); }, p_.diag}),
+      tray_(p_.shell, p_.trayRetry, p_.diag),
       connection_({p_.controls, p_.pump, p_.clock, p_.sound, p_.dialogs, p_.timer3, p_.library,
-                   p_.client, p_.discovery, commands_, p_.winPath, serviceText_}) {}
+                   p_.client, p_.discovery, commands_, p_.winPath, serviceText_, p_.diag}) {}
 
 void RxForm::Form_Load() {
   p_.timer3.SetEnabled(false);

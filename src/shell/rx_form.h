@@ -46,6 +46,7 @@ class RxForm {
     ITimer& trayRetry;  // every second while the shell refuses the icon
     const IKeyTarget& target;
     INotice& notice;
+    IDiagnostics& diag;
   };
   explicit RxForm(Parts parts);
 

@@ -1,6 +1,7 @@
 #include "shell/tray.h"
 
 #include <cmath>
+#include <string>
 
 namespace tarvik {
 namespace {
@@ -18,9 +19,15 @@ void Tray::Form_Resize() {
 void Tray::GoToTray() {
   // The icon first: a window hidden without one could not be reached any more.
   if (!shell_.TrayAdd()) {
+    if (refusals_++ == 0)
+      diag_.Event("The shell refused the tray icon: the window waits on the taskbar, "
+                  "and the icon is tried again every second");
     retry_.SetEnabled(true);
     return;
   }
+  if (refusals_ > 0)
+    diag_.Event("The tray icon is in, after " + std::to_string(refusals_) + " refusals");
+  refusals_ = 0;
   inTray_ = true;  // before hiding, which may size the window again
   retry_.SetEnabled(false);
   shell_.Hide();

@@ -4,6 +4,7 @@
 // it is ready), the window waits minimized on the taskbar, where typing goes
 // on as from the tray, and the icon is tried again every second.
 #pragma once
+#include "common/diagnostics.h"
 #include "shell/dialogs.h"
 #include "shell/services.h"
 
@@ -11,7 +12,8 @@ namespace tarvik {
 
 class Tray {
  public:
-  Tray(IWindowShell& shell, ITimer& retry) : shell_(shell), retry_(retry) {}
+  Tray(IWindowShell& shell, ITimer& retry, IDiagnostics& diag = NoLog())
+      : shell_(shell), retry_(retry), diag_(diag) {}
 
   // Every resize of the window.
   void Form_Resize();
@@ -31,7 +33,9 @@ class Tray {
 
   IWindowShell& shell_;
   ITimer& retry_;
+  IDiagnostics& diag_;
   bool inTray_ = false;
+  int refusals_ = 0;  // in a row
 };
 
 }  // namespace tarvik

@@ -1,6 +1,8 @@
 #include "wedge/record_reception.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
@@ -16,15 +18,18 @@ namespace tarvik {
 
 void RecordReception::Append(const std::vector<std::uint8_t>& bytes) {
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-  if (buffer_.size() <= kReceiveBufferLimit) return;
+  if (buffer_.size() <= p_.limit) return;
   const auto lastFeed = std::find(buffer_.rbegin(), buffer_.rend(), std::uint8_t{0x0A});
   // Only the unfinished tail can be too long: complete lines are handled.
   const std::size_t tailStart = static_cast<std::size_t>(buffer_.rend() - lastFeed);
   const std::size_t tail = buffer_.size() - tailStart;
-  if (tail <= kReceiveBufferLimit) return;
+  if (tail <= p_.limit) return;
   buffer_.erase(buffer_.begin() + static_cast<std::ptrdiff_t>(tailStart),
-                buffer_.begin() + static_cast<std::ptrdiff_t>(buffer_.size() - kReceiveBufferLimit));
+                buffer_.begin() + static_cast<std::ptrdiff_t>(buffer_.size() - p_.limit));
   p_.library.ReportResult(wcl::kBufferOverflow);
+  if (!std::exchange(overflowing_, true))
+    p_.diag.Event("A line without end passed " + std::to_string(p_.limit) +
+                  " bytes: its oldest bytes are dropped");
 }
 
 void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
@@ -41,6 +46,7 @@ void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
     if (feed == buffer_.end()) break;
     std::vector<std::uint8_t> line(buffer_.begin(), feed);
     buffer_.erase(buffer_.begin(), feed + 1);
+    overflowing_ = false;
     HandleLine(line);
     if (p_.pump.QuitRequested()) return;
   }
@@ -56,6 +62,9 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
   if (text.size() < 2) return;
   text.pop_back();
   const std::string record = EncodeUtf8(text);
+  // The log gets its length and what became of it, never its characters:
+  // barcodes can carry personal data.
+  const std::string logged = "Record of " + std::to_string(text.size()) + " characters: ";
   text.pop_back();
   const std::string typedText = EncodeUtf8(text);
 
@@ -67,6 +76,8 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
   if (p_.controls.IsMinimized()) {
     const Reach reach = DecideReach(p_.target.Query());
     if (!reach.ok()) {
+      p_.diag.Event(logged + "not typed: " + std::string(UnreachableReason(reach.why)) +
+                    (reach.program.empty() ? "" : " (" + reach.program + ")"));
       p_.notice.Warn(UnreachableMessage(reach));
       return;
     }
@@ -76,8 +87,18 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
     Pause(p_.pump, p_.clock, 100);
     p_.commands.SendFeedback();
   }
-  if (p_.output.inviarecord(typedText) == TypeOutcome::kRefused)
-    p_.notice.Warn(UnreachableMessage({Unreachable::kRefused, {}}));
+  switch (p_.output.inviarecord(typedText)) {
+    case TypeOutcome::kTyped:
+      p_.diag.Event(logged + "typed");
+      break;
+    case TypeOutcome::kShownOnly:
+      p_.diag.Event(logged + "shown only (the window is not in the tray)");
+      break;
+    case TypeOutcome::kRefused:
+      p_.diag.Event(logged + "typed in part: " + std::string(UnreachableReason(Unreachable::kRefused)));
+      p_.notice.Warn(UnreachableMessage({Unreachable::kRefused, {}}));
+      break;
+  }
 }
 
 }  // namespace tarvik

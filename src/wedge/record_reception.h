@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "shell/controls.h"
 
 namespace tarvik {
@@ -41,6 +42,8 @@ class RecordReception {
     std::function<std::string()> winPath;  // GetWinPath
     const IKeyTarget& target;  // where the keys would go
     INotice& notice;
+    std::size_t limit = kReceiveBufferLimit;  // of an unfinished line
+    IDiagnostics& diag = NoLog();
   };
   explicit RecordReception(Parts parts) : p_(std::move(parts)) {}
 
@@ -56,6 +59,7 @@ class RecordReception {
   Parts p_;
   std::vector<std::uint8_t> buffer_;
   bool busy_ = false;
+  bool overflowing_ = false;  // the unfinished line has lost bytes already
 };
 
 }  // namespace tarvik

@@ -6,6 +6,7 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
+#include "fakes/fake_log.h"
 #include "shell/dialogs.h"
 #include "wedge/option_lists.h"
 
@@ -106,8 +107,9 @@ struct Link {
   FakeDiscovery discovery;
   std::string service = "{00001101-0000-1000-8000-00805F9B34FB}";
   ReaderCommands commands{client, library, controls, pump, clock};
+  RecordingLog log;
   ConnectionManager manager{{controls, pump, clock, sound, dialogs, timer3, library, client, discovery,
-                             commands, [] { return std::string("C:\\WINDOWS"); }, service}};
+                             commands, [] { return std::string("C:\\WINDOWS"); }, service, log}};
   // Runs the program's event processing until `t`.
   void RunUntil(std::chrono::microseconds t) {
     while (clock.now < t) {
@@ -168,6 +170,28 @@ TEST(Connection, AFailureAfterItsTimeIsRetriedAtOnceAFastOneAfterASecond) {
   EXPECT_EQ(l.client.startedAt[2], 10000ms);  // likewise
   EXPECT_EQ(l.client.startedAt[3], 11000ms);  // a second after the start of a fast one
   EXPECT_EQ(l.client.startedAt[4], 12000ms);
+}
+
+// A reader that is away fails the same way for hours: the log gets the first
+// few failures, then how many more there were, every ten minutes and when
+// the link opens at last. Every attempt is accounted for.
+TEST(Connection, ARepeatedFailureIsLoggedAFewTimesThenCounted) {
+  Link l;
+  l.client.outcome = ScriptedClient::Outcome::FailsAfter;
+  l.client.delay = 10ms;
+  l.pump.At(25min, [&] { l.client.outcome = ScriptedClient::Outcome::OpensAfter; });
+  l.manager.ConnectReader();
+  l.RunUntil(26min);
+  const std::string failed = "Connect to tcp://127.0.0.1:5000 failed: 10060 (error 10060)";
+  int failures = 0, counted = 0, summaries = 0;
+  for (const auto& e : l.log.events) {
+    if (e == failed) ++failures;
+    if (e.rfind("The failure before happened ", 0) == 0) ++summaries, counted += std::stoi(e.substr(28));
+  }
+  EXPECT_EQ(failures, ConnectionManager::kRepeatsLoggedInFull);
+  EXPECT_EQ(summaries, 3);  // at 10 and 20 minutes, and when the link opened
+  EXPECT_EQ(failures + counted, l.client.connects - 1);
+  EXPECT_EQ(l.log.events.back(), "Link to tcp://127.0.0.1:5000 open");
 }
 
 TEST(Connection, AnAddressThatCannotEvenStartAnAttemptDoesNotSpin) {

@@ -99,19 +99,23 @@ class SerialReader(_Recorder):
 
     def __init__(self, bench, port=5):
         super().__init__()
+        self.bench = bench
         self.dir = Path(bench.work)
-        wine_end, host_end = self.dir / "ttyWine", self.dir / "ttyHost"
-        self.socat = subprocess.Popen(
-            ["socat", f"pty,raw,echo=0,link={wine_end}", f"pty,raw,echo=0,link={host_end}"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        bench.procs.append(self.socat)
-        poll(lambda: wine_end.exists() and host_end.exists(), what="socat's ptys")
+        self.wine_end, self.host_end = self.dir / "ttyWine", self.dir / "ttyHost"
+        self._plug()
         device = Path(bench.prefix) / "dosdevices" / f"com{port}"
         if device.is_symlink() or device.exists():
             device.unlink()
-        device.symlink_to(wine_end)
+        device.symlink_to(self.wine_end)
+
+    def _plug(self):
+        self.socat = subprocess.Popen(
+            ["socat", f"pty,raw,echo=0,link={self.wine_end}", f"pty,raw,echo=0,link={self.host_end}"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.bench.procs.append(self.socat)
+        poll(lambda: self.wine_end.exists() and self.host_end.exists(), what="socat's ptys")
         # Opened before the program writes, so nothing it sends is lost.
-        self.fd = os.open(host_end, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        self.fd = os.open(self.host_end, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         tty.setraw(self.fd)
         attrs = termios.tcgetattr(self.fd)
         attrs[3] &= ~termios.ECHO
@@ -139,6 +143,14 @@ class SerialReader(_Recorder):
         """The port goes away, as when a USB reader is pulled."""
         self.socat.kill()
         self.socat.wait(timeout=10)
+
+    def plug_back(self):
+        """The same port comes back, as when the reader is plugged in again."""
+        self.running = False
+        self.thread.join(timeout=5)
+        os.close(self.fd)
+        poll(lambda: not self.wine_end.exists(), what="the old pty to go")
+        self._plug()
 
     def stop(self):
         self.running = False

@@ -9,7 +9,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).parent))
 from bench import Bench, Receiver, poll, wine_path  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
+from fake_reader import SerialReader, TcpReader  # noqa: E402
 
 MAIN = "QUILLMARKS Tarvik"
 SELECT = "Select BT device"
@@ -112,6 +112,50 @@ class Program(unittest.TestCase):
         self.bench.message_box_text("(!)")
         self.bench.press_button("(!)", 6)
         proc.wait(timeout=30)
+
+        # The diagnostics log tells all of it, and nothing that was scanned.
+        log = self.log_text()
+        address = self.reader.address
+        for event in ["Tarvik 0.1.0 started", r"Settings: C:\windows\pelrin.ini",
+                      f"Link to {address} open", "Record of 5 characters: typed",
+                      "Record of 5 characters: shown only (the window is not in the tray)",
+                      f"Link to {address} dropped: -8 (the reader closed the link)",
+                      "Resumed from sleep: the link is opened again", "Quit: the program ends"]:
+            self.assertIn(event, log)
+        for line in log.splitlines():
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S")
+        for scanned in ("SCAN", "SHOWN"):
+            self.assertNotIn(scanned, log)
+
+    def log_text(self):
+        users = self.bench.prefix / "drive_c" / "users"
+        path = poll(lambda: next(users.glob("*/AppData/Local/Tarvik/tarvik.log"), None),
+                    what="the diagnostics log")
+        return path.read_text(encoding="utf-8")
+
+    def test_a_serial_reader_pulled_and_plugged_back_is_typed_again(self):
+        reader = SerialReader(self.bench, port=5)
+        self.addCleanup(reader.stop)
+        self.ini.write_bytes(settings("COM5", feedback=1))
+        receiver = Receiver(self.bench)
+        proc, _ = self.start()
+        poll(self.in_tray, timeout=40, interval=0.5, what="the window in the tray")
+        poll(lambda: reader.received() == b"F", timeout=30, what="the F after the connect")
+        self.bench.focus(receiver.TITLE)
+        reader.send(b"ONE1\r\n")
+        poll(lambda: receiver.text().endswith("ONE"), what="the line typed")
+        # The adapter is pulled: the link drops; plugged back, it opens again
+        # by itself, and lines are typed as before.
+        reader.drop()
+        poll(lambda: "Link to COM5 dropped: " in self.log_text(), what="the drop in the log")
+        reader.plug_back()
+        poll(lambda: reader.received() == b"FFF", timeout=30, what="the F after the reconnect")
+        self.bench.focus(receiver.TITLE)
+        reader.send(b"TWO2\r\n")
+        poll(lambda: receiver.text().endswith("ONETWO"), what="the line typed after the reconnect")
+        self.bench.wbench("close", MAIN)
+        proc.wait(timeout=30)
+        self.assertEqual(self.log_text().count("Link to COM5 open"), 2)
 
     def test_one_instance_and_the_close_box(self):
         # The icon carries an image for every scaling from 100 % to 300 %.

@@ -7,6 +7,7 @@
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
+#include "fakes/fake_log.h"
 
 namespace tarvik {
 namespace {
@@ -53,9 +54,13 @@ class MemoryStore : public ISettingsStore {
   std::optional<std::string> Read() const override { return content; }
   bool Write(const std::string& b) override {
     log_("save");
+    if (fail) return false;
     content = b;
     return true;
   }
+  std::string Describe() const override { return "C:\\WINDOWS\\pelrin.ini"; }
+  std::string LastError() const override { return "Access is denied. (error 5)"; }
+  bool fail = false;
   std::optional<std::string> content;
 
  private:
@@ -123,12 +128,13 @@ struct Program {
   LoggedTimer trayRetry{log, "TrayRetry"};
   FakeTarget target;
   FakeNotice notice;
+  RecordingLog diag;
   int ended = 0, selections = 0;
   RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [] { return std::string("C:\\WINDOWS"); }, dialogs, shell, timer1,
                [this] { ++ended; }, [this] { ++selections; log("selection window"); },
                [this] { log("tray record, SettingsReady " + std::to_string(form.SettingsReady())); },
-               trayRetry, target, notice}};
+               trayRetry, target, notice, diag}};
 };
 
 TEST(RxForm, TheLoadInItsOrder) {
@@ -270,6 +276,44 @@ TEST(RxForm, SelectDeviceSavesAfterTheWindowWhateverHappened) {
   p.log.lines.clear();
   p.form.Command6_Click();
   EXPECT_EQ(p.log.lines, (std::vector<std::string>{"Timer3 off", "selection window", "save"}));
+}
+
+// The log tells the story of a shift: where the settings live, the link, each
+// record's length and fate, the drop, a failed save. Never a record's
+// characters: barcodes can carry personal data.
+TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
+  Program p;
+  p.store.content = "0\r\n0\r\n\"COM7\"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n";
+  p.form.Form_Load();
+  p.client.state = 0;
+  p.form.Timer1_Timer();
+  p.controls.minimized = true;  // as the shell's minimize left it
+  p.client.state = 2;
+  p.client.OnConnect(0);
+  p.client.OnData(Bytes("SECRET123\r\nPII-4711\r\n"));
+  p.target.target.inputDesktopIsOurs = false;
+  p.client.OnData(Bytes("LOCKED9\r\n"));
+  p.form.Form_MouseMove(0x202 * 15.0);  // back from the tray
+  p.controls.minimized = false;
+  p.client.OnData(Bytes("SHOWN77\r\n"));
+  p.client.dropReason = wcl::kClosedByPeer;
+  p.client.state = 0;
+  p.client.OnDisconnect();
+  p.store.fail = true;
+  p.controls.SetListIndex(Ctl::Combo1, 2);
+  EXPECT_EQ(p.diag.events,
+            (std::vector<std::string>{
+                "Settings: C:\\WINDOWS\\pelrin.ini",
+                "Link to COM7 open",
+                "Record of 9 characters: typed",
+                "Record of 8 characters: typed",
+                "Record of 7 characters: not typed: locked or secure desktop",
+                "Record of 7 characters: shown only (the window is not in the tray)",
+                "Link to COM7 dropped: -8 (the reader closed the link)",
+                "The settings could not be saved: Access is denied. (error 5)",
+            }));
+  for (const char* scanned : {"SECRET", "PII", "4711", "LOCKED", "SHOWN"})
+    EXPECT_EQ(p.diag.Text().find(scanned), std::string::npos) << scanned;
 }
 
 // The selection window.

@@ -6,7 +6,9 @@
 #include "bluetooth/win/discovery_win.h"
 #include "bluetooth/win/library_win.h"
 #include "bluetooth/win/selection_window_win.h"
+#include "common/diagnostics.h"
 #include "common/win/guard_win.h"
+#include "common/win/log_files_win.h"
 #include "common/win/text_win.h"
 #include "settings/win/settings_store_win.h"
 #include "shell/rx_form.h"
@@ -29,6 +31,8 @@ constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3, kTrayRetryTimer = 4;
 constexpr UINT kTimer1Ms = 10000, kTimer2Ms = 1000, kTimer3Ms = 64000, kTrayRetryMs = 1000;
 constexpr wchar_t kInstanceMutex[] = L"Local\\Tarvik.RX";
 constexpr wchar_t kBringBackMessage[] = L"Tarvik.BringBack";
+// Quit ends the program at once; the log gets this long to write its last lines.
+constexpr std::chrono::milliseconds kLogFlushLimit{500};
 
 // Two copies would fight over the one reader, and with two links every line
 // would be typed twice: a second start hands over to the first and ends.
@@ -52,6 +56,8 @@ bool HandOverToRunningCopy(UniqueHandle& mutex) {
 int Run(HINSTANCE instance) {
   UniqueHandle mutex;
   if (HandOverToRunningCopy(mutex)) return 0;
+  DiagnosticsLog log(std::make_unique<Win32LogFiles>(), &LocalNow, "\r\n");
+  log.Event("Tarvik " TARVIK_VERSION " started");
 
   Win32EventPump pump;
   Win32Clock clock;
@@ -79,11 +85,15 @@ int Run(HINSTANCE instance) {
   RxForm* formPtr = nullptr;
   RxForm form({*rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [] { return GetWinPath(); }, dialogs, shell, timer1,
-               [] { ExitProcess(0); },
+               [&] {
+                 log.Event("Quit: the program ends");
+                 log.Flush(kLogFlushLimit);
+                 ExitProcess(0);
+               },
                [&] {
                  RunSelectionWindow(rx->hwnd(), rx->icon(), pump, formPtr->DeviceAddressRef(), *rx);
                },
-               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell});
+               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log});
   formPtr = &form;
 
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
@@ -99,7 +109,10 @@ int Run(HINSTANCE instance) {
     if (id == ControlId("Command3")) form.Command3_Click();
     if (id == ControlId("Command6")) form.Command6_Click();
   };
-  rx->onClose = [&] { form.Form_Unload(); };
+  rx->onClose = [&] {
+    log.Event("The window was closed: the program ends");
+    form.Form_Unload();
+  };
   rx->onMessage = [&](UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_SIZE) {
       form.Form_Resize();
