@@ -10,23 +10,24 @@ elseif(MSVC)
 endif()
 
 add_library(tarvik_win STATIC
+  src/core/win/dialogs_win.cpp
+  src/core/win/event_pump_win.cpp
+  src/core/win/log_files_win.cpp
+  src/core/win/message_window_win.cpp
+  src/core/win/services_win.cpp
+  src/core/win/text_win.cpp
+  src/settings/win/settings_store_win.cpp
   src/bluetooth/win/client_win.cpp
   src/bluetooth/win/discovery_win.cpp
   src/bluetooth/win/library_win.cpp
   src/bluetooth/win/selection_window_win.cpp
   src/bluetooth/win/serial_win.cpp
-  src/common/win/log_files_win.cpp
-  src/common/win/message_window_win.cpp
-  src/common/win/text_win.cpp
-  src/settings/win/settings_store_win.cpp
-  src/shell/win/event_pump_win.cpp
-  src/shell/win/fonts_win.cpp
-  src/shell/win/rx_window_win.cpp
-  src/shell/win/services_win.cpp
-  src/shell/win/shell_win.cpp
-  src/shell/win/winpath_win.cpp
   src/wedge/win/key_target_win.cpp
   src/wedge/win/send_keys_win.cpp
+  src/shell/win/fonts_win.cpp
+  src/shell/win/rx_window_win.cpp
+  src/shell/win/shell_win.cpp
+  src/shell/win/winpath_win.cpp
 )
 target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32 imm32)
 

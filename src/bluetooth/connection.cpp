@@ -5,10 +5,10 @@
 
 #include "bluetooth/address.h"
 #include "bluetooth/reader_commands.h"
-#include "common/scoped_flag.h"
-#include "shell/dialogs.h"
-#include "shell/event_pump.h"
-#include "shell/services.h"
+#include "core/scoped_flag.h"
+#include "core/dialogs.h"
+#include "core/event_pump.h"
+#include "core/services.h"
 
 namespace tarvik {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "bluetooth/wireless.h"
-#include "common/diagnostics.h"
-#include "shell/controls.h"
+#include "core/diagnostics.h"
+#include "core/controls.h"
 
 namespace tarvik {
 

@@ -1,8 +1,8 @@
 #include "bluetooth/device_selection.h"
 
 #include "bluetooth/connection.h"
-#include "shell/dialogs.h"
-#include "shell/event_pump.h"
+#include "core/dialogs.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 

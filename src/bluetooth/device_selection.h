@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bluetooth/wireless.h"
-#include "shell/controls.h"
+#include "core/controls.h"
 
 namespace tarvik {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "shell/event_pump.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "settings/settings_file.h"
-#include "shell/event_pump.h"
-#include "shell/services.h"
+#include "core/event_pump.h"
+#include "core/services.h"
 
 namespace tarvik {
 namespace {

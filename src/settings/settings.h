@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "common/diagnostics.h"
-#include "shell/controls.h"
+#include "core/diagnostics.h"
+#include "core/controls.h"
 
 namespace tarvik {
 

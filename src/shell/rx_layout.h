@@ -6,7 +6,8 @@
 #include <span>
 #include <string_view>
 
-#include "shell/controls.h"
+#include "core/controls.h"
+#include "core/twips.h"
 
 namespace tarvik {
 
@@ -44,8 +45,5 @@ constexpr int ControlId(std::string_view name) {
   }
   return 0;
 }
-
-// Twips to pixels at `dpi` pixels per inch, rounded to the nearest pixel.
-constexpr int TwipsToPixels(int twips, int dpi) { return (twips * dpi + 720) / 1440; }
 
 }  // namespace tarvik

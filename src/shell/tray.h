@@ -4,9 +4,9 @@
 // it is ready), the window waits minimized on the taskbar, where typing goes
 // on as from the tray, and the icon is tried again every second.
 #pragma once
-#include "common/diagnostics.h"
-#include "shell/dialogs.h"
-#include "shell/services.h"
+#include "core/diagnostics.h"
+#include "core/dialogs.h"
+#include "core/services.h"
 
 namespace tarvik {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "common/utf8.h"
+#include "core/utf8.h"
 
 namespace tarvik {
 namespace {

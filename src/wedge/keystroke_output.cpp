@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "common/utf8.h"
-#include "shell/event_pump.h"
+#include "core/utf8.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/controls.h"
+#include "core/controls.h"
 
 namespace tarvik {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "shell/event_pump.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 namespace {

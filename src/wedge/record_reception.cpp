@@ -6,11 +6,11 @@
 
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
-#include "common/scoped_flag.h"
-#include "common/utf8.h"
-#include "shell/dialogs.h"
-#include "shell/event_pump.h"
-#include "shell/services.h"
+#include "core/scoped_flag.h"
+#include "core/utf8.h"
+#include "core/dialogs.h"
+#include "core/event_pump.h"
+#include "core/services.h"
 #include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/diagnostics.h"
-#include "shell/controls.h"
+#include "core/diagnostics.h"
+#include "core/controls.h"
 
 namespace tarvik {
 

@@ -7,7 +7,7 @@
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
 #include "fakes/fake_log.h"
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
 #include "wedge/option_lists.h"
 
 namespace tarvik {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/controls.h"
+#include "core/controls.h"
 
 namespace tarvik::testing {
 

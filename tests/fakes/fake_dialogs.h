@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
 
 namespace tarvik::testing {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "bluetooth/wireless.h"
-#include "common/utf8.h"
+#include "core/utf8.h"
 #include "fakes/fake_pump.h"
-#include "shell/services.h"
+#include "core/services.h"
 
 namespace tarvik::testing {
 

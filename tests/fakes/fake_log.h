@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "common/diagnostics.h"
+#include "core/diagnostics.h"
 
 namespace tarvik::testing {
 

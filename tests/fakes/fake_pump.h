@@ -8,7 +8,7 @@
 #include <functional>
 #include <map>
 
-#include "shell/event_pump.h"
+#include "core/event_pump.h"
 
 namespace tarvik::testing {
 

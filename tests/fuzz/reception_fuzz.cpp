@@ -23,7 +23,7 @@
 
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
-#include "common/utf8.h"
+#include "core/utf8.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"

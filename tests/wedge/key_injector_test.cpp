@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/utf8.h"
+#include "core/utf8.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_layout.h"

@@ -6,7 +6,7 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
-#include "shell/win/event_pump_win.h"
+#include "core/win/event_pump_win.h"
 #include "tools/common/bench_win.h"
 
 namespace tarvik::win {

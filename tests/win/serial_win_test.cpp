@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/win/message_window_win.h"
+#include "core/win/message_window_win.h"
 #include "win_test_util.h"
 
 namespace tarvik::win {

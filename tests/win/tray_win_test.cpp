@@ -2,7 +2,7 @@
 
 #include "shell/tray.h"
 #include "shell/win/rx_window_win.h"
-#include "shell/win/services_win.h"
+#include "core/win/services_win.h"
 #include "shell/win/shell_win.h"
 #include "win_test_util.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <functional>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::testing {
 

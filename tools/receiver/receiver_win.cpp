@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "common/win/text_win.h"
-#include "shell/win/event_pump_win.h"
+#include "core/win/text_win.h"
+#include "core/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "tools/common/bench_win.h"
 #include "wedge/key_injector.h"

@@ -25,7 +25,7 @@
 #include <cwchar>
 #include <string>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 #include "tools/common/bench_win.h"
 
 using tarvik::bench::ForceForeground;

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "bluetooth/win/serial_win.h"
-#include "common/win/guard_win.h"
-#include "common/win/message_window_win.h"
-#include "common/win/text_win.h"
+#include "core/win/guard_win.h"
+#include "core/win/message_window_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 namespace {

@@ -12,7 +12,7 @@
 #include "bluetooth/address_walk.h"
 #include "bluetooth/wireless.h"
 #include "bluetooth/write_queue.h"
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 #include <ws2tcpip.h>
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "bluetooth/wireless.h"
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

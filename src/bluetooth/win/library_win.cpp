@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/win/text_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 

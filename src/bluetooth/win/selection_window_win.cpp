@@ -6,11 +6,11 @@
 
 #include "bluetooth/win/discovery_win.h"
 #include "bluetooth/win/library_win.h"
-#include "common/win/guard_win.h"
-#include "common/win/text_win.h"
-#include "shell/rx_layout.h"
-#include "shell/win/event_pump_win.h"
-#include "shell/win/shell_win.h"
+#include "core/win/guard_win.h"
+#include "core/win/text_win.h"
+#include "core/twips.h"
+#include "core/win/event_pump_win.h"
+#include "core/win/dialogs_win.h"
 
 namespace tarvik::win {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "bluetooth/device_selection.h"
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

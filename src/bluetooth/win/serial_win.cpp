@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "common/win/guard_win.h"
-#include "common/win/text_win.h"
+#include "core/win/guard_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bluetooth/address.h"
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

@@ -2,8 +2,8 @@
 
 #include <shlobj.h>
 
-#include "common/win/text_win.h"
-#include "common/win/unique_any.h"
+#include "core/win/text_win.h"
+#include "core/win/unique_any.h"
 #include "settings/settings_file.h"
 
 namespace tarvik::win {

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 #include "settings/settings.h"
 
 namespace tarvik::win {

@@ -6,7 +6,7 @@
 #pragma once
 #include <string>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

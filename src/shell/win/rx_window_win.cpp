@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "common/win/guard_win.h"
-#include "common/win/text_win.h"
+#include "core/win/guard_win.h"
+#include "core/win/text_win.h"
 #include "shell/rx_layout.h"
 #include "shell/win/fonts_win.h"
 #include "shell/win/res/resource_ids.h"

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "common/win/unique_any.h"
-#include "shell/controls.h"
+#include "core/win/unique_any.h"
+#include "core/controls.h"
 
 namespace tarvik::win {
 

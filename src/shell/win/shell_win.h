@@ -1,13 +1,14 @@
 // The main window's show state, its tray icon and the user's messages on
 // Windows.
 #pragma once
-#include "common/win/unique_any.h"  // <windows.h> first
+#include "core/win/unique_any.h"  // <windows.h> first
 
 #include <shellapi.h>
 
 #include <functional>
 
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
+#include "core/win/dialogs_win.h"
 
 namespace tarvik::win {
 
@@ -50,17 +51,5 @@ class RxShell : public IWindowShell, public INotice {
 // second copy's bring-back message through to a window of a program that
 // runs elevated, where the system would drop them as coming from below.
 void AllowMessagesFromBelow(HWND hwnd, std::initializer_list<UINT> messages);
-
-class Win32Dialogs : public IDialogs {
- public:
-  explicit Win32Dialogs(HWND owner) : owner_(owner) {}
-  void Inform(const std::string& text) override;
-  bool AskYesNo(const std::string& text, const std::string& caption) override;
-  void Beep() override;
-  void SetOwner(HWND owner) { owner_ = owner; }
-
- private:
-  HWND owner_;
-};
 
 }  // namespace tarvik::win

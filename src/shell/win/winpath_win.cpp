@@ -1,6 +1,6 @@
 #include "shell/win/winpath_win.h"
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

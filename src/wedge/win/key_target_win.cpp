@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "common/win/text_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 namespace {

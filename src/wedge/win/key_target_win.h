@@ -1,6 +1,6 @@
 // Where injected keys would go on Windows, and whether the system lets them.
 #pragma once
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 #include "wedge/key_reach.h"
 
 namespace tarvik::win {

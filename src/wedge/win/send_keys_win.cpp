@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "common/win/guard_win.h"
-#include "common/win/text_win.h"
+#include "core/win/guard_win.h"
+#include "core/win/text_win.h"
 
 #ifndef MAPVK_VK_TO_VSC_EX
 #define MAPVK_VK_TO_VSC_EX 4

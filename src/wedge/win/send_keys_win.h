@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 #include "wedge/key_injector.h"
 #include "wedge/key_plan.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

@@ -1,7 +1,7 @@
 // The window message loop as the logic's event pump, and the system clocks.
 #pragma once
-#include "common/win/unique_any.h"
-#include "shell/event_pump.h"
+#include "core/win/unique_any.h"
+#include "core/event_pump.h"
 
 namespace tarvik::win {
 

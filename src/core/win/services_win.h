@@ -1,7 +1,7 @@
 // The window's timers, sound and code page on Windows.
 #pragma once
-#include "common/win/unique_any.h"
-#include "shell/services.h"
+#include "core/win/unique_any.h"
+#include "core/services.h"
 
 namespace tarvik::win {
 

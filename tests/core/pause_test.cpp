@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_pump.h"
-#include "shell/event_pump.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 namespace {

@@ -3,8 +3,8 @@
 #pragma once
 #include <string>
 
-#include "common/diagnostics.h"
-#include "common/win/unique_any.h"
+#include "core/diagnostics.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

@@ -1,4 +1,4 @@
-#include "shell/event_pump.h"
+#include "core/event_pump.h"
 
 namespace tarvik {
 

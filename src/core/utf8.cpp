@@ -1,4 +1,4 @@
-#include "common/utf8.h"
+#include "core/utf8.h"
 
 namespace tarvik {
 

@@ -1,4 +1,4 @@
-#include "common/win/log_files_win.h"
+#include "core/win/log_files_win.h"
 
 #include <shlobj.h>
 

@@ -1,9 +1,9 @@
-#include "common/win/message_window_win.h"
+#include "core/win/message_window_win.h"
 
 #include <stdexcept>
 #include <string>
 
-#include "common/win/text_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 

@@ -1,4 +1,4 @@
-#include "common/win/text_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 
@@ -54,7 +54,7 @@ void DebugLine(std::string_view text) {
 
 }  // namespace tarvik::win
 
-#include "common/win/guard_win.h"
+#include "core/win/guard_win.h"
 
 namespace tarvik::win {
 

@@ -1,10 +1,10 @@
-#include "shell/win/services_win.h"
+#include "core/win/services_win.h"
 
 #include <mmsystem.h>
 
 #include <string>
 
-#include "common/win/text_win.h"
+#include "core/win/text_win.h"
 
 namespace tarvik::win {
 

@@ -1,4 +1,4 @@
-#include "common/diagnostics.h"
+#include "core/diagnostics.h"
 
 #include <gtest/gtest.h>
 

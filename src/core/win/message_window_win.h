@@ -1,5 +1,5 @@
 #pragma once
-#include "common/win/unique_any.h"
+#include "core/win/unique_any.h"
 
 namespace tarvik::win {
 

@@ -1,4 +1,4 @@
-#include "shell/win/event_pump_win.h"
+#include "core/win/event_pump_win.h"
 
 #include <mmsystem.h>
 
