@@ -9,7 +9,7 @@ import statistics
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools" / "bench"))
 from bench import Bench, Receiver, poll  # noqa: E402
 
 N = 300

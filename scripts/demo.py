@@ -7,7 +7,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools" / "bench"))
 from bench import Bench, Receiver, poll  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
 

@@ -8,7 +8,7 @@ import sys
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import Bench, poll  # noqa: E402
 
 MAIN = "QUILLMARKS Tarvik"

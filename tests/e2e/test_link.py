@@ -6,7 +6,7 @@ import sys
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import Bench, Receiver, poll  # noqa: E402
 from fake_reader import SerialReader, TcpReader  # noqa: E402
 

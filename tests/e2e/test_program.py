@@ -7,7 +7,7 @@ import time
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import Bench, Receiver, poll, wine_path  # noqa: E402
 from fake_reader import SerialReader, TcpReader  # noqa: E402
 
