@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds both presets: the Linux unit tests and the Windows exe.
+# Builds both presets: the Linux unit tests and the Windows programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset linux >/dev/null
-cmake --build --preset linux
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --workflow --preset linux
+cmake --workflow --preset windows

@@ -52,7 +52,6 @@ void ConnectionManager::StartAttempt() {
   const auto parsed = ParseReaderAddress(address);
   if (parsed && std::holds_alternative<BluetoothAddress>(*parsed))
     radio = FindFirstRadio(p_.discovery, p_.dialogs);
-  p_.client.LinkKind = 1;
   p_.client.Parameters.address = "(" + address + ")";
   p_.client.Parameters.radio = radio;
   p_.client.Parameters.service = p_.serviceText;

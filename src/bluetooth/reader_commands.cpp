@@ -7,6 +7,22 @@
 #include "core/event_pump.h"
 
 namespace tarvik {
+namespace {
+
+constexpr double kSecondsPerMinute = 60.0;
+// The reader's commands: "F" confirms a read, "B" and the closing bytes end
+// its session, "S" puts it to sleep.
+constexpr std::array<std::uint8_t, 1> kFeedback = {'F'};
+constexpr std::array<std::uint8_t, 1> kBCommand = {'B'};
+constexpr std::array<std::uint8_t, 3> kClose = {0x7C, 0x1E, 0x0D};
+constexpr std::array<std::uint8_t, 1> kSleep = {'S'};
+// Pauses the reader needs: before "F" after a read, between "B" and the
+// closing bytes, and before "S".
+constexpr int kBeforeFeedbackMs = 200;
+constexpr int kBeforeCloseMs = 100;
+constexpr int kBeforeSleepMs = 1000;
+
+}  // namespace
 
 std::int32_t RoundHalfEven(double v) {
   const double f = std::floor(v);
@@ -21,32 +37,30 @@ void ReaderCommands::Write(std::span<const std::uint8_t> bytes) {
 }
 
 void ReaderCommands::SendFeedback() {
-  Pause(pump_, clock_, 200);
-  static constexpr std::array<std::uint8_t, 1> kF = {0x46};
-  Write(kF);
+  Pause(pump_, clock_, kBeforeFeedbackMs);
+  Write(kFeedback);
 }
 
 void ReaderCommands::ArmInactivityDeadline() {
   const int minutes = c_.ListIndex(Ctl::Combo9);
   const double now = clock_.TimeOfDay();
-  deadline_ = RoundHalfEven(now + minutes * 60.0);
+  // The deadline is a whole second of the day, as the design had it; it is
+  // kept as a length from now, so midnight and clock changes do not move it.
   armedAt_ = clock_.Monotonic();
-  armedFor_ = deadline_ - now;
+  armedFor_ = RoundHalfEven(now + minutes * kSecondsPerMinute) - now;
   armed_ = true;
 }
 
 bool ReaderCommands::DeadlinePassed() const {
-  if (!armed_) return clock_.TimeOfDay() >= deadline_;
+  if (!armed_) return true;  // never armed: the deadline was 0, long past
   const double elapsed = std::chrono::duration<double>(clock_.Monotonic() - armedAt_).count();
   return elapsed >= armedFor_;
 }
 
 void ReaderCommands::SendBCommand() {
-  static constexpr std::array<std::uint8_t, 1> kB = {0x42};
-  static constexpr std::array<std::uint8_t, 3> kClose = {0x7C, 0x1E, 0x0D};
-  Write(kB);
+  Write(kBCommand);
   pump_.ProcessPending();
-  Pause(pump_, clock_, 100);
+  Pause(pump_, clock_, kBeforeCloseMs);
   Write(kClose);
   pump_.ProcessPending();
 }
@@ -57,9 +71,8 @@ void ReaderCommands::Timer3_Timer() {
   diag_.Event("No data for " + std::to_string(c_.ListIndex(Ctl::Combo9)) +
               " minutes: the link is closed with the reader's commands");
   SendBCommand();
-  Pause(pump_, clock_, 1000);
-  static constexpr std::array<std::uint8_t, 1> kS = {0x53};
-  Write(kS);
+  Pause(pump_, clock_, kBeforeSleepMs);
+  Write(kSleep);
   client_.Disconnect();
 }
 

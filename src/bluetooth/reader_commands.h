@@ -32,7 +32,6 @@ class ReaderCommands {
 
   // Whole seconds since midnight; may lie past 86400 when armed shortly
   // before midnight.
-  std::int32_t InactivityDeadline() const { return deadline_; }
   bool DeadlinePassed() const;
 
  private:
@@ -44,7 +43,6 @@ class ReaderCommands {
   IEventPump& pump_;
   const IClock& clock_;
   IDiagnostics& diag_;
-  std::int32_t deadline_ = 0;
   // The deadline as a length from the moment it was armed, measured on the
   // monotonic clock: the time of day restarts at midnight, this does not.
   std::chrono::microseconds armedAt_{0};

@@ -18,7 +18,6 @@ namespace tarvik {
 class IRadio {
  public:
   virtual ~IRadio() = default;
-  virtual std::string Name() const = 0;
 };
 using Radio = std::shared_ptr<IRadio>;
 
@@ -43,7 +42,6 @@ class LibraryManager {
 class wclClient {
  public:
   virtual ~wclClient() = default;
-  int LinkKind = 0;
   LinkParameters Parameters;
 
   // Starts an attempt whose outcome arrives as OnConnect; the result code

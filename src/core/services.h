@@ -13,7 +13,6 @@ class ITimer {
   virtual ~ITimer() = default;
   // Enabling (re)starts the interval.
   virtual void SetEnabled(bool enabled) = 0;
-  virtual bool Enabled() const = 0;
 };
 
 class ISound {

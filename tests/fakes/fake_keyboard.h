@@ -93,16 +93,16 @@ class FakeKeyboard : public IKeyboard {
 
   // A press and release with nothing between is the user's own business when
   // both are the user's; where either is the program's, it is a fault.
-  void Key(std::uint8_t v, bool down, bool injected) {
+  void Key(std::uint8_t v, bool down, bool byProgram) {
     if (down) {
       Disarm();
       if (NeedsMask(v)) {
         armed_[v] = true;
-        pressInjected_[v] = injected;
+        pressInjected_[v] = byProgram;
       }
       if (!IsModifier(v) && v != vk::kMask) Typed(v);
     } else if (NeedsMask(v)) {
-      if (logical[v] && armed_[v] && (injected || pressInjected_[v])) ++menus;
+      if (logical[v] && armed_[v] && (byProgram || pressInjected_[v])) ++menus;
       armed_[v] = false;
     }
     logical[v] = down;

@@ -61,7 +61,6 @@ class FakeTimer : public ITimer {
     enabled = e;
     changes.push_back(e);
   }
-  bool Enabled() const override { return enabled; }
   bool enabled = false;
   std::vector<bool> changes;
 };

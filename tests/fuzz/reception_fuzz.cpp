@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(held.size() <= limit, "the receive buffer holds more than the limit after an event");
     Require(std::find(held.begin(), held.end(), kLineFeed) == held.end(),
             "a line feed is left in the receive buffer after an event");
-    Require(w.timer3.Enabled(), "Timer3 is off after an event");
+    Require(w.timer3.enabled, "Timer3 is off after an event");
   };
   std::size_t at = 0;
   for (bool firstPass = true; at < stream.size(); firstPass = false) {

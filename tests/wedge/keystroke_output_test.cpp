@@ -26,10 +26,10 @@ class Typing : public ::testing::Test {
     pump.processed = 0;
   }
   std::vector<std::string> Tokens() const {
-    std::vector<std::string> out;
+    std::vector<std::string> tokens;
     for (const auto& s : keys.sent)
-      if (s.token != "<record>") out.push_back(s.token);
-    return out;
+      if (s.token != "<record>") tokens.push_back(s.token);
+    return tokens;
   }
 
   FakeControls controls;

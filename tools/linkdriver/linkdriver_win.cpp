@@ -137,7 +137,6 @@ int wmain(int argc, wchar_t** argv) {
       if (id == timer3.id()) commands.Timer3_Timer();
     };
 
-    client.LinkKind = 1;
     client.Parameters.address = "(" + address + ")";
     client.Parameters.service = "{00001101-0000-1000-8000-00805F9B34FB}";
     const std::int32_t r = client.Connect();

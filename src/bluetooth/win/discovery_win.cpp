@@ -62,7 +62,6 @@ class Win32Radio : public IRadio {
  public:
   explicit Win32Radio(HANDLE h) : handle_(h) {}
   HANDLE handle() const { return handle_.get(); }
-  std::string Name() const override { return "radio"; }
 
  private:
   UniqueHandle handle_;

@@ -11,7 +11,7 @@ class WindowTimer : public ITimer {
   WindowTimer(HWND hwnd, UINT_PTR id, UINT intervalMs) : hwnd_(hwnd), id_(id), interval_(intervalMs) {}
   ~WindowTimer() override { SetEnabled(false); }
   void SetEnabled(bool enabled) override;
-  bool Enabled() const override { return enabled_; }
+  bool Enabled() const { return enabled_; }
   UINT_PTR id() const { return id_; }
 
  private:

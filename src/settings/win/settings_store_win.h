@@ -20,8 +20,6 @@ class Win32SettingsStore : public ISettingsStore {
   std::string Describe() const override;
   std::string LastError() const override { return lastError_; }
 
-  const std::wstring& ReadPath() const { return readPath_; }
-  const std::wstring& WritePath() const { return writePath_; }
 
  private:
   Win32SettingsStore(std::wstring readPath, std::wstring writePath)
