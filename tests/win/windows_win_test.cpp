@@ -1,0 +1,142 @@
+#include "bluetooth/win/selection_window_win.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include "core/win/event_pump_win.h"
+#include "core/win/services_win.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_dialogs.h"
+#include "fakes/fake_link.h"
+#include "shell/tray.h"
+#include "shell/win/rx_window_win.h"
+#include "shell/win/shell_win.h"
+#include "tools/common/bench_win.h"
+#include "wedge/win/key_target_win.h"
+#include "wedge/win/send_keys_win.h"
+#include "win_test_util.h"
+
+namespace tarvik::win {
+namespace {
+
+struct OneReader : wclBluetoothDiscovery {  // counts the discoveries asked of it
+  struct R : IRadio { std::string Name() const override { return "radio"; } };
+  struct Reader : IDiscoveredDevice {
+    std::string Address() const override { return "(00:1A:7D:DA:71:13)"; }
+    std::string ReadName(const Radio&, std::int32_t& r) const override { return r = 0, "Scanner"; }
+  };
+  std::int32_t ListRadios(std::vector<Radio>& radios) override { return radios.push_back(std::make_shared<R>()), 0; }
+  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return ++discoveries, 0; }
+  int discoveries = 0;
+};
+
+// The window with the reader listed, run modally after a key, then Esc.
+struct Selection {
+  void RunAfterKey(WPARAM vk, bool rowSelected) {
+    logic.Form_Load();
+    discovery.OnDiscoveryComplete(nullptr, DeviceList{std::make_shared<OneReader::Reader>()});
+    ShowWindow(window.hwnd(), SW_SHOW);
+    bench::ForceForeground(window.hwnd(), 5000);
+    if (rowSelected)
+      ListView_SetItemState(window.list(), 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    SetFocus(window.list());
+    PostMessageW(window.list(), WM_KEYDOWN, vk, 1);
+    PostMessageW(window.list(), WM_KEYUP, vk, 0xC0000001);
+    PostMessageW(window.list(), WM_KEYDOWN, VK_ESCAPE, 1);
+    static Selection* running;
+    running = this;  // if neither key closes it, this does, and the test fails
+    const UINT_PTR guard = SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) {
+      running->forcedClose = true, running->window.Close();
+    });
+    RunModal(window, logic, nullptr, pump);
+    KillTimer(nullptr, guard);
+    EXPECT_FALSE(forcedClose) << "neither Enter nor Esc closed the window";
+    EXPECT_EQ(discovery.discoveries, 0);
+  }
+  bool forcedClose = false;
+  Win32EventPump pump;
+  SelectionWindow window{nullptr, nullptr};
+  testing::FakeDialogs dialogs;
+  testing::FakeLibrary library;
+  OneReader discovery;
+  std::string deviceAddress = "COM1";
+  testing::FakeControls mainWindow;
+  DeviceSelection logic{{window, pump, dialogs, library, discovery, deviceAddress, mainWindow}};
+};
+
+TEST(SelectionWindow, EnterSelectsTheRowIfAnyAndEscCancels) {
+  for (bool rowSelected : {true, false}) {
+    SCOPED_TRACE(rowSelected);
+    Selection s;
+    s.RunAfterKey(VK_RETURN, rowSelected);
+    EXPECT_EQ(s.deviceAddress, rowSelected ? "00:1A:7D:DA:71:13" : "COM1");
+    if (rowSelected) { EXPECT_EQ(s.mainWindow.Caption(Ctl::Label25), "00:1A:7D:DA:71:13"); }
+    EXPECT_EQ(ListView_GetItemCount(s.window.list()), 1);
+  }
+}
+
+// The shell refuses the icon twice, as at log-on: tried again each second.
+TEST(Tray, WhileTheShellRefusesTheIconTheWindowWaitsOnTheTaskbar) {
+  auto rx = RxWindow::Create(GetModuleHandleW(nullptr));
+  const HWND hwnd = rx->hwnd();
+  int adds = 0;
+  RxShell shell(hwnd, rx->smallIcon(), [&](DWORD message, NOTIFYICONDATAA* record) -> BOOL {
+    if (message == NIM_ADD && ++adds <= 2) return SetLastError(ERROR_TIMEOUT), FALSE;
+    return Shell_NotifyIconA(message, record);
+  });
+  shell.FillTrayRecord();
+  WindowTimer retry(hwnd, 4, 1000);
+  Tray tray(shell, retry);
+  rx->onTimer = [&](UINT_PTR id) { if (id == 4) tray.Retry_Timer(); };
+  rx->onMessage = [&](UINT msg, WPARAM, LPARAM) { return msg == WM_SIZE && (tray.Form_Resize(), true); };
+  ShowWindow(hwnd, SW_SHOWNORMAL);
+  testing::PumpUntil([] { return false; }, 100);
+
+  const ULONGLONG start = GetTickCount64();
+  shell.SetState(WindowState::Minimized);
+  EXPECT_EQ(adds, 1);
+  EXPECT_TRUE(IsIconic(hwnd) && IsWindowVisible(hwnd));  // on the taskbar, reachable
+  ASSERT_TRUE(testing::PumpUntil([&] { return !IsWindowVisible(hwnd); }, 15000));
+  EXPECT_EQ(adds, 3);
+  EXPECT_GE(GetTickCount64() - start, 1500u);  // two retries, a second apart
+  EXPECT_TRUE(IsIconic(hwnd) && tray.InTray() && !retry.Enabled());
+  shell.TrayDelete();
+}
+
+UniqueHwnd FrontWindow() {  // an ordinary window, in front
+  UniqueHwnd window(CreateWindowExW(0, L"EDIT", L"key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
+                                    10, 300, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  EXPECT_TRUE(window && bench::ForceForeground(window.get(), 5000));
+  return window;
+}
+
+TEST(KeyTarget, AnOrdinaryWindowInFrontTakesTheKeys) {
+  const UniqueHwnd window = FrontWindow();
+  const KeyTarget t = Win32KeyTarget().Query();
+  EXPECT_TRUE(t.inputDesktopIsOurs && t.hasForeground);
+  ASSERT_TRUE(t.targetIntegrity);
+  EXPECT_EQ(*t.targetIntegrity, t.ownIntegrity);
+  EXPECT_GE(t.ownIntegrity, 0x1000u);  // low or above: a real level was read
+  EXPECT_EQ(t.program, "tarvik_win_tests.exe");
+  EXPECT_TRUE(DecideReach(t).ok());
+}
+
+TEST(Keyboard, InjectedKeysAreNotTheUsers) {
+  const UniqueHwnd window = FrontWindow();
+  Win32Keyboard keyboard;
+  KeyEvent shift{vk::kLShift, 0x2A, false, false, KeyEvent::Role::Modifier};
+  ASSERT_EQ(keyboard.Inject(std::span(&shift, 1)), 1u);
+  EXPECT_TRUE(testing::PumpUntil([&] { return keyboard.HeldModifiers().down == std::vector{vk::kLShift}; }, 2000));
+  EXPECT_TRUE(keyboard.HeldModifiers().physical.empty());
+  shift.up = true;
+  ASSERT_EQ(keyboard.Inject(std::span(&shift, 1)), 1u);
+  EXPECT_TRUE(testing::PumpUntil([&] { return keyboard.HeldModifiers().down.empty(); }, 2000));
+}
+
+}  // namespace
+}  // namespace tarvik::win
+
+int wmain(int argc, wchar_t** argv) {  // linked with -municode
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
