@@ -20,7 +20,7 @@ namespace tarvik::win {
 namespace {
 
 struct OneReader : wclBluetoothDiscovery {  // counts the discoveries asked of it
-  struct R : IRadio { std::string Name() const override { return "radio"; } };
+  struct R : IRadio {};
   struct Reader : IDiscoveredDevice {
     std::string Address() const override { return "(00:1A:7D:DA:71:13)"; }
     std::string ReadName(const Radio&, std::int32_t& r) const override { return r = 0, "Scanner"; }
