@@ -1,9 +1,7 @@
-"""The main window and the selection window as the user sees them, under Wine
-at 96 and 144 dots per inch: every control's place and size in twips, the
-client area, the focus order, resizing, and screenshots of both windows."""
+"""Both windows under Wine at 96 and 144 dpi: every control's place and size,
+the client area, the focus order, resizing, and screenshots."""
 import os
 import shutil
-import subprocess
 import sys
 import unittest
 from pathlib import Path
@@ -33,8 +31,7 @@ RX_CONTROLS = {
 }
 TAB_ORDER = ["Check1", "Combo1", "Combo8", "Combo7", "Combo2", "Combo4", "Combo3", "Combo5",
              "Command3", "Check2", "Command6", "Combo9"]
-# The selection window's controls by their ids: Discover, Label1, the list, and Select and
-# Cancel, which are IDOK and IDCANCEL, the ids Enter and Esc bring.
+# The selection window's controls by id: Discover, Label1, the list, Select (IDOK), Cancel.
 SELECT_CONTROLS = {3: (120, 120, 1155, 495), 4: (1440, 300, 2175, 255), 5: (120, 720, 3495, 1695),
                    1: (120, 2520, 1155, 495), 2: (2460, 2520, 1155, 495)}
 
@@ -43,8 +40,7 @@ def px(twips, dpi):
     return (twips * dpi + 720) // 1440
 
 
-def kept_screenshots():
-    """Screenshots stay beside the build, outside any test's scratch folder."""
+def kept_screenshots():  # beside the build, outside any test's scratch folder
     out = Path(os.environ.get("TARVIK_WINDOWS_BUILD_DIR", "build/windows")) / "screenshots"
     out.mkdir(parents=True, exist_ok=True)
     return out
@@ -56,6 +52,11 @@ class Layout(unittest.TestCase):
         self.addCleanup(bench.stop)
         proc = bench.spawn("tarvik.exe")
         bench.wait_visible(MAIN)
+        # Read off the screen first: ten seconds after start the window goes to the tray.
+        poll(lambda: bench.wbench("pixel", MAIN, ID("Label25")) == "255,0,0",
+             what="Label25 red without a link")
+        shot = bench.screenshot(f"main-{dpi}dpi")
+        shutil.copy(shot, kept_screenshots() / shot.name)
 
         def rect(title, cid):
             return tuple(int(v) for v in bench.wbench("rect", title, cid).split(","))
@@ -67,27 +68,18 @@ class Layout(unittest.TestCase):
             got = before[name] = rect(MAIN, ID(name))
             want = (px(l, dpi), px(t, dpi), px(w, dpi), px(h, dpi))
             if name.startswith("Combo"):
-                # A drop-down list's height follows its font; the rest is the design's.
+                # A drop-down list's height follows its font.
                 self.assertEqual(got[:3], want[:3], name)
                 self.assertLessEqual(abs(got[3] - want[3]), px(90, dpi), name)
             else:
                 self.assertEqual(got, want, name)
-        # Focus order, from Check1.
         ids = [int(v) for v in bench.wbench("taborder", MAIN).split()]
         self.assertEqual(ids, [ID(n) for n in TAB_ORDER])
-        # Label25 red without a link.
-        # Read off the screen: a loaded machine may not have painted it yet.
-        poll(lambda: bench.wbench("pixel", MAIN, ID("Label25")) == "255,0,0",
-             what="Label25 red without a link")
-        shot = bench.screenshot(f"main-{dpi}dpi")
-        shutil.copy(shot, kept_screenshots() / shot.name)
-        # Resizing the window moves nothing.
-        for size in ((600, 500), (200, 150)):
+        for size in ((600, 500), (200, 150)):  # resizing moves nothing
             bench.wbench("resize", MAIN, *size)
             for name in ("Command6", "Label1", "Command3", "Combo5"):
                 self.assertEqual(rect(MAIN, ID(name)), before[name], (name, size))
 
-        # The selection window.
         bench.post(MAIN, 0x111, ID("Command6"), 0)
         bench.wait_visible(SELECT)
         self.assertEqual(bench.wbench("client", SELECT), f"{px(3795, dpi)},{px(3165, dpi)}")

@@ -1,5 +1,4 @@
-"""The real keystroke output under Wine: the main window's lists, minimized,
-typing through SendInput into the receiver."""
+"""The real keystroke output under Wine: SendInput typing into the receiver."""
 import subprocess
 import sys
 import unittest
@@ -11,8 +10,7 @@ from bench import Bench, Receiver, poll  # noqa: E402
 SHIFT, CTRL = 0x10, 0x11
 KEY_DOWN = ("KD", "SKD")
 
-# Prefix list (Combo8) index -> (virtual key, extended flag); "{UP}" is taken
-# from the suffix-1 list, where it has index 12.
+# Prefix list index -> (virtual key, extended flag); "{UP}" is index 12 of the suffix-1 list.
 PREFIX_KEYS = {
     1: (0x08, False), 2: (0x03, True), 3: (0x28, True), 4: (0x23, True), 5: (0x0D, False),
     6: (0x1B, False), 7: (0x24, True), 8: (0x25, True), 9: (0x22, True), 10: (0x27, True),
@@ -31,9 +29,7 @@ class Typing(unittest.TestCase):
         cls.bench.stop()
 
     def type(self, *records, **options):
-        args = []
-        for name, value in options.items():
-            args += ["--" + name.replace("_", "-"), value]
+        args = [a for n, v in options.items() for a in ("--" + n.replace("_", "-"), v)]
         self.bench.run("typeline.exe", "--focus", self.receiver.TITLE, *args, *records)
 
     def new_events(self, start):
@@ -42,7 +38,7 @@ class Typing(unittest.TestCase):
     def assert_no_modifier_down(self):
         self.assertEqual(self.bench.key_state()["held"], [])
 
-    def test_capital_gets_shift_around_it_only(self):
+    def test_shift_around_the_capital_only_and_characters_the_layout_lacks(self):
         start = len(self.receiver.events())
         self.type("Ab1")
         self.receiver.wait_text("Ab1")
@@ -52,6 +48,8 @@ class Typing(unittest.TestCase):
         for e in self.new_events(start):
             if e["kind"] == "KD":
                 self.assertNotEqual(e["sc"], 0, "every key carries its scan code")
+        self.type("\u00e9\u20ac(x)")
+        self.receiver.wait_text("\u00e9\u20ac(x)")
         self.assert_no_modifier_down()
 
     def test_every_brace_token_arrives_as_its_key(self):
@@ -68,48 +66,37 @@ class Typing(unittest.TestCase):
             key = next(e for e in down if e["vk"] == vk)
             self.assertEqual(key["ext"], ext, f"extended flag of {vk:#x}")
             others = [e["vk"] for e in down if e["vk"] not in (vk, 0xBE)]
-            # Break is Ctrl+Cancel; nothing else comes with a modifier.
-            self.assertEqual(others, [CTRL] if vk == 0x03 else [], f"keys around {vk:#x}")
+            self.assertEqual(others, [CTRL] if vk == 0x03 else [],  # Break is Ctrl+Cancel
+                             f"keys around {vk:#x}")
             self.assert_no_modifier_down()
 
-    def test_characters_the_layout_lacks_arrive_whole(self):
-        self.type("\u00e9\u20ac(x)")
-        self.receiver.wait_text("\u00e9\u20ac(x)")
-        self.assert_no_modifier_down()
-
     def test_case_is_exact_with_caps_lock_on(self):
-        # The typing process was running when Caps Lock went on, as the
-        # program in the tray is. (A process started after the change would
-        # not see it under Wine 8, which starts a thread's key state all-zero
-        # and never syncs it; Windows and later Wine versions do.)
+        # The typing process runs when Caps Lock goes on, as the program in the tray does
+        # (Wine 8 gives a process started later an all-zero key state).
         typer = self.bench.spawn("typeline.exe", "--focus", self.receiver.TITLE, "--stdin",
                                  stdin=True)
         capitals = [(0x41, False), (0x42, True), (0x31, False), (0x5A, True), (0x5A, False)]
         try:
             self.type("ready")  # its window is up and the receiver in front again
             self.receiver.wait_text("ready")
-            self.bench.set_caps_lock(True, self.receiver)
-            start = len(self.receiver.events())
-            typer.stdin.write("Ab1zZ\n".encode())
-            typer.stdin.flush()
-            self.receiver.wait_text("Ab1zZ")
-            # With Caps Lock on, capitals come without Shift, small letters with it.
-            self.assertEqual(self.downs_with_shift(start), capitals)
-
-            self.bench.set_caps_lock(False, self.receiver)
-            start = len(self.receiver.events())
-            typer.stdin.write("Ab\n".encode())
-            typer.stdin.flush()
-            self.receiver.wait_text("Ab")
-            self.assertEqual(self.downs_with_shift(start), [(0x41, True), (0x42, False)])
+            for caps, text, want in ((True, "Ab1zZ", capitals),
+                                     (False, "Ab", [(0x41, True), (0x42, False)])):
+                self.bench.set_caps_lock(caps, self.receiver)
+                start = len(self.receiver.events())
+                typer.stdin.write(f"{text}\n".encode())
+                typer.stdin.flush()
+                self.receiver.wait_text(text)
+                self.assertEqual(self.downs_with_shift(start), want, f"Caps Lock {caps}")
         finally:
             self.bench.set_caps_lock(False, self.receiver)
             typer.stdin.close()
             typer.wait(timeout=30)
         self.assert_no_modifier_down()
 
-    def downs_with_shift(self, start):
-        """(virtual key, Shift down) of each key press after `start`."""
+    def xkey(self, *args):  # a real key from the X server: Wine takes it as the user's own
+        subprocess.run(["xdotool", *args], env=self.bench.env, check=True)
+
+    def downs_with_shift(self, start):  # (virtual key, Shift down) of each press since start
         shift, out = False, []
         for e in self.new_events(start):
             if e["vk"] == SHIFT and e["kind"] in ("KD", "KU"):
@@ -118,7 +105,7 @@ class Typing(unittest.TestCase):
                 out.append((e["vk"], shift))
         return out
 
-    def test_a_held_modifier_makes_no_chord(self):
+    def test_a_held_ctrl_makes_no_chord_and_a_held_alt_opens_no_menu(self):
         self.bench.wbench("down", "0xA2")  # the user holds left Ctrl
         try:
             start = len(self.receiver.events())
@@ -128,20 +115,12 @@ class Typing(unittest.TestCase):
             self.assertEqual(chars, [ord("w"), ord("q")], "no Ctrl+W or Ctrl+Q control character")
         finally:
             self.bench.wbench("up", "0xA2")
-        self.assert_no_modifier_down()
-
-    def xkey(self, *args):
-        """A real key from the X server: Wine takes it as the user's own."""
-        subprocess.run(["xdotool", *args], env=self.bench.env, check=True)
-
-    def test_a_held_alt_opens_no_menu(self):
         self.bench.focus(self.receiver.TITLE)
-        # The control: here, too, a lone Alt press and release asks for the menu.
+        # The control: a lone real Alt press and release asks for the menu.
         start = len(self.receiver.events())
         self.xkey("key", "Alt_L")
         poll(lambda: any(e["kind"] == "MENU" for e in self.new_events(start)),
              what="the menu from a lone Alt")
-        # The user holds Alt while a record is typed, and lets go after it.
         start = len(self.receiver.events())
         self.xkey("keydown", "Alt_L")
         try:
@@ -154,14 +133,6 @@ class Typing(unittest.TestCase):
         self.assertEqual([e for e in events if e["kind"] == "MENU"], [], "a menu was asked for")
         self.assertEqual([chr(e["ch"]) for e in events if e["kind"] in ("CH", "SCH")], ["a", "b"])
         self.assert_no_modifier_down()
-
-    def test_nothing_is_typed_while_the_window_is_shown(self):
-        start = len(self.receiver.events())
-        self.type("zz", "zz", shown=True)
-        self.type("ok")
-        self.receiver.wait_text("ok")
-        self.assertEqual("".join(chr(e["ch"]) for e in self.new_events(start) if e["kind"] == "CH"),
-                         "ok")
 
     def test_prefix_suffix_repeats_and_delay(self):
         start = len(self.receiver.events())
