@@ -139,8 +139,8 @@ std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, 
   const UCHAR multiplier = static_cast<UCHAR>(timeout > 48 ? 48 : (timeout ? timeout : 1));
   // The inquiry blocks for its whole length: a thread of its own, holding
   // its own reference to the radio.
-  std::thread([notify, radio, multiplier] {
-    auto* found = new Found{radio, std::nullopt};
+  std::thread([notify, radio, multiplier] { RunGuarded([&] {
+    auto found = std::make_unique<Found>(Found{radio, std::nullopt});
     const BluetoothApi& api = Api();
     BLUETOOTH_DEVICE_SEARCH_PARAMS params{};
     params.dwSize = sizeof(params);
@@ -164,8 +164,9 @@ std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, 
     } else if (GetLastError() == ERROR_NO_MORE_ITEMS) {
       found->devices = DeviceList{};
     }
-    if (!PostMessageW(notify, kCompleteMsg, 0, reinterpret_cast<LPARAM>(found))) delete found;
-  }).detach();
+    if (PostMessageW(notify, kCompleteMsg, 0, reinterpret_cast<LPARAM>(found.get())))
+      found.release();  // the window frees it
+  }); }).detach();
   return 0;
 }
 

@@ -92,7 +92,7 @@ PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr
   for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
   PhysicalKeys* none = nullptr;
   if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;  // one hook per process
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] { RunGuarded([this] { Run(); }); });
   WaitForSingleObject(ready_.get(), INFINITE);
 }
 
