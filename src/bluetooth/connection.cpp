@@ -45,7 +45,7 @@ void ConnectionManager::WaitForSpacing() {
 }
 
 void ConnectionManager::StartAttempt() {
-  const std::string address = p_.controls.Caption(Ctl::Label25);
+  const std::string address = p_.controls.Caption(kAddressLabel);
   // Only a Bluetooth address needs a radio; a serial port or a network
   // reader is reached without one, and without the radio message.
   Radio radio;
@@ -144,7 +144,7 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
   ScopedFlag greeting(greeting_);
   while (greetAgain_ && !p_.pump.QuitRequested()) {
     greetAgain_ = false;
-    if (p_.controls.CheckValue(Ctl::Check2) == 1) {
+    if (p_.controls.CheckValue(kFeedbackBox) == 1) {
       // 1500 ms after this link opened, then the feedback's own 200 ms.
       const auto since = p_.clock.Monotonic() - openedAt_;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(1500ms - since);
@@ -152,7 +152,7 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
       if (greetAgain_) continue;  // it dropped and opened again meanwhile
       p_.commands.SendFeedback();
     }
-    if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+    if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
   }
 }
 

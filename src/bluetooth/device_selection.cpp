@@ -62,7 +62,7 @@ void DeviceSelection::btConnect_Click() {
   if (!address) return;  // no row selected: nothing to store
   // The row's text less its first and last character, whatever they are.
   p_.deviceAddress = address->size() >= 2 ? address->substr(1, address->size() - 2) : std::string();
-  p_.mainWindow.SetCaption(Ctl::Label25, p_.deviceAddress);
+  p_.mainWindow.SetCaption(kAddressLabel, p_.deviceAddress);
   p_.pump.ProcessPending();
   p_.view.Close();
 }

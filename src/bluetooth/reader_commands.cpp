@@ -42,7 +42,7 @@ void ReaderCommands::SendFeedback() {
 }
 
 void ReaderCommands::ArmInactivityDeadline() {
-  const int minutes = c_.ListIndex(Ctl::Combo9);
+  const int minutes = c_.ListIndex(kTimeoutList);
   const double now = clock_.TimeOfDay();
   // The deadline is a whole second of the day, as the design had it; it is
   // kept as a length from now, so midnight and clock changes do not move it.
@@ -66,9 +66,9 @@ void ReaderCommands::SendBCommand() {
 }
 
 void ReaderCommands::Timer3_Timer() {
-  if (c_.ListIndex(Ctl::Combo9) == 0) return;
+  if (c_.ListIndex(kTimeoutList) == 0) return;
   if (!DeadlinePassed()) return;
-  diag_.Event("No data for " + std::to_string(c_.ListIndex(Ctl::Combo9)) +
+  diag_.Event("No data for " + std::to_string(c_.ListIndex(kTimeoutList)) +
               " minutes: the link is closed with the reader's commands");
   SendBCommand();
   Pause(pump_, clock_, kBeforeSleepMs);

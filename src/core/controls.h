@@ -12,6 +12,22 @@ enum class Ctl {
   Label1, Label25,
 };
 
+// What each control is for. The logic names controls by role; the design's
+// names stay where the window is built and where its handlers are named.
+inline constexpr Ctl kBeepBox = Ctl::Check1;          // play beep1.wav for a line
+inline constexpr Ctl kFeedbackBox = Ctl::Check2;      // answer "F" for a line
+inline constexpr Ctl kDelayList = Ctl::Combo1;        // pause between keys, 0 to 200 ms
+inline constexpr Ctl kSuffix1KeyList = Ctl::Combo2;   // first key after the record
+inline constexpr Ctl kSuffix2KeyList = Ctl::Combo3;   // second key after the record
+inline constexpr Ctl kSuffix1CountList = Ctl::Combo4;  // how often the first suffix goes
+inline constexpr Ctl kSuffix2CountList = Ctl::Combo5;  // how often the second suffix goes
+inline constexpr Ctl kHiddenNumberList = Ctl::Combo6;  // never shown; stored and restored only
+inline constexpr Ctl kPrefixCountList = Ctl::Combo7;   // how often the prefix goes
+inline constexpr Ctl kPrefixKeyList = Ctl::Combo8;     // key before the record
+inline constexpr Ctl kTimeoutList = Ctl::Combo9;       // minutes without data before the link closes
+inline constexpr Ctl kLastLineLabel = Ctl::Label1;     // the last line received
+inline constexpr Ctl kAddressLabel = Ctl::Label25;     // the reader's address, green with a link
+
 class IControls {
  public:
   virtual ~IControls() = default;

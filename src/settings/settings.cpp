@@ -12,10 +12,10 @@ namespace {
 
 // Which control holds each numeric field, in file order.
 constexpr std::array<Ctl, kFieldCount> kHolder = {
-    Ctl::Check1, Ctl::Check2, Ctl::Combo6, Ctl::Combo1, Ctl::Combo8, Ctl::Combo7,
-    Ctl::Combo2, Ctl::Combo4, Ctl::Combo3, Ctl::Combo5, Ctl::Combo9};
+    kBeepBox, kFeedbackBox, kHiddenNumberList, kDelayList, kPrefixKeyList, kPrefixCountList,
+    kSuffix1KeyList, kSuffix1CountList, kSuffix2KeyList, kSuffix2CountList, kTimeoutList};
 
-bool IsCheckBox(Ctl c) { return c == Ctl::Check1 || c == Ctl::Check2; }
+bool IsCheckBox(Ctl c) { return c == kBeepBox || c == kFeedbackBox; }
 
 }  // namespace
 
@@ -72,12 +72,12 @@ void SettingsKeeper::leggiconf() {
     }
   }
   p_.pump.ProcessPending();
-  p_.controls.SetCaption(Ctl::Label25, p_.deviceAddress);
+  p_.controls.SetCaption(kAddressLabel, p_.deviceAddress);
 }
 
 void SettingsKeeper::OnControlChanged(Ctl ctl) {
   if (p_.settingsReady != 1) return;
-  if (ctl == Ctl::Combo9) {
+  if (ctl == kTimeoutList) {
     p_.pump.ProcessPending();
     if (p_.armInactivityDeadline) p_.armInactivityDeadline();
   }

@@ -36,7 +36,7 @@ void RxForm::Form_Load() {
 void RxForm::Timer1_Timer() {
   p_.timer1.SetEnabled(false);
   p_.shell.SetState(WindowState::Minimized);
-  p_.controls.SetCaption(Ctl::Label25, deviceAddress_);
+  p_.controls.SetCaption(kAddressLabel, deviceAddress_);
   connection_.ConnectReader();
 }
 

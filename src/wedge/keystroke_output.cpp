@@ -36,9 +36,9 @@ bool KeystrokeOutput::Send(std::string_view token) {
   return !refused_;
 }
 
-void KeystrokeOutput::inviaprefix() { SendRepeated(Ctl::Combo8, Ctl::Combo7); }
-void KeystrokeOutput::inviaterm1() { SendRepeated(Ctl::Combo2, Ctl::Combo4); }
-void KeystrokeOutput::inviaterm2() { SendRepeated(Ctl::Combo3, Ctl::Combo5); }
+void KeystrokeOutput::inviaprefix() { SendRepeated(kPrefixKeyList, kPrefixCountList); }
+void KeystrokeOutput::inviaterm1() { SendRepeated(kSuffix1KeyList, kSuffix1CountList); }
+void KeystrokeOutput::inviaterm2() { SendRepeated(kSuffix2KeyList, kSuffix2CountList); }
 
 void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList) {
   const int key = c_.ListIndex(keyList);
@@ -65,9 +65,9 @@ void KeystrokeOutput::inviachar(const std::string& prova) {
 void KeystrokeOutput::DelayAfterKey() {
   // The delay list is read again before every pause.
   int ms = 0;
-  const int index = c_.ListIndex(Ctl::Combo1);
+  const int index = c_.ListIndex(kDelayList);
   if (index >= 0) {
-    const std::string text = TrimSpaces(c_.ItemText(Ctl::Combo1, index));
+    const std::string text = TrimSpaces(c_.ItemText(kDelayList, index));
     std::from_chars(text.data(), text.data() + text.size(), ms);
   }
   Pause(pump_, clock_, ms);

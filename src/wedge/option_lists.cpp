@@ -40,33 +40,33 @@ void creacombo(IControls& c, IEventPump& pump, std::int16_t& settingsReady) {
   // Entry by entry into Combo2, Combo3, Combo8; the third append of "{UP}"
   // goes to Combo3 instead of Combo8.
   for (auto e : kKeyTable) {
-    c.AddItem(Ctl::Combo2, e);
-    c.AddItem(Ctl::Combo3, e);
-    c.AddItem(e == kUp ? Ctl::Combo3 : Ctl::Combo8, e);
+    c.AddItem(kSuffix1KeyList, e);
+    c.AddItem(kSuffix2KeyList, e);
+    c.AddItem(e == kUp ? kSuffix2KeyList : kPrefixKeyList, e);
   }
-  c.SetListIndex(Ctl::Combo2, 0);
-  c.SetListIndex(Ctl::Combo3, 0);
-  c.SetListIndex(Ctl::Combo8, 0);
+  c.SetListIndex(kSuffix1KeyList, 0);
+  c.SetListIndex(kSuffix2KeyList, 0);
+  c.SetListIndex(kPrefixKeyList, 0);
 
-  for (int i = 0; i <= 10; ++i) c.AddItem(Ctl::Combo9, std::to_string(i));
-  c.SetListIndex(Ctl::Combo9, 0);
+  for (int i = 0; i <= 10; ++i) c.AddItem(kTimeoutList, std::to_string(i));
+  c.SetListIndex(kTimeoutList, 0);
 
-  c.AddItem(Ctl::Combo6, "none");
-  for (int i = 1; i <= 255; ++i) c.AddItem(Ctl::Combo6, std::to_string(i));
-  c.SetListIndex(Ctl::Combo6, 0);
+  c.AddItem(kHiddenNumberList, "none");
+  for (int i = 1; i <= 255; ++i) c.AddItem(kHiddenNumberList, std::to_string(i));
+  c.SetListIndex(kHiddenNumberList, 0);
 
   for (int i = 0; i <= 15; ++i) {
     const auto n = std::to_string(i);
-    c.AddItem(Ctl::Combo4, n);
-    c.AddItem(Ctl::Combo5, n);
-    c.AddItem(Ctl::Combo7, n);
+    c.AddItem(kSuffix1CountList, n);
+    c.AddItem(kSuffix2CountList, n);
+    c.AddItem(kPrefixCountList, n);
   }
-  c.SetListIndex(Ctl::Combo4, 0);
-  c.SetListIndex(Ctl::Combo5, 0);
-  c.SetListIndex(Ctl::Combo7, 0);
+  c.SetListIndex(kSuffix1CountList, 0);
+  c.SetListIndex(kSuffix2CountList, 0);
+  c.SetListIndex(kPrefixCountList, 0);
 
-  for (int i = 0; i <= 20; ++i) c.AddItem(Ctl::Combo1, std::to_string(i * 10));
-  c.SetListIndex(Ctl::Combo1, 0);
+  for (int i = 0; i <= 20; ++i) c.AddItem(kDelayList, std::to_string(i * 10));
+  c.SetListIndex(kDelayList, 0);
 
   pump.ProcessPending();
   settingsReady = 1;

@@ -68,7 +68,7 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
   text.pop_back();
   const std::string typedText = EncodeUtf8(text);
 
-  p_.controls.SetCaption(Ctl::Label1, record);
+  p_.controls.SetCaption(kLastLineLabel, record);
   // Where the record would be typed, its keys must be able to reach the
   // target before the reader is told the read went through: a record the
   // system would drop gets no sound of success and no "F", and the user
@@ -82,8 +82,8 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
       return;
     }
   }
-  if (p_.controls.CheckValue(Ctl::Check1) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
-  if (p_.controls.CheckValue(Ctl::Check2) == 1) {
+  if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+  if (p_.controls.CheckValue(kFeedbackBox) == 1) {
     Pause(p_.pump, p_.clock, 100);
     p_.commands.SendFeedback();
   }
