@@ -115,5 +115,7 @@ struct BraceKey {
   bool withCtrl;       // Break is Ctrl+Cancel
 };
 std::optional<BraceKey> FindBraceKey(std::string_view token);
+// Every brace token, in the order the key lists show them.
+std::vector<std::string_view> BraceTokens();
 
 }  // namespace tarvik

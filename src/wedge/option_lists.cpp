@@ -4,32 +4,37 @@
 #include <string_view>
 
 #include "core/event_pump.h"
+#include "wedge/key_plan.h"
 
 namespace tarvik {
 namespace {
 
-constexpr std::array<std::string_view, 25> kKeyTable = {
-    "none",   "{BS}",   "{BREAK}", "{DOWN}", "{END}",  "{ENTER}", "{ESC}",
-    "{HOME}", "{LEFT}", "{PGDN}",  "{RIGHT}", "{TAB}", "{UP}",    "{F1}",
-    "{F2}",   "{F3}",   "{F4}",    "{F5}",   "{F6}",   "{F7}",    "{F8}",
-    "{F9}",   "{F10}",  "{F11}",   "{F12}"};
+// "none", then the brace tokens that key planning knows, in its order.
+std::vector<std::string_view> KeyTable() {
+  std::vector<std::string_view> entries{"none"};
+  for (auto token : BraceTokens()) entries.push_back(token);
+  return entries;
+}
 
 constexpr std::string_view kUp = "{UP}";
 
 }  // namespace
 
-std::vector<std::string> Suffix1KeyEntries() { return {kKeyTable.begin(), kKeyTable.end()}; }
+std::vector<std::string> Suffix1KeyEntries() {
+  const auto table = KeyTable();
+  return {table.begin(), table.end()};
+}
 
 std::vector<std::string> PrefixKeyEntries() {
   std::vector<std::string> out;
-  for (auto e : kKeyTable)
+  for (auto e : KeyTable())
     if (e != kUp) out.emplace_back(e);
   return out;
 }
 
 std::vector<std::string> Suffix2KeyEntries() {
   std::vector<std::string> out;
-  for (auto e : kKeyTable) {
+  for (auto e : KeyTable()) {
     out.emplace_back(e);
     if (e == kUp) out.emplace_back(e);
   }
@@ -39,7 +44,7 @@ std::vector<std::string> Suffix2KeyEntries() {
 void creacombo(IControls& c, IEventPump& pump, std::int16_t& settingsReady) {
   // Entry by entry into Combo2, Combo3, Combo8; the third append of "{UP}"
   // goes to Combo3 instead of Combo8.
-  for (auto e : kKeyTable) {
+  for (auto e : KeyTable()) {
     c.AddItem(kSuffix1KeyList, e);
     c.AddItem(kSuffix2KeyList, e);
     c.AddItem(e == kUp ? kSuffix2KeyList : kPrefixKeyList, e);
