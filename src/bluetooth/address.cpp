@@ -4,14 +4,10 @@
 #include <charconv>
 #include <cstdio>
 
+#include "core/trim.h"
+
 namespace tarvik {
 namespace {
-
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.remove_suffix(1);
-  return t;
-}
 
 bool IEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -3,14 +3,13 @@
 #include <charconv>
 #include <vector>
 
+#include "core/trim.h"
+
 namespace tarvik {
 namespace {
 
-std::string_view TrimBlanks(std::string_view t) {
-  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-  return t;
-}
+// Fields lose spaces and tabs around them, nothing else.
+std::string_view TrimBlanks(std::string_view t) { return Trim(t, " \t"); }
 
 std::vector<std::string_view> Lines(std::string_view bytes) {
   std::vector<std::string_view> lines;

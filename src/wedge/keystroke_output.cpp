@@ -4,15 +4,9 @@
 
 #include "core/utf8.h"
 #include "core/event_pump.h"
+#include "core/trim.h"
 
 namespace tarvik {
-
-std::string TrimSpaces(std::string_view t) {
-  const auto b = t.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  const auto e = t.find_last_not_of(' ');
-  return std::string(t.substr(b, e - b + 1));
-}
 
 TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
   if (!c_.IsMinimized()) return TypeOutcome::kShownOnly;
@@ -45,7 +39,7 @@ void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList) {
   const int repeat = c_.ListIndex(repeatList);
   // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
   if (key <= 0 || repeat <= 0) return;
-  const std::string token = TrimSpaces(c_.ItemText(keyList, key));
+  const std::string token = std::string(Trim(c_.ItemText(keyList, key), " "));
   for (int i = 0; i < repeat; ++i) {
     if (!Send(token)) return;
     DelayAfterKey();
@@ -67,7 +61,7 @@ void KeystrokeOutput::DelayAfterKey() {
   int ms = 0;
   const int index = c_.ListIndex(kDelayList);
   if (index >= 0) {
-    const std::string text = TrimSpaces(c_.ItemText(kDelayList, index));
+    const std::string text = std::string(Trim(c_.ItemText(kDelayList, index), " "));
     std::from_chars(text.data(), text.data() + text.size(), ms);
   }
   Pause(pump_, clock_, ms);

@@ -59,7 +59,4 @@ class KeystrokeOutput {
   bool refused_ = false;
 };
 
-// The entry text with leading and trailing spaces removed.
-std::string TrimSpaces(std::string_view text);
-
 }  // namespace tarvik
