@@ -25,11 +25,13 @@
 #include <cwchar>
 #include <string>
 
+#include "core/win/text_win.h"
 #include "core/win/unique_any.h"
 #include "tools/common/bench_win.h"
 
 using tarvik::bench::ForceForeground;
 using tarvik::bench::WaitForWindow;
+using tarvik::win::Narrow;
 
 namespace {
 
@@ -38,9 +40,7 @@ unsigned long Num(const wchar_t* s) { return std::wcstoul(s, nullptr, 0); }
 void PrintTitle(HWND h) {
   wchar_t title[256] = {};
   if (h) GetWindowTextW(h, title, 256);
-  char utf8[1024] = {};
-  WideCharToMultiByte(CP_UTF8, 0, title, -1, utf8, sizeof utf8, nullptr, nullptr);
-  std::printf("%s\n", utf8);
+  std::printf("%s\n", Narrow(title).c_str());
 }
 
 HWND MessageBoxWindow(const std::wstring& caption, DWORD timeoutMs) {
@@ -128,9 +128,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"msgbox") {
       wchar_t text[1024] = {};
       GetDlgItemTextW(d, 0xFFFF, text, 1024);
-      char utf8[4096] = {};
-      WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-      std::printf("%s\n", utf8);
+      std::printf("%s\n", Narrow(text).c_str());
       return 0;
     }
     const int id = argc > 3 ? static_cast<int>(Num(argv[3])) : IDOK;

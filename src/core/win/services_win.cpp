@@ -25,13 +25,8 @@ void Win32Sound::PlayFile(const std::string& path) {
 }
 
 std::string AnsiCodePage::Decode(std::span<const std::uint8_t> bytes) const {
-  if (bytes.empty()) return {};
-  const auto* in = reinterpret_cast<const char*>(bytes.data());
-  const int length = static_cast<int>(bytes.size());
-  const int n = MultiByteToWideChar(CP_ACP, 0, in, length, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, in, length, wide.data(), n);
-  return Narrow(wide);
+  return Narrow(FromCodePage(
+      CP_ACP, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
 }
 
 }  // namespace tarvik::win
@@ -39,13 +34,7 @@ std::string AnsiCodePage::Decode(std::span<const std::uint8_t> bytes) const {
 namespace tarvik::win {
 
 std::string AnsiCodePage::Encode(std::string_view utf8) const {
-  const std::wstring wide = Widen(utf8);
-  if (wide.empty()) return {};
-  const int length = static_cast<int>(wide.size());
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out.data(), n, nullptr, nullptr);
-  return out;
+  return ToCodePage(CP_ACP, Widen(utf8));
 }
 
 }  // namespace tarvik::win

@@ -2,23 +2,27 @@
 
 namespace tarvik::win {
 
-std::wstring Widen(std::string_view s) {
+std::wstring FromCodePage(UINT codePage, std::string_view s) {
   if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  const int n = MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+  MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
   return out;
 }
 
-std::string Narrow(std::wstring_view s) {
+std::string ToCodePage(UINT codePage, std::wstring_view s) {
   if (s.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
+  const int n = WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
                                     nullptr, nullptr);
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
+  WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
                       nullptr);
   return out;
 }
+
+std::wstring Widen(std::string_view utf8) { return FromCodePage(CP_UTF8, utf8); }
+
+std::string Narrow(std::wstring_view utf16) { return ToCodePage(CP_UTF8, utf16); }
 
 std::wstring SystemMessage(DWORD error) {
   wchar_t* text = nullptr;

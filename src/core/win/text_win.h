@@ -8,6 +8,9 @@
 
 namespace tarvik::win {
 
+// The one conversion between a code page (CP_UTF8, CP_ACP...) and UTF-16.
+std::wstring FromCodePage(UINT codePage, std::string_view text);
+std::string ToCodePage(UINT codePage, std::wstring_view text);
 std::wstring Widen(std::string_view utf8);
 std::string Narrow(std::wstring_view utf16);
 // The system's words for an error, without the closing full stop; empty

@@ -12,13 +12,7 @@ namespace {
 constexpr int kMoveAttempts = 5;
 constexpr DWORD kMoveRetryMs = 20;
 
-std::wstring FromAnsi(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
-  return out;
-}
+std::wstring FromAnsi(const std::string& s) { return FromCodePage(CP_ACP, s); }
 
 bool IsOrdinaryFile(const std::wstring& path) {
   const DWORD a = GetFileAttributesW(path.c_str());
