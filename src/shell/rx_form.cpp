@@ -51,6 +51,11 @@ void RxForm::Command6_Click() {
 
 void RxForm::OnControlChanged(Ctl ctl) { keeper_.OnControlChanged(ctl); }
 
-void RxForm::Form_Unload() { p_.library.Close(); }
+void RxForm::Form_Unload() {
+  // The link's socket goes before the library that made it: closing the
+  // library first (WSACleanup) leaves the socket to a stack already torn down.
+  p_.client.Disconnect();
+  p_.library.Close();
+}
 
 }  // namespace tarvik
