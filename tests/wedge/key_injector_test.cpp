@@ -19,21 +19,15 @@ struct HeldCase {
   const char* name;
   std::vector<std::uint8_t> held;  // under the user's fingers as the record starts
   std::string record;
-  // The user lets go of them right before, or right after, this injection.
-  int letGoBefore = -1, letGoAfter = -1;
-  std::uint8_t stuck = 0;  // down for the target, but no finger on it
+  int letGoBefore = -1, letGoAfter = -1;  // the user lets go right before / after this injection
+  std::uint8_t stuck = 0;                 // down for the target, but no finger on it
 };
 
-// Whatever the user holds, and whenever they let go, the record arrives as
-// its characters, no key stays down that no finger holds, and no Alt or Win
-// release opens a menu or Start, the user's own later release included.
+// Whatever the user holds and whenever they let go: the record's characters, no
+// key left down, no menu or Start opened, the user's own later release included.
 TEST(KeyInjector, HeldModifiersNeitherChordNorStickNorOpenMenus) {
-  const HeldCase cases[] = {
-      {"Shift", {vk::kLShift}, "aB1"},
-      {"Ctrl", {vk::kLControl}, "wab"},
-      {"Alt", {vk::kLMenu}, "ab!"},
-      {"AltGr", {vk::kLControl, vk::kRMenu}, "ab@"},
-      {"Win", {vk::kLWin}, "ab"},
+  const HeldCase cases[] = {{"Shift", {vk::kLShift}, "aB1"}, {"Ctrl", {vk::kLControl}, "wab"},
+      {"Alt", {vk::kLMenu}, "ab!"}, {"AltGr", {vk::kLControl, vk::kRMenu}, "ab@"}, {"Win", {vk::kLWin}, "ab"},
       {"right Ctrl and Shift", {vk::kRControl, vk::kRShift}, "Ab"},
       {"Alt let go as the first key went out", {vk::kLMenu}, "abz", -1, 0},
       {"AltGr let go as the first key went out", {vk::kLControl, vk::kRMenu}, "aa", -1, 0},
@@ -47,9 +41,7 @@ TEST(KeyInjector, HeldModifiersNeitherChordNorStickNorOpenMenus) {
     FakeKeyboard kb(us);
     for (auto v : c.held) kb.User(v, true);
     if (c.stuck) kb.logical[c.stuck] = true;
-    auto letGo = [&] {
-      for (auto v : c.held) kb.User(v, false);
-    };
+    auto letGo = [&] { for (auto v : c.held) kb.User(v, false); };
     kb.beforeInject = [&](int call) { if (call == c.letGoBefore) letGo(); };
     kb.afterInject = [&](int call) { if (call == c.letGoAfter) letGo(); };
     KeyInjector keys(kb);
@@ -62,8 +54,7 @@ TEST(KeyInjector, HeldModifiersNeitherChordNorStickNorOpenMenus) {
     EXPECT_EQ(kb.phantoms, 0) << c.name;
     // Still held: down again for the target, as before the record.
     for (auto v : c.held) EXPECT_EQ(kb.logical[v], kb.physical[v]) << c.name;
-    for (auto v : c.held)
-      if (kb.physical[v]) kb.User(v, false);
+    for (auto v : c.held) if (kb.physical[v]) kb.User(v, false);
     EXPECT_EQ(kb.menus, 0) << c.name;
     EXPECT_EQ(kb.Down(), 0) << c.name;
   }
@@ -95,8 +86,7 @@ TEST(KeyInjector, ARefusalPartWayStopsTheRecordAndLeavesNothingDown) {
   std::int16_t ready = 0;
   creacombo(controls, pump, ready);
   controls.minimized = true;
-  controls.Preset(Ctl::Combo2, 5);  // {ENTER} after the record
-  controls.Preset(Ctl::Combo4, 1);
+  controls.Preset(Ctl::Combo2, 5), controls.Preset(Ctl::Combo4, 1);  // {ENTER} after the record
   const FakeLayout us = UsLayout();
   FakeKeyboard kb(us);
   kb.User(vk::kLControl, true);  // the user holds Ctrl, which is let go for each key

@@ -53,42 +53,35 @@ bool Balanced(const KeyPlan& plan) {
   return true;
 }
 
-TEST(KeyPlan, UsShiftOnlyAroundTheCapital) {
-  const auto us = UsLayout();
-  const KeyboardState st;
-  EXPECT_EQ(PlanKeyTokens("A", us, st).events,
-            (std::vector<KeyEvent>{Down(vk::kLShift, 0x2A, R::Modifier), Down('A', 0x1E),
-                                   Up('A', 0x1E), Up(vk::kLShift, 0x2A, R::Modifier)}));
-  EXPECT_EQ(PlanKeyTokens("b", us, st).events,
-            (std::vector<KeyEvent>{Down('B', 0x30), Up('B', 0x30)}));
-  EXPECT_EQ(PlanKeyTokens("1", us, st).events,
-            (std::vector<KeyEvent>{Down('1', 0x02), Up('1', 0x02)}));
-}
+using Events = std::vector<KeyEvent>;
 
-TEST(KeyPlan, BraceTokensAreTheirOneKey) {
+TEST(KeyPlan, UsKeysExactly) {
   const auto us = UsLayout();
-  const KeyboardState st;
-  EXPECT_EQ(PlanKeyTokens("{ENTER}", us, st).events,
-            (std::vector<KeyEvent>{Down(vk::kReturn, 0x1C), Up(vk::kReturn, 0x1C)}));
-  // Arrows and the navigation keys carry the extended flag.
-  EXPECT_EQ(PlanKeyTokens("{UP}", us, st).events,
-            (std::vector<KeyEvent>{Down(vk::kUp, 0x48, R::Key, true), Up(vk::kUp, 0x48, R::Key, true)}));
-  EXPECT_EQ(PlanKeyTokens("{F12}", us, st).events,
-            (std::vector<KeyEvent>{Down(0x7B, 0x58), Up(0x7B, 0x58)}));
-  // Break is Ctrl + Cancel.
-  EXPECT_EQ(PlanKeyTokens("{BREAK}", us, st).events,
-            (std::vector<KeyEvent>{Down(vk::kLControl, 0x1D, R::Modifier),
-                                   Down(vk::kCancel, 0x46, R::Key, true),
-                                   Up(vk::kCancel, 0x46, R::Key, true),
-                                   Up(vk::kLControl, 0x1D, R::Modifier)}));
-  for (auto t : {"{BS}", "{DOWN}", "{END}", "{ESC}", "{HOME}", "{LEFT}", "{PGDN}", "{RIGHT}",
-                 "{TAB}", "{F1}"}) {
-    const auto plan = PlanKeyTokens(t, us, st);
-    ASSERT_EQ(plan.events.size(), 2u) << t;
-    EXPECT_NE(plan.events[0].vk, 0) << t;
-  }
+  const std::pair<std::string, Events> cases[] = {
+      {"A", {Down(vk::kLShift, 0x2A, R::Modifier), Down('A', 0x1E), Up('A', 0x1E), Up(vk::kLShift, 0x2A, R::Modifier)}},
+      {"b", {Down('B', 0x30), Up('B', 0x30)}}, {"1", {Down('1', 0x02), Up('1', 0x02)}},
+      {"\t", {Down(vk::kTab, 0x0F), Up(vk::kTab, 0x0F)}},
+      {"{ENTER}", {Down(vk::kReturn, 0x1C), Up(vk::kReturn, 0x1C)}},
+      {"{UP}", {Down(vk::kUp, 0x48, R::Key, true), Up(vk::kUp, 0x48, R::Key, true)}},  // extended
+      {"{F12}", {Down(0x7B, 0x58), Up(0x7B, 0x58)}},
+      {"{BREAK}", {Down(vk::kLControl, 0x1D, R::Modifier), Down(vk::kCancel, 0x46, R::Key, true),
+                   Up(vk::kCancel, 0x46, R::Key, true), Up(vk::kLControl, 0x1D, R::Modifier)}},
+      // Missing from the layout: Unicode; beyond 16 bits, a surrogate pair.
+      {"\u00E9", {Down(0, 0xE9, R::Unicode), Up(0, 0xE9, R::Unicode)}},
+      {"\U0001F600", {Down(0, 0xD83D, R::Unicode), Up(0, 0xD83D, R::Unicode), Down(0, 0xDE00, R::Unicode),
+                       Up(0, 0xDE00, R::Unicode)}},
+      // Control characters type nothing, never a Ctrl chord.
+      {"\x17", {}}, {"\r", {}}, {std::string(1, '\0'), {}}, {"\x7F", {}},
+  };
+  for (const auto& [token, events] : cases) EXPECT_EQ(PlanKeyTokens(token, us, {}).events, events) << token;
+  for (auto t : {"{BS}", "{DOWN}", "{END}", "{ESC}", "{HOME}", "{LEFT}", "{PGDN}", "{RIGHT}", "{TAB}", "{F1}"})
+    EXPECT_EQ(PlanKeyTokens(t, us, {}).events.size(), 2u) << t;
   EXPECT_EQ(FindBraceKey("{PGDN}")->vk, vk::kNext);
   EXPECT_FALSE(FindBraceKey("{PGUP}"));
+  // Characters other key syntaxes reserve type themselves.
+  for (auto ch : {"+", "{", "["}) EXPECT_EQ(Typed(PlanKeyTokens(ch, us, {}), us, false), DecodeUtf8(ch)) << ch;
+  for (auto ch : {"%", "~", "(", ")", "}", "]"})
+    EXPECT_EQ(PlanKeyTokens(ch, us, {}).events.front().role, R::Unicode) << ch;
 }
 
 TEST(KeyPlan, GermanLayoutTable) {
@@ -98,31 +91,17 @@ TEST(KeyPlan, GermanLayoutTable) {
   EXPECT_EQ(PlanKeyTokens("z", de, st).events[0], Down('Y', 0x15));
   EXPECT_EQ(PlanKeyTokens("y", de, st).events[0], Down('Z', 0x2C));
   // AltGr is left Ctrl + right Alt (extended) around the key.
-  EXPECT_EQ(PlanKeyTokens("@", de, st).events,
-            (std::vector<KeyEvent>{Down(vk::kLControl, 0x1D, R::Modifier),
+  EXPECT_EQ(PlanKeyTokens("@", de, st).events, (Events{Down(vk::kLControl, 0x1D, R::Modifier),
                                    Down(vk::kRMenu, 0x38, R::Modifier, true), Down('Q', 0x10),
                                    Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
                                    Up(vk::kLControl, 0x1D, R::Modifier)}));
   EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, st), de, false), U"\u20AC");
-  EXPECT_EQ(PlanKeyTokens("\u00DF", de, st).events,
-            (std::vector<KeyEvent>{Down(0xDB, 0x0C), Up(0xDB, 0x0C)}));
+  EXPECT_EQ(PlanKeyTokens("\u00DF", de, st).events, (Events{Down(0xDB, 0x0C), Up(0xDB, 0x0C)}));
   // "^" is a dead key there: it goes as Unicode so it cannot combine with the next.
-  EXPECT_EQ(PlanKeyTokens("^", de, st).events,
-            (std::vector<KeyEvent>{Down(0, '^', R::Unicode), Up(0, '^', R::Unicode)}));
+  EXPECT_EQ(PlanKeyTokens("^", de, st).events, (Events{Down(0, '^', R::Unicode), Up(0, '^', R::Unicode)}));
   // ...while on the US layout it is Shift+6.
   EXPECT_EQ(Typed(PlanKeyTokens("^", UsLayout(), st), UsLayout(), false), U"^");
   EXPECT_EQ(PlanKeyTokens("^", UsLayout(), st).events[1], Down('6', 0x07));
-}
-
-TEST(KeyPlan, CharactersTheLayoutLacksGoAsUnicode) {
-  const auto us = UsLayout();
-  EXPECT_EQ(PlanKeyTokens("\u00E9", us, {}).events,
-            (std::vector<KeyEvent>{Down(0, 0xE9, R::Unicode), Up(0, 0xE9, R::Unicode)}));
-  // Outside the 16-bit range: a surrogate pair, each half down and up.
-  const auto plan = PlanKeyTokens("\U0001F600", us, {});
-  ASSERT_EQ(plan.events.size(), 4u);
-  EXPECT_EQ(plan.events[0].scan, 0xD83D);
-  EXPECT_EQ(plan.events[2].scan, 0xDE00);
 }
 
 TEST(KeyPlan, CapsLockKeepsTheCaseExact) {
@@ -135,7 +114,7 @@ TEST(KeyPlan, CapsLockKeepsTheCaseExact) {
     EXPECT_TRUE(Balanced(plan)) << ch;
   }
   // With Caps Lock on, a capital needs no Shift at all.
-  EXPECT_EQ(PlanKeyTokens("A", us, caps).events, (std::vector<KeyEvent>{Down('A', 0x1E), Up('A', 0x1E)}));
+  EXPECT_EQ(PlanKeyTokens("A", us, caps).events, (Events{Down('A', 0x1E), Up('A', 0x1E)}));
   const auto de = GermanLayout();
   EXPECT_EQ(Typed(PlanKeyTokens("z", de, caps), de, true), U"z");
   EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, caps), de, true), U"\u20AC");
@@ -147,13 +126,10 @@ TEST(KeyPlan, HeldModifiersAreLetGoAroundTheKeyAltAndWinMasked) {
   st.held = {vk::kLControl, vk::kRMenu};
   const auto plan = PlanKeyTokens("w", us, st);
   const KeyEvent mask = Down(vk::kMask, 0, R::Mask), unmask = Up(vk::kMask, 0, R::Mask);
-  EXPECT_EQ(plan.events,
-            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::UserRelease), mask, unmask,
-                                   Up(vk::kRMenu, 0x38, R::UserRelease, true), Down('W', 0x11),
-                                   Up('W', 0x11)}));
+  EXPECT_EQ(plan.events, (Events{Up(vk::kLControl, 0x1D, R::UserRelease), mask, unmask,
+                                   Up(vk::kRMenu, 0x38, R::UserRelease, true), Down('W', 0x11), Up('W', 0x11)}));
   EXPECT_EQ(plan.restore, (std::vector<std::uint8_t>{vk::kRMenu, vk::kLControl}));
-  EXPECT_EQ(RestoreEvents(plan.restore),
-            (std::vector<KeyEvent>{Down(vk::kRMenu, 0x38, R::UserRestore, true), mask, unmask,
+  EXPECT_EQ(RestoreEvents(plan.restore), (Events{Down(vk::kRMenu, 0x38, R::UserRestore, true), mask, unmask,
                                    Down(vk::kLControl, 0x1D, R::UserRestore)}));
   // A Shift the user holds serves a capital; it is neither pressed nor let go.
   st.held = {vk::kRShift};
@@ -167,33 +143,13 @@ TEST(KeyPlan, HeldModifiersAreLetGoAroundTheKeyAltAndWinMasked) {
   EXPECT_EQ(PlanKeyTokens("{TAB}", us, st).events[2], Up(vk::kLWin, 0x5B, R::UserRelease, true));
 }
 
-TEST(KeyPlan, ControlCharactersAndReservedCharacters) {
-  const auto us = UsLayout();
-  // Control characters type nothing, never a Ctrl chord; HT types Tab.
-  EXPECT_TRUE(PlanKeyTokens(std::string(1, '\x17'), us, {}).events.empty());
-  EXPECT_TRUE(PlanKeyTokens("\r", us, {}).events.empty());
-  EXPECT_TRUE(PlanKeyTokens(std::string(1, '\0'), us, {}).events.empty());
-  EXPECT_TRUE(PlanKeyTokens("\x7F", us, {}).events.empty());
-  EXPECT_EQ(PlanKeyTokens("\t", us, {}).events,
-            (std::vector<KeyEvent>{Down(vk::kTab, 0x0F), Up(vk::kTab, 0x0F)}));
-  // Characters other key syntaxes reserve type themselves.
-  EXPECT_EQ(Typed(PlanKeyTokens("+", us, {}), us, false), U"+");
-  EXPECT_EQ(Typed(PlanKeyTokens("{", us, {}), us, false), U"{");
-  EXPECT_EQ(Typed(PlanKeyTokens("[", us, {}), us, false), U"[");
-  for (auto ch : {"%", "~", "(", ")", "}", "]"})
-    EXPECT_EQ(PlanKeyTokens(ch, us, {}).events.front().role, R::Unicode) << ch;
-}
-
-
 TEST(KeyPlan, ALayoutAskingForCtrlOrAltAloneGetsUnicode) {
   testing::FakeLayout l;
   l.Key(U'x', 'X', kAltBit, 0x2D);
   l.Key(U'q', 'Q', kCtrlBit, 0x10);
   l.Key(U'k', 'K', 8, 0x25);  // a Kana-state key
   for (auto ch : {"x", "q", "k"}) {
-    const auto plan = PlanKeyTokens(ch, l, {});
-    ASSERT_EQ(plan.events.size(), 2u) << ch;
-    EXPECT_EQ(plan.events[0].role, R::Unicode) << ch;
+    EXPECT_EQ(PlanKeyTokens(ch, l, {}).events, (Events{Down(0, ch[0], R::Unicode), Up(0, ch[0], R::Unicode)})) << ch;
   }
 }
 
@@ -201,13 +157,10 @@ TEST(KeyPlan, PartialSendReleasesWhatItPressed) {
   const auto de = GermanLayout();
   const auto plan = PlanKeyTokens("@", de, {});  // LCtrl, RAlt, Q, Q up, RAlt up, LCtrl up
   EXPECT_TRUE(ReleasesAfterPartialSend(plan, 0).empty());
-  EXPECT_EQ(ReleasesAfterPartialSend(plan, 1),
-            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::Modifier)}));
-  EXPECT_EQ(ReleasesAfterPartialSend(plan, 3),
-            (std::vector<KeyEvent>{Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 1), (Events{Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 3), (Events{Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
                                    Up(vk::kLControl, 0x1D, R::Modifier)}));
-  EXPECT_EQ(ReleasesAfterPartialSend(plan, 5),
-            (std::vector<KeyEvent>{Up(vk::kLControl, 0x1D, R::Modifier)}));
+  EXPECT_EQ(ReleasesAfterPartialSend(plan, 5), (Events{Up(vk::kLControl, 0x1D, R::Modifier)}));
   EXPECT_TRUE(ReleasesAfterPartialSend(plan, plan.events.size()).empty());
   // The user's own keys, pressed again at the end, are not ours to release.
   KeyboardState st;

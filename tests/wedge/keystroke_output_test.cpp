@@ -11,11 +11,7 @@ namespace tarvik {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeClock;
-using testing::FakeControls;
-using testing::FakePump;
-using testing::RecordingKeys;
-using testing::Sent;
+using namespace testing;
 
 class Typing : public ::testing::Test {
  protected:
@@ -31,7 +27,6 @@ class Typing : public ::testing::Test {
       if (s.token != "<record>") tokens.push_back(s.token);
     return tokens;
   }
-
   FakeControls controls;
   FakeClock clock;
   FakePump pump{clock};
@@ -42,12 +37,11 @@ class Typing : public ::testing::Test {
 TEST_F(Typing, TheExampleRecordKeyByKey) {
   controls.Preset(Ctl::Combo8, 11);  // {TAB}
   controls.Preset(Ctl::Combo7, 3);
-  controls.Preset(Ctl::Combo1, 5);   // 50 ms
-  controls.Preset(Ctl::Combo2, 5);   // {ENTER}
+  controls.Preset(Ctl::Combo1, 5);  // 50 ms
+  controls.Preset(Ctl::Combo2, 5);  // {ENTER}
   controls.Preset(Ctl::Combo4, 1);
-  controls.Preset(Ctl::Combo5, 7);   // a repeat count with suffix 2 "none": nothing
+  controls.Preset(Ctl::Combo5, 7);  // suffix 2 "none": nothing
   out.inviarecord("AB");
-  // The keyboard's state is read once, before the record's first key.
   EXPECT_EQ(keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"{TAB}", 0ms}, {"{TAB}", 50ms}, {"{TAB}", 100ms},
                                           {"A", 150ms}, {"B", 200ms}, {"{ENTER}", 250ms}}));
   EXPECT_EQ(clock.now, 300ms);
@@ -63,56 +57,44 @@ TEST_F(Typing, DefaultsTypeOnlyTheCharactersEachFollowedByEventProcessing) {
   EXPECT_GE(pump.processed, 3 * 2 + 4);
 }
 
-TEST_F(Typing, IndexZeroMeansNoKey) {
-  controls.Preset(Ctl::Combo8, 0);   // prefix "none"...
-  controls.Preset(Ctl::Combo7, 5);   // ...repeated 5 times: nothing
-  controls.Preset(Ctl::Combo2, 5);   // {ENTER}...
-  controls.Preset(Ctl::Combo4, 0);   // ...0 times: nothing
-  controls.Preset(Ctl::Combo3, 13);  // the second {UP} of suffix 2
-  controls.Preset(Ctl::Combo5, 2);
-  out.inviarecord("Q");
-  EXPECT_EQ(Tokens(), (std::vector<std::string>{"Q", "{UP}", "{UP}"}));
-}
-
-TEST_F(Typing, NothingAtAllWhileTheWindowIsShown) {
-  controls.minimized = false;
-  controls.Preset(Ctl::Combo8, 11);
-  controls.Preset(Ctl::Combo7, 1);
+TEST_F(Typing, PrefixAndSuffixSelections) {
+  struct Case {
+    std::vector<std::pair<Ctl, int>> presets;
+    std::string text;
+    std::vector<std::string> tokens;
+  };
+  const Case cases[] = {
+      // Index 0 is "none", a count of 0 is nothing; 13 in suffix 2 is its second {UP}.
+      {{{Ctl::Combo8, 0}, {Ctl::Combo7, 5}, {Ctl::Combo2, 5}, {Ctl::Combo4, 0}, {Ctl::Combo3, 13}, {Ctl::Combo5, 2}},
+       "Q", {"Q", "{UP}", "{UP}"}},
+      // An empty record still types its prefix and suffixes.
+      {{{Ctl::Combo8, 12}, {Ctl::Combo7, 1}, {Ctl::Combo2, 5}, {Ctl::Combo4, 1}, {Ctl::Combo3, 1}, {Ctl::Combo5, 1}},
+       "", {"{F1}", "{ENTER}", "{BS}"}},
+  };
+  for (const auto& c : cases) {
+    keys.sent.clear();
+    for (auto [ctl, i] : c.presets) controls.Preset(ctl, i);
+    out.inviarecord(c.text);
+    EXPECT_EQ(Tokens(), c.tokens) << c.text;
+  }
+  controls.minimized = false;  // nothing at all while the window is shown
+  keys.sent.clear();
   out.inviarecord("AB");
   EXPECT_TRUE(keys.sent.empty());
 }
 
-TEST_F(Typing, EmptyTextTypesPrefixAndSuffixes) {
-  controls.Preset(Ctl::Combo8, 12);  // {F1}
-  controls.Preset(Ctl::Combo7, 1);
-  controls.Preset(Ctl::Combo2, 5);
-  controls.Preset(Ctl::Combo4, 1);
-  controls.Preset(Ctl::Combo3, 1);   // {BS}
-  controls.Preset(Ctl::Combo5, 1);
-  out.inviarecord("");
-  EXPECT_EQ(Tokens(), (std::vector<std::string>{"{F1}", "{ENTER}", "{BS}"}));
-}
-
-TEST_F(Typing, ADelayChangedInsideAPauseTakesEffectAtTheNextKey) {
+TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
   controls.Preset(Ctl::Combo1, 10);  // 100 ms
   pump.At(150ms, [&] { controls.SetListIndex(Ctl::Combo1, 2); });  // 20 ms, inside B's pause
+  pump.At(160ms, [&] { controls.minimized = false; });             // restored: the record still goes out
   out.inviarecord("ABCD");
   EXPECT_EQ(keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"A", 0ms}, {"B", 100ms}, {"C", 200ms}, {"D", 220ms}}));
   EXPECT_EQ(clock.now, 240ms);
 }
 
-TEST_F(Typing, TheShowStateIsReadOncePerRecord) {
-  controls.Preset(Ctl::Combo1, 1);
-  // The user restores the window in the middle: the rest of the record still goes out.
-  pump.At(15ms, [&] { controls.minimized = false; });
-  out.inviarecord("ABC");
-  EXPECT_EQ(Tokens(), (std::vector<std::string>{"A", "B", "C"}));
-}
-
 TEST(TrimSpaces, Cases) {
   EXPECT_EQ(TrimSpaces("  {TAB} "), "{TAB}");
   EXPECT_EQ(TrimSpaces("   "), "");
-  EXPECT_EQ(TrimSpaces("x"), "x");
 }
 
 }  // namespace
