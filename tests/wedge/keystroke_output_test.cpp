@@ -92,10 +92,5 @@ TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
   EXPECT_EQ(clock.now, 240ms);
 }
 
-TEST(TrimSpaces, Cases) {
-  EXPECT_EQ(TrimSpaces("  {TAB} "), "{TAB}");
-  EXPECT_EQ(TrimSpaces("   "), "");
-}
-
 }  // namespace
 }  // namespace tarvik
