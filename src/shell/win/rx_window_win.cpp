@@ -13,7 +13,14 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikRX";
-constexpr COLORREF kGrey = RGB(224, 224, 224);
+// The window's colours, each used for both a brush and a text or
+// background colour: the two must agree or a label shows a seam.
+constexpr COLORREF kGrey = RGB(224, 224, 224);       // the window and its labels
+constexpr COLORREF kBlack = RGB(0, 0, 0);            // Label1's background, label text
+constexpr COLORREF kLineText = RGB(0, 255, 0);       // Label1: the last line read
+constexpr COLORREF kLinkOpen = RGB(0, 192, 0);       // Label25 with a link
+constexpr COLORREF kLinkClosed = RGB(255, 0, 0);     // Label25 without one
+constexpr COLORREF kCaptionText = RGB(0, 0, 192);    // Label28
 
 [[noreturn]] void Fail(const std::wstring& attempted) {
   throw std::runtime_error(Narrow(DescribeFailure(attempted, GetLastError())));
@@ -24,9 +31,9 @@ constexpr COLORREF kGrey = RGB(224, 224, 224);
 std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
   std::unique_ptr<RxWindow> w(new RxWindow());
   w->background_.reset(CreateSolidBrush(kGrey));
-  w->black_.reset(CreateSolidBrush(RGB(0, 0, 0)));
-  w->red_.reset(CreateSolidBrush(RGB(255, 0, 0)));
-  w->green_.reset(CreateSolidBrush(RGB(0, 192, 0)));
+  w->black_.reset(CreateSolidBrush(kBlack));
+  w->red_.reset(CreateSolidBrush(kLinkClosed));
+  w->green_.reset(CreateSolidBrush(kLinkOpen));
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
@@ -295,18 +302,18 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       HDC dc = reinterpret_cast<HDC>(wp);
       HWND c = reinterpret_cast<HWND>(lp);
       if (c == Control(Ctl::Label1)) {
-        SetTextColor(dc, RGB(0, 255, 0));
-        SetBkColor(dc, RGB(0, 0, 0));
+        SetTextColor(dc, kLineText);
+        SetBkColor(dc, kBlack);
         return reinterpret_cast<LRESULT>(black_.get());
       }
       if (c == Control(Ctl::Label25)) {
-        SetTextColor(dc, RGB(0, 0, 0));
-        SetBkColor(dc, linkOpen_ ? RGB(0, 192, 0) : RGB(255, 0, 0));
+        SetTextColor(dc, kBlack);
+        SetBkColor(dc, linkOpen_ ? kLinkOpen : kLinkClosed);
         return reinterpret_cast<LRESULT>(linkOpen_ ? green_.get() : red_.get());
       }
       const int id = GetDlgCtrlID(c);
-      COLORREF text = RGB(0, 0, 0);
-      if (id == ControlId("Label28")) text = RGB(0, 0, 192);
+      COLORREF text = kBlack;
+      if (id == ControlId("Label28")) text = kCaptionText;
       if (id == ControlId("Label9")) text = GetSysColor(COLOR_WINDOWTEXT);
       SetTextColor(dc, text);
       SetBkColor(dc, kGrey);
