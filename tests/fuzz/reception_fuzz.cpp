@@ -24,12 +24,7 @@
 #include "bluetooth/reader_commands.h"
 #include "bluetooth/wireless.h"
 #include "core/utf8.h"
-#include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
-#include "fakes/fake_keys.h"
-#include "fakes/fake_link.h"
-#include "wedge/keystroke_output.h"
-#include "wedge/option_lists.h"
+#include "fakes/fake_wedge.h"
 #include "wedge/record_reception.h"
 
 namespace {
@@ -55,33 +50,7 @@ void Require(bool ok, const char* what) {
   std::abort();
 }
 
-struct Wedge {
-  explicit Wedge(std::size_t limit)
-      : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
-                   [] { return std::string("C:\\WINDOWS"); }, target, notice, limit}} {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
-    controls.minimized = true;
-    controls.onChange = [](Ctl) {};
-    controls.SetCheckValue(Ctl::Check1, 0);  // no sound
-    controls.SetCheckValue(Ctl::Check2, 0);  // no feedback to the reader
-  }
-
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
-  FakeClient client{clock};
-  FakeLibrary library;
-  FakeTimer timer3;
-  FakeSound sound{pump, clock};
-  FakeDecoder decoder;
-  RecordingKeys keys{clock};
-  ReaderCommands commands{client, library, controls, pump, clock};
-  KeystrokeOutput output{controls, pump, clock, keys};
-  FakeTarget target;
-  FakeNotice notice;
-  RecordReception reception;
-};
+using Wedge = FakeWedge;
 
 // Back from typed UTF-8 to the reader's bytes; every key must be one character.
 std::string KeysToBytes(const std::vector<std::string>& tokens) {

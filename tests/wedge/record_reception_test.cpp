@@ -4,12 +4,7 @@
 
 #include <random>
 
-#include "bluetooth/reader_commands.h"
-#include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
-#include "fakes/fake_keys.h"
-#include "fakes/fake_link.h"
-#include "wedge/option_lists.h"
+#include "fakes/fake_wedge.h"
 
 namespace tarvik {
 namespace {
@@ -17,37 +12,13 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing;
 
-struct Wedge {
-  Wedge() {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
-    controls.minimized = true;
-    controls.onChange = [](Ctl) {};
-    controls.SetCheckValue(Ctl::Check1, 0);
-    controls.SetCheckValue(Ctl::Check2, 0);
-  }
+struct Wedge : FakeWedge {
   void Data(std::string_view chunk) { reception.wclClient_OnData(Bytes(chunk)); }
   std::vector<std::string> Feedbacks() const {
     std::vector<std::string> out;
     for (const auto& w : client.written) out.emplace_back(w.bytes.begin(), w.bytes.end());
     return out;
   }
-
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
-  FakeClient client{clock};
-  FakeLibrary library;
-  FakeTimer timer3;
-  FakeSound sound{pump, clock};
-  FakeDecoder decoder;
-  RecordingKeys keys{clock};
-  ReaderCommands commands{client, library, controls, pump, clock};
-  KeystrokeOutput output{controls, pump, clock, keys};
-  FakeTarget target;
-  FakeNotice notice;
-  RecordReception reception{{controls, pump, clock, timer3, sound, decoder, library, commands,
-                             output, [] { return std::string("C:\\WINDOWS"); }, target, notice}};
 };
 
 TEST(Reception, ChunksUnrelatedToLines) {
