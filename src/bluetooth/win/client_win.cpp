@@ -10,6 +10,7 @@
 
 #include "bluetooth/win/serial_win.h"
 #include "core/win/guard_win.h"
+#include "core/win/handover_win.h"
 #include "core/win/message_window_win.h"
 #include "core/win/text_win.h"
 
@@ -18,11 +19,13 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikLink";
 constexpr UINT kSocketMsg = WM_APP + 1;
-constexpr UINT kResolvedMsg = WM_APP + 2;      // lParam: heap Resolved
+constexpr UINT kResolvedMsg = kFirstParcelMsg;  // a Resolved
 constexpr UINT kConnectFailedMsg = WM_APP + 3;  // lParam: error
 constexpr UINT kDisconnectedMsg = WM_APP + 4;
 constexpr UINT kLinkFailedMsg = WM_APP + 5;     // wParam: generation, lParam: error
 constexpr UINT_PTR kAddressTimer = 1;
+// Bytes taken from the socket per read; more wait for the next.
+constexpr std::size_t kReadChunk = 4096;
 // Windows keeps sending ten probes; where it lets us say so (Windows 10 1703
 // on), we say it too.
 constexpr DWORD kKeepAliveProbes = 10;
@@ -96,20 +99,18 @@ Win32Client::Win32Client(Resolver resolver)
 Win32Client::~Win32Client() {
   ++generation_;
   CloseTransport();
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-  DestroyWindow(hwnd_);
 }
 
 void Win32Client::CloseTransport() {
-  KillTimer(hwnd_, kAddressTimer);
+  KillTimer(hwnd_.get(), kAddressTimer);
   if (socket_) {
     // Notifications already queued for this socket would arrive after it is
     // gone, and the system may hand its number to the next one: take them
     // out of the queue now.
-    WSAAsyncSelect(socket_.get(), hwnd_, 0, 0);
+    WSAAsyncSelect(socket_.get(), hwnd_.get(), 0, 0);
     socket_.reset();
     MSG stale;
-    while (PeekMessageW(&stale, hwnd_, kSocketMsg, kSocketMsg, PM_REMOVE)) {
+    while (PeekMessageW(&stale, hwnd_.get(), kSocketMsg, kSocketMsg, PM_REMOVE)) {
     }
   }
   serial_.reset();  // stops the port's thread
@@ -125,16 +126,15 @@ std::int32_t Win32Client::Connect() {
 
   if (const auto* tcp = std::get_if<TcpAddress>(&*address)) {
     // Names are looked up on a thread of their own: a lookup can take seconds.
-    std::thread([resolver = resolver_, notify = hwnd_, generation, host = tcp->host, port = tcp->port] {
+    std::thread([resolver = resolver_, notify = hwnd_.get(), generation, host = tcp->host, port = tcp->port] {
       RunGuarded([&] {
-        auto r = std::make_unique<Resolved>();
-        r->error = resolver(host, port, r->endpoints);
-        if (PostMessageW(notify, kResolvedMsg, generation, reinterpret_cast<LPARAM>(r.get())))
-          r.release();  // the window frees it
+        Resolved r;
+        r.error = resolver(host, port, r.endpoints);
+        PostParcel(notify, kResolvedMsg, generation, std::move(r));
       });
     }).detach();
   } else if (const auto* serial = std::get_if<SerialAddress>(&*address)) {
-    OpenSerialPortAsync(hwnd_, generation, *serial);
+    OpenSerialPortAsync(hwnd_.get(), generation, *serial);
   } else {
     const auto& bt = std::get<BluetoothAddress>(*address);
     const auto service = ParseGuid(Parameters.service);
@@ -162,7 +162,7 @@ std::int32_t Win32Client::StartSocket(int family, int type, int protocol, const 
   // Asynchronous select makes the socket non-blocking: connect returns at
   // once and its outcome arrives as FD_CONNECT; FD_WRITE says when bytes
   // that had to wait can go.
-  if (WSAAsyncSelect(s.get(), hwnd_, kSocketMsg, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) ==
+  if (WSAAsyncSelect(s.get(), hwnd_.get(), kSocketMsg, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) ==
       SOCKET_ERROR)
     return WSAGetLastError();
   if (connect(s.get(), to, length) == SOCKET_ERROR) {
@@ -177,7 +177,7 @@ std::int32_t Win32Client::StartEndpoint(std::size_t index) {
   const Endpoint& e = endpoints_[index];
   const std::int32_t r =
       StartSocket(e.family, e.type, e.protocol, reinterpret_cast<const sockaddr*>(&e.address), e.length);
-  if (r == 0 && !walk_.IsLast()) SetTimer(hwnd_, kAddressTimer, kAddressTimeoutMs, nullptr);
+  if (r == 0 && !walk_.IsLast()) SetTimer(hwnd_.get(), kAddressTimer, kAddressTimeoutMs, nullptr);
   return r;
 }
 
@@ -194,7 +194,7 @@ void Win32Client::OnResolved(std::uint32_t generation, int error, std::vector<En
 }
 
 void Win32Client::AddressFailed(std::int32_t error) {
-  KillTimer(hwnd_, kAddressTimer);
+  KillTimer(hwnd_.get(), kAddressTimer);
   if (endpoints_.empty()) {
     ConnectFailed(error);
     return;
@@ -211,7 +211,7 @@ void Win32Client::ConnectFailed(std::int32_t error) {
 }
 
 void Win32Client::Opened() {
-  KillTimer(hwnd_, kAddressTimer);
+  KillTimer(hwnd_.get(), kAddressTimer);
   if (socket_ && !endpoints_.empty()) EnableKeepAlive(socket_.get());
   state_ = kOpen;
   dropReason_ = 0;
@@ -228,7 +228,7 @@ void Win32Client::Dropped(std::int32_t reason) {
 
 void Win32Client::LinkFailed(std::int32_t error) {
   // Not here and now: the caller is in the middle of a command.
-  PostMessageW(hwnd_, kLinkFailedMsg, generation_, error);
+  PostMessageW(hwnd_.get(), kLinkFailedMsg, generation_, error);
 }
 
 void Win32Client::RaiseData(std::vector<std::uint8_t> bytes) {
@@ -255,7 +255,7 @@ void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
     case FD_READ: {
       if (state_ != kOpen) return;
       // One receive per notification: Winsock posts another while data is left.
-      std::vector<std::uint8_t> buffer(4096);
+      std::vector<std::uint8_t> buffer(kReadChunk);
       const int n = recv(s, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
       if (n > 0) {
         buffer.resize(static_cast<size_t>(n));
@@ -272,7 +272,7 @@ void Win32Client::OnSocket(SOCKET s, WORD event, WORD error) {
       }
       // What the reader sent before it closed is still delivered.
       std::vector<std::uint8_t> rest;
-      char buffer[4096];
+      char buffer[kReadChunk];
       int n;
       while ((n = recv(s, buffer, sizeof buffer, 0)) > 0) rest.insert(rest.end(), buffer, buffer + n);
       const std::uint32_t generation = generation_;
@@ -308,23 +308,16 @@ void Win32Client::Disconnect() {
   // The events come as they would from the system: later, while the window
   // processes messages.
   if (wasOpen) {
-    PostMessageW(hwnd_, kDisconnectedMsg, 0, 0);
+    PostMessageW(hwnd_.get(), kDisconnectedMsg, 0, 0);
   } else {
-    PostMessageW(hwnd_, kConnectFailedMsg, 0, WSAECONNABORTED);
+    PostMessageW(hwnd_.get(), kConnectFailedMsg, 0, WSAECONNABORTED);
   }
 }
 
 LRESULT CALLBACK Win32Client::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<Win32Client*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) {
-    // Heap payloads of messages that arrive after the client is gone.
-    if (msg == kResolvedMsg) delete reinterpret_cast<Resolved*>(lp);
-    if (msg == kSerialDataMsg) delete reinterpret_cast<std::vector<std::uint8_t>*>(lp);
-    if (msg == kSerialOpenedMsg) {
-      auto* r = reinterpret_cast<SerialOpenResult*>(lp);
-      if (r->port != INVALID_HANDLE_VALUE) CloseHandle(r->port);
-      delete r;
-    }
+    if (IsParcelMsg(msg)) DropParcel(lp);  // came after the client was gone
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
   LRESULT result = 0;
@@ -342,20 +335,20 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kAddressTimer && state_ == kConnecting) AddressFailed(WSAETIMEDOUT);
       return 0;
     case kResolvedMsg: {
-      std::unique_ptr<Resolved> r(reinterpret_cast<Resolved*>(lp));
-      OnResolved(generation, r->error, std::move(r->endpoints));
+      Resolved r = TakeParcel<Resolved>(lp);
+      OnResolved(generation, r.error, std::move(r.endpoints));
       return 0;
     }
     case kSerialOpenedMsg: {
-      std::unique_ptr<SerialOpenResult> r(reinterpret_cast<SerialOpenResult*>(lp));
-      UniqueFile port(r->port);
+      SerialOpenResult r = TakeParcel<SerialOpenResult>(lp);
+      UniqueFile port = std::move(r.port);
       if (generation != generation_ || state_ != kConnecting) return 0;
       if (!port) {
-        ConnectFailed(static_cast<std::int32_t>(r->error));
+        ConnectFailed(static_cast<std::int32_t>(r.error));
         return 0;
       }
       try {
-        serial_ = std::make_unique<SerialLink>(port.release(), hwnd_, generation_);
+        serial_ = std::make_unique<SerialLink>(port.release(), hwnd_.get(), generation_);
       } catch (const std::exception& e) {
         DebugLine(std::string("Tarvik: ") + e.what());
         ConnectFailed(wcl::kLinkLost);
@@ -365,8 +358,8 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case kSerialDataMsg: {
-      std::unique_ptr<std::vector<std::uint8_t>> chunk(reinterpret_cast<std::vector<std::uint8_t>*>(lp));
-      if (generation == generation_ && state_ == kOpen) RaiseData(std::move(*chunk));
+      auto chunk = TakeParcel<std::vector<std::uint8_t>>(lp);
+      if (generation == generation_ && state_ == kOpen) RaiseData(std::move(chunk));
       return 0;
     }
     case kSerialLostMsg:
@@ -384,7 +377,7 @@ LRESULT Win32Client::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (OnDisconnect) OnDisconnect();
       return 0;
     default:
-      return DefWindowProcW(hwnd_, msg, wp, lp);
+      return DefWindowProcW(hwnd_.get(), msg, wp, lp);
   }
 }
 

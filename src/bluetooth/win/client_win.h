@@ -77,7 +77,7 @@ class Win32Client : public wclClient {
   void RaiseData(std::vector<std::uint8_t> bytes);
 
   Resolver resolver_;
-  HWND hwnd_ = nullptr;
+  UniqueHwnd hwnd_;
   UniqueSocket socket_;
   std::unique_ptr<SerialLink> serial_;
   std::vector<Endpoint> endpoints_;

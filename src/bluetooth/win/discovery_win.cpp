@@ -2,11 +2,13 @@
 
 #include <bluetoothapis.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
 #include "bluetooth/address.h"
 #include "core/win/guard_win.h"
+#include "core/win/handover_win.h"
 #include "core/win/message_window_win.h"
 #include "core/win/text_win.h"
 
@@ -14,8 +16,8 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikDiscovery";
-constexpr UINT kStartedMsg = WM_APP + 21;   // lParam: heap Radio
-constexpr UINT kCompleteMsg = WM_APP + 22;  // lParam: heap Found
+constexpr UINT kStartedMsg = kFirstParcelMsg;       // a Radio
+constexpr UINT kCompleteMsg = kFirstParcelMsg + 1;  // a Found
 
 using FindFirstRadioFn = HBLUETOOTH_RADIO_FIND(WINAPI*)(const BLUETOOTH_FIND_RADIO_PARAMS*, HANDLE*);
 using FindNextRadioFn = BOOL(WINAPI*)(HBLUETOOTH_RADIO_FIND, HANDLE*);
@@ -104,12 +106,9 @@ struct Found {
 Win32Discovery::Win32Discovery()
     : hwnd_(CreateMessageWindow(kClassName, &Win32Discovery::WndProc, this, L"device discovery")) {}
 
-Win32Discovery::~Win32Discovery() {
-  // A discovery still running posts to a window that is gone; the thread
-  // then frees its result itself, and no event reaches anyone.
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-  DestroyWindow(hwnd_);
-}
+// A discovery still running posts to a window that is gone; its result is
+// then freed on its thread, and no event reaches anyone.
+Win32Discovery::~Win32Discovery() = default;
 
 std::int32_t Win32Discovery::ListRadios(std::vector<Radio>& radios) {
   radios.clear();
@@ -134,13 +133,15 @@ std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, 
   if (!r || !Api().ok) return wcl::kNoRadio;
   if (running_) return wcl::kBusy;
   running_ = true;
-  PostMessageW(hwnd_, kStartedMsg, 0, reinterpret_cast<LPARAM>(new Radio(radio)));
-  const HWND notify = hwnd_;
-  const UCHAR multiplier = static_cast<UCHAR>(timeout > 48 ? 48 : (timeout ? timeout : 1));
+  PostParcel(hwnd_.get(), kStartedMsg, 0, radio);
+  const HWND notify = hwnd_.get();
+  // The inquiry lasts multiplier x 1.28 s; the system takes at most 48.
+  constexpr std::uint8_t kMaxInquiryMultiplier = 48;
+  const UCHAR multiplier = std::clamp<std::uint8_t>(timeout, 1, kMaxInquiryMultiplier);
   // The inquiry blocks for its whole length: a thread of its own, holding
   // its own reference to the radio.
   std::thread([notify, radio, multiplier] { RunGuarded([&] {
-    auto found = std::make_unique<Found>(Found{radio, std::nullopt});
+    Found found{radio, std::nullopt};
     const BluetoothApi& api = Api();
     BLUETOOTH_DEVICE_SEARCH_PARAMS params{};
     params.dwSize = sizeof(params);
@@ -160,30 +161,31 @@ std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, 
         info.dwSize = sizeof(info);
       } while (api.findNextDevice(find, &info));
       api.findDeviceClose(find);
-      found->devices = std::move(list);
+      found.devices = std::move(list);
     } else if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-      found->devices = DeviceList{};
+      found.devices = DeviceList{};
     }
-    if (PostMessageW(notify, kCompleteMsg, 0, reinterpret_cast<LPARAM>(found.get())))
-      found.release();  // the window frees it
+    PostParcel(notify, kCompleteMsg, 0, std::move(found));
   }); }).detach();
   return 0;
 }
 
 LRESULT CALLBACK Win32Discovery::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<Win32Discovery*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) {
+    if (IsParcelMsg(msg)) DropParcel(lp);
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
   if (msg == kStartedMsg) {
-    std::unique_ptr<Radio> radio(reinterpret_cast<Radio*>(lp));
-    if (self && self->OnDiscoveryStarted) RunGuarded([&] { self->OnDiscoveryStarted(*radio); });
+    const Radio radio = TakeParcel<Radio>(lp);
+    if (self->OnDiscoveryStarted) RunGuarded([&] { self->OnDiscoveryStarted(radio); });
     return 0;
   }
   if (msg == kCompleteMsg) {
-    std::unique_ptr<Found> found(reinterpret_cast<Found*>(lp));
-    if (self) {
-      self->running_ = false;
-      if (self->OnDiscoveryComplete)
-        RunGuarded([&] { self->OnDiscoveryComplete(found->radio, found->devices); });
-    }
+    const Found found = TakeParcel<Found>(lp);
+    self->running_ = false;
+    if (self->OnDiscoveryComplete)
+      RunGuarded([&] { self->OnDiscoveryComplete(found.radio, found.devices); });
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wp, lp);

@@ -23,7 +23,7 @@ class Win32Discovery : public wclBluetoothDiscovery {
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  HWND hwnd_ = nullptr;
+  UniqueHwnd hwnd_;
   bool running_ = false;
 };
 

@@ -165,26 +165,21 @@ DWORD ConfigurePort(HANDLE port, const SerialAddress& address) {
 void OpenSerialPortAsync(HWND notify, std::uint32_t generation, const SerialAddress& address) {
   std::thread([notify, generation, address] {
     RunGuarded([&] {
-      auto result = std::make_unique<SerialOpenResult>();
+      SerialOpenResult result;
       const std::wstring path = L"\\\\.\\COM" + std::to_wstring(address.port);
       UniqueFile port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
       if (!port) {
-        result->error = NonZero(GetLastError());
-        ReportFailure(L"Opening " + path.substr(4), result->error);
+        result.error = NonZero(GetLastError());
+        ReportFailure(L"Opening " + path.substr(4), result.error);
       } else if (const DWORD error = ConfigurePort(port.get(), address)) {
-        result->error = error;
+        result.error = error;
         ReportFailure(L"Setting up " + path.substr(4), error);
       } else {
-        result->port = port.release();
+        result.port = std::move(port);
       }
-      if (PostMessageW(notify, kSerialOpenedMsg, generation,
-                       reinterpret_cast<LPARAM>(result.get()))) {
-        result.release();  // the receiver frees it
-      } else if (result->port != INVALID_HANDLE_VALUE) {
-        // The window is gone: nobody will take the port.
-        CloseHandle(result->port);
-      }
+      // Where the window is gone, the port is closed with the parcel.
+      PostParcel(notify, kSerialOpenedMsg, generation, std::move(result));
     });
   }).detach();
 }
@@ -358,15 +353,12 @@ void SerialLink::Run(HWND notify, std::uint32_t generation) {
         break;
       }
       if (n > 0) {
-        auto chunk =
-            std::make_unique<std::vector<std::uint8_t>>(incoming.begin(), incoming.begin() + n);
-        if (!PostMessageW(notify, kSerialDataMsg, generation,
-                          reinterpret_cast<LPARAM>(chunk.get()))) {
+        if (!PostParcel(notify, kSerialDataMsg, generation,
+                        std::vector<std::uint8_t>(incoming.begin(), incoming.begin() + n))) {
           error = GetLastError();
           attempted = L"Passing serial data to the window";
           break;
         }
-        chunk.release();  // the receiver frees it
       } else {
         readAt = now + kRetryPauseMs;
       }

@@ -11,20 +11,20 @@
 #include <vector>
 
 #include "bluetooth/address.h"
+#include "core/win/handover_win.h"
 #include "core/win/unique_any.h"
 
 namespace tarvik::win {
 
 // Messages the port's thread posts: wParam the link's generation, lParam a
-// heap-allocated std::vector<uint8_t> the receiver deletes (data), or the
-// system error (lost). When a post fails, the sender frees the payload.
-inline constexpr UINT kSerialDataMsg = WM_APP + 11;
+// parcel of std::vector<uint8_t> (data), or the system error (lost).
+inline constexpr UINT kSerialDataMsg = kFirstParcelMsg + 0x10;
 inline constexpr UINT kSerialLostMsg = WM_APP + 12;
-// The open's result: lParam a heap-allocated SerialOpenResult.
-inline constexpr UINT kSerialOpenedMsg = WM_APP + 13;
+// The open's result: a parcel of SerialOpenResult.
+inline constexpr UINT kSerialOpenedMsg = kFirstParcelMsg + 0x11;
 
 struct SerialOpenResult {
-  HANDLE port = INVALID_HANDLE_VALUE;  // owned by the receiver
+  UniqueFile port;  // none when the open failed
   DWORD error = 0;
 };
 

@@ -3,11 +3,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/win/handover_win.h"
 #include "core/win/text_win.h"
 
 namespace tarvik::win {
 
-HWND CreateMessageWindow(const wchar_t* className, WNDPROC proc, void* owner, const wchar_t* what) {
+UniqueHwnd CreateMessageWindow(const wchar_t* className, WNDPROC proc, void* owner, const wchar_t* what) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
@@ -25,7 +26,13 @@ HWND CreateMessageWindow(const wchar_t* className, WNDPROC proc, void* owner, co
   HWND hwnd = CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
   if (!hwnd) fail(L"Creating the window of ");
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
-  return hwnd;
+  return UniqueHwnd(hwnd);
+}
+
+void DestroyOwnedWindow(HWND hwnd) {
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  DropQueuedParcels(hwnd);
+  DestroyWindow(hwnd);
 }
 
 }  // namespace tarvik::win
