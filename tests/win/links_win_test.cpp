@@ -9,6 +9,7 @@
 
 #include "bluetooth/win/client_win.h"
 #include "bluetooth/win/library_win.h"
+#include "core/win/handover_win.h"
 #include "core/win/message_window_win.h"
 #include "win_test_util.h"
 
@@ -56,13 +57,12 @@ struct HostEnd {
 
 struct Sink {  // the client's window as the link sees it
   Sink() : hwnd(CreateMessageWindow(L"TarvikSerialTestSink", &Proc, this, L"the test's window")) {}
-  ~Sink() { testing::PumpUntil([] { return true; }); }  // frees the payloads still queued
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* self = reinterpret_cast<Sink*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (msg == kSerialLostMsg) self->lost.push_back(static_cast<DWORD>(lp));
     if (msg == kSerialDataMsg) {
-      std::unique_ptr<Bytes> chunk(reinterpret_cast<Bytes*>(lp));
-      self->data.insert(self->data.end(), chunk->begin(), chunk->end());
+      const Bytes chunk = TakeParcel<Bytes>(lp);
+      self->data.insert(self->data.end(), chunk.begin(), chunk.end());
       self->otherGeneration += wp != kGeneration;
     }
     return msg == kSerialDataMsg || msg == kSerialLostMsg ? 0 : DefWindowProcW(hwnd, msg, wp, lp);
@@ -72,6 +72,24 @@ struct Sink {  // the client's window as the link sees it
   int otherGeneration = 0;
   std::vector<DWORD> lost;  // the errors of the losses told
 };
+
+// What a worker posts and nobody takes is freed: with the window that was to
+// take it, or at once where the window is gone.
+TEST(Handover, ParcelsNobodyTookAreFreedWithTheWindow) {
+  const auto token = std::make_shared<int>(0);
+  HWND gone = nullptr;
+  {
+    UniqueHwnd window = CreateMessageWindow(L"TarvikParcelTest", &DefWindowProcW, nullptr, L"a test");
+    gone = window.get();
+    std::thread([&] {
+      for (UINT msg : {kFirstParcelMsg, kLastParcelMsg}) EXPECT_TRUE(PostParcel(gone, msg, 0, token));
+    }).join();
+    EXPECT_EQ(token.use_count(), 3);
+  }
+  EXPECT_EQ(token.use_count(), 1);
+  EXPECT_FALSE(PostParcel(gone, kFirstParcelMsg, 0, token));
+  EXPECT_EQ(token.use_count(), 1);
+}
 
 TEST(SerialPort, ConfigureSetsTheLineWhateverWasLeftThere) {
   struct Case { DWORD baud; FlowControl flow; bool cts, xonxoff; };
@@ -278,10 +296,12 @@ TEST(TcpLink, NoWrittenByteIsLostToASlowReader) {
   setsockopt(link.client.Socket(), SOL_SOCKET, SO_SNDBUF, (const char*)&sendBuffer, sizeof(sendBuffer));
   const Bytes sent = Pattern(256 * 1024);
   size_t mostWaiting = 0;
+  // A kilobyte a millisecond: four times what the reader takes, however loaded the machine.
+  const size_t piece = 1024;
   for (size_t offset = 0; offset < sent.size(); testing::PumpUntil([] { return false; }, 1)) {
     if (link.client.Waiting() < WriteQueue::kMaxWaiting / 2) {
-      ASSERT_EQ(link.client.Write(std::span(sent).subspan(offset, 128)), 0);
-      offset += 128;
+      ASSERT_EQ(link.client.Write(std::span(sent).subspan(offset, piece)), 0);
+      offset += piece;
     }
     mostWaiting = std::max(mostWaiting, link.client.Waiting());
   }
