@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <chrono>
 #include <stdexcept>
 
+#include "bluetooth/selection_layout.h"
 #include "bluetooth/win/discovery_win.h"
 #include "bluetooth/win/library_win.h"
 #include "core/win/guard_win.h"
@@ -16,6 +18,11 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikSelect";
+constexpr COLORREF kStatusText = RGB(255, 0, 0);
+// Longer addresses are cut; a reader's is 19 characters with its parentheses.
+constexpr int kMaxAddressChars = 256;
+// The modal loop wakes this often even when nothing happens.
+constexpr auto kIdleWake = std::chrono::seconds(60);
 
 }  // namespace
 
@@ -36,49 +43,57 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
   const int dpi = ScreenDpi();
   auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;  // fixed border, no min or max box
-  RECT r{0, 0, px(3795), px(3165)};
+  RECT r{0, 0, px(kSelectionWidthTwips), px(kSelectionHeightTwips)};
   AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
   const int w = r.right - r.left, h = r.bottom - r.top;
-  hwnd_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, L"Select BT device", style,
-                          (GetSystemMetrics(SM_CXSCREEN) - w) / 2, (GetSystemMetrics(SM_CYSCREEN) - h) / 2,
-                          w, h, owner, nullptr, instance, nullptr);
+  hwnd_.reset(CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Widen(kSelectionCaption).c_str(), style,
+                              (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+                              (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, owner, nullptr,
+                              instance, nullptr));
   if (!hwnd_) throw std::runtime_error(Narrow(DescribeFailure(L"Creating the selection window", GetLastError())));
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   NONCLIENTMETRICSW ncm{};
   ncm.cbSize = sizeof(ncm);
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
     font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
-  auto make = [&](const wchar_t* cls, const wchar_t* text, DWORD st, int id, int l, int t, int cw, int ch,
-                  DWORD ex = 0) {
-    HWND c = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | st, px(l), px(t), px(cw), px(ch), hwnd_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  auto make = [&](const wchar_t* cls, const SelectionSpec& spec, DWORD st, int id, DWORD ex = 0) {
+    HWND c = CreateWindowExW(ex, cls, Widen(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | st,
+                             px(spec.left), px(spec.top), px(spec.width), px(spec.height),
+                             hwnd_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             instance, nullptr);
     if (!c) throw std::runtime_error(Narrow(DescribeFailure(L"Creating a control of the selection window", GetLastError())));
     if (font_) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     return c;
   };
-  // In tab order: Discover, the list, Select, Cancel.
-  make(L"BUTTON", L"Discover", WS_TABSTOP | BS_PUSHBUTTON, kDiscover, 120, 120, 1155, 495);
-  status_ = make(L"STATIC", L"", SS_NOPREFIX, kStatus, 1440, 300, 2175, 255);
-  list_ = make(WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS, kDevices,
-               120, 720, 3495, 1695, WS_EX_CLIENTEDGE);
-  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
-  const wchar_t* headers[2] = {L"Address", L"Name"};
-  for (int i = 0; i < 2; ++i) {
-    LVCOLUMNW col{};
-    col.mask = LVCF_TEXT | LVCF_WIDTH;
-    col.cx = px(1440);
-    col.pszText = const_cast<wchar_t*>(headers[i]);
-    ListView_InsertColumn(list_, i, &col);
-  }
-  // Enter is "Select": the dialog manager sends IDOK for it.
-  make(L"BUTTON", L"Select", WS_TABSTOP | BS_DEFPUSHBUTTON, kSelect, 120, 2520, 1155, 495);
-  make(L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, kCancel, 2460, 2520, 1155, 495);
-}
-
-SelectionWindow::~SelectionWindow() {
-  if (hwnd_) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
+  // Created in focus order, which Tab follows.
+  for (const SelectionSpec& spec : kSelectionControls) {
+    switch (spec.control) {
+      case SelectionControl::kDiscover:
+        make(L"BUTTON", spec, WS_TABSTOP | BS_PUSHBUTTON, kDiscover);
+        break;
+      case SelectionControl::kStatus:
+        status_ = make(L"STATIC", spec, SS_NOPREFIX, kStatus);
+        break;
+      case SelectionControl::kDevices:
+        list_ = make(WC_LISTVIEWW, spec, WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                     kDevices, WS_EX_CLIENTEDGE);
+        ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
+        for (const wchar_t* header : {L"Address", L"Name"}) {
+          LVCOLUMNW col{};
+          col.mask = LVCF_TEXT | LVCF_WIDTH;
+          col.cx = px(kSelectionColumnTwips);
+          col.pszText = const_cast<wchar_t*>(header);
+          ListView_InsertColumn(list_, Header_GetItemCount(ListView_GetHeader(list_)), &col);
+        }
+        break;
+      case SelectionControl::kSelect:
+        // Enter is "Select": the dialog manager sends IDOK for it.
+        make(L"BUTTON", spec, WS_TABSTOP | BS_DEFPUSHBUTTON, kSelect);
+        break;
+      case SelectionControl::kCancel:
+        make(L"BUTTON", spec, WS_TABSTOP | BS_PUSHBUTTON, kCancel);
+        break;
+    }
   }
 }
 
@@ -99,8 +114,8 @@ void SelectionWindow::AddRow(const std::string& address, const std::string& name
 std::optional<std::string> SelectionWindow::SelectedAddress() const {
   const int row = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
   if (row < 0) return std::nullopt;
-  wchar_t text[256] = {};
-  ListView_GetItemText(list_, row, 0, text, 256);
+  wchar_t text[kMaxAddressChars] = {};
+  ListView_GetItemText(list_, row, 0, text, kMaxAddressChars);
   return Narrow(text);
 }
 
@@ -123,7 +138,7 @@ LRESULT SelectionWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_CTLCOLORSTATIC:
       if (reinterpret_cast<HWND>(lp) == status_) {
-        SetTextColor(reinterpret_cast<HDC>(wp), RGB(255, 0, 0));
+        SetTextColor(reinterpret_cast<HDC>(wp), kStatusText);
         SetBkMode(reinterpret_cast<HDC>(wp), TRANSPARENT);
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
       }
@@ -134,7 +149,7 @@ LRESULT SelectionWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     default:
       break;
   }
-  return DefWindowProcW(hwnd_, msg, wp, lp);
+  return DefWindowProcW(hwnd_.get(), msg, wp, lp);
 }
 
 void RunModal(SelectionWindow& window, DeviceSelection& logic, HWND owner, Win32EventPump& pump) {
@@ -148,7 +163,7 @@ void RunModal(SelectionWindow& window, DeviceSelection& logic, HWND owner, Win32
   while (!window.closed() && !pump.QuitRequested()) {
     pump.ProcessPending();
     if (window.closed()) break;
-    pump.WaitForEvent(std::chrono::seconds(60));
+    pump.WaitForEvent(kIdleWake);
   }
   pump.SetDialogWindow(owner);
   if (owner) EnableWindow(owner, TRUE);

@@ -20,11 +20,10 @@ class SelectionWindow : public ISelectionView {
 
   // Creates the window, hidden; throws std::runtime_error with what failed.
   SelectionWindow(HWND owner, HICON icon);
-  ~SelectionWindow() override;
   SelectionWindow(const SelectionWindow&) = delete;
   SelectionWindow& operator=(const SelectionWindow&) = delete;
 
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const { return hwnd_.get(); }
   HWND list() const { return list_; }
   bool closed() const { return closed_; }
   DeviceSelection* logic = nullptr;
@@ -39,8 +38,10 @@ class SelectionWindow : public ISelectionView {
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
 
-  HWND hwnd_ = nullptr, status_ = nullptr, list_ = nullptr;
   UniqueGdiObject font_;
+  // After the font: the window and its controls go first.
+  UniqueHwnd hwnd_;
+  HWND status_ = nullptr, list_ = nullptr;  // children: they go with the window
   bool closed_ = false;
 };
 

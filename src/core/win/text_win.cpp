@@ -44,10 +44,10 @@ std::wstring DescribeFailure(std::wstring_view attempted, DWORD error) {
 }
 
 int ScreenDpi() {
-  HDC dc = GetDC(nullptr);
-  const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSX) : 96;
-  if (dc) ReleaseDC(nullptr, dc);
-  return dpi > 0 ? dpi : 96;
+  constexpr int kDefaultDpi = 96;
+  const UniqueScreenDc screen(GetDC(nullptr));
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : kDefaultDpi;
+  return dpi > 0 ? dpi : kDefaultDpi;
 }
 
 void DebugLine(std::string_view text) {

@@ -57,11 +57,18 @@ inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
 inline SOCKET InvalidSocketValue() { return INVALID_SOCKET; }
 
 inline void CloseHandleFn(HANDLE h) { ::CloseHandle(h); }
-inline void DestroyWindowFn(HWND h) { ::DestroyWindow(h); }
+// Our windows keep their owner in GWLP_USERDATA. The owner is detached
+// first, so the messages destruction sends (WM_DESTROY and the rest) find
+// no half-destroyed owner; what workers posted and nobody took is freed.
+void DestroyOwnedWindow(HWND h);
+inline void DestroyWindowFn(HWND h) { DestroyOwnedWindow(h); }
 inline void CloseSocketFn(SOCKET s) { ::closesocket(s); }
 inline void DestroyIconFn(HICON h) { ::DestroyIcon(h); }
 inline void DeleteObjectFn(HGDIOBJ h) { ::DeleteObject(h); }
 inline void CloseDesktopFn(HDESK h) { ::CloseDesktop(h); }
+inline void UnhookFn(HHOOK h) { ::UnhookWindowsHookEx(h); }
+inline void ReleaseScreenDcFn(HDC h) { ::ReleaseDC(nullptr, h); }
+inline void DeleteDcFn(HDC h) { ::DeleteDC(h); }
 inline void UnregisterDeviceNotificationFn(HDEVNOTIFY h) { ::UnregisterDeviceNotification(h); }
 
 using UniqueHandle = UniqueAny<HandleTraits<HANDLE, CloseHandleFn, NullOf<HANDLE>>>;
@@ -70,6 +77,10 @@ using UniqueHwnd = UniqueAny<HandleTraits<HWND, DestroyWindowFn, NullOf<HWND>>>;
 using UniqueSocket = UniqueAny<HandleTraits<SOCKET, CloseSocketFn, InvalidSocketValue>>;
 using UniqueHicon = UniqueAny<HandleTraits<HICON, DestroyIconFn, NullOf<HICON>>>;
 using UniqueGdiObject = UniqueAny<HandleTraits<HGDIOBJ, DeleteObjectFn, NullOf<HGDIOBJ>>>;
+// The screen's DC from GetDC(nullptr), and a DC made by CreateCompatibleDC.
+using UniqueScreenDc = UniqueAny<HandleTraits<HDC, ReleaseScreenDcFn, NullOf<HDC>>>;
+using UniqueMemoryDc = UniqueAny<HandleTraits<HDC, DeleteDcFn, NullOf<HDC>>>;
+using UniqueHook = UniqueAny<HandleTraits<HHOOK, UnhookFn, NullOf<HHOOK>>>;
 using UniqueDesktop = UniqueAny<HandleTraits<HDESK, CloseDesktopFn, NullOf<HDESK>>>;
 using UniqueDeviceNotification =
     UniqueAny<HandleTraits<HDEVNOTIFY, UnregisterDeviceNotificationFn, NullOf<HDEVNOTIFY>>>;

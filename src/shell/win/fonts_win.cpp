@@ -2,28 +2,32 @@
 
 #include <vector>
 
+#include "core/win/text_win.h"
+
 namespace tarvik::win {
 namespace {
+
+constexpr int kTenthPointsPerInch = 720;
 
 bool FaceExists(const std::wstring& face) {
   LOGFONTW query{};
   query.lfCharSet = DEFAULT_CHARSET;
   lstrcpynW(query.lfFaceName, face.c_str(), LF_FACESIZE);
   bool found = false;
-  HDC dc = GetDC(nullptr);
+  const UniqueScreenDc screen(GetDC(nullptr));
   EnumFontFamiliesExW(
-      dc, &query,
+      screen.get(), &query,
       [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM lp) -> int {
         *reinterpret_cast<bool*>(lp) = true;
         return 0;
       },
       reinterpret_cast<LPARAM>(&found), 0);
-  ReleaseDC(nullptr, dc);
   return found;
 }
 
 std::vector<std::wstring> Candidates(const std::wstring& design, int dpi) {
-  const bool native = dpi == 96;
+  constexpr int kBitmapFacesDpi = 96;  // the only size the old bitmap faces were drawn for
+  const bool native = dpi == kBitmapFacesDpi;
   if (design == L"MS Serif") {
     if (native) return {L"MS Serif", L"Times New Roman", L"Liberation Serif", L"DejaVu Serif"};
     return {L"Times New Roman", L"Liberation Serif", L"DejaVu Serif", L"MS Serif"};
@@ -43,13 +47,17 @@ std::wstring ChooseFace(const std::wstring& designFace, int dpi) {
 
 UniqueGdiObject MakeFont(const std::wstring& designFace, int tenthPoints, int dpi, bool bold) {
   LOGFONTW lf{};
-  lf.lfHeight = -MulDiv(tenthPoints, dpi, 720);
+  lf.lfHeight = -MulDiv(tenthPoints, dpi, kTenthPointsPerInch);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = DEFAULT_QUALITY;
   const std::wstring face = ChooseFace(designFace, dpi);
   lstrcpynW(lf.lfFaceName, face.c_str(), LF_FACESIZE);
   return UniqueGdiObject(CreateFontIndirectW(&lf));
+}
+
+UniqueGdiObject MakeFont(const FontSpec& font, int dpi) {
+  return MakeFont(Widen(font.face), font.tenthPoints, dpi);
 }
 
 }  // namespace tarvik::win

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/win/unique_any.h"
+#include "shell/rx_layout.h"
 
 namespace tarvik::win {
 
@@ -14,5 +15,6 @@ namespace tarvik::win {
 std::wstring ChooseFace(const std::wstring& designFace, int dpi);
 // tenthPoints: 135 for 13.5 point.
 UniqueGdiObject MakeFont(const std::wstring& designFace, int tenthPoints, int dpi, bool bold = false);
+UniqueGdiObject MakeFont(const FontSpec& font, int dpi);
 
 }  // namespace tarvik::win

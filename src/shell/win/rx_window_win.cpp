@@ -13,14 +13,22 @@ namespace tarvik::win {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikRX";
-// The window's colours, each used for both a brush and a text or
-// background colour: the two must agree or a label shows a seam.
-constexpr COLORREF kGrey = RGB(224, 224, 224);       // the window and its labels
-constexpr COLORREF kBlack = RGB(0, 0, 0);            // Label1's background, label text
-constexpr COLORREF kLineText = RGB(0, 255, 0);       // Label1: the last line read
-constexpr COLORREF kLinkOpen = RGB(0, 192, 0);       // Label25 with a link
-constexpr COLORREF kLinkClosed = RGB(255, 0, 0);     // Label25 without one
-constexpr COLORREF kCaptionText = RGB(0, 0, 192);    // Label28
+constexpr COLORREF Colour(Rgb c) { return RGB(c.red, c.green, c.blue); }
+constexpr COLORREF kGrey = Colour(kWindowGrey);
+constexpr COLORREF kText = Colour(kBlack);
+constexpr COLORREF kLineText = Colour(kLastLineText);
+constexpr COLORREF kLinkOpen = Colour(kLinkOpenColour);
+constexpr COLORREF kLinkClosed = Colour(kLinkClosedColour);
+constexpr COLORREF kCaptionText = Colour(kWebCaptionText);
+// The Quit button's drawing, in pixels at 96 dpi: the exit symbol's size, the
+// caption's margins below and above, the focus rectangle's inset.
+constexpr int kExitSymbolWidth = 59, kExitSymbolHeight = 55;
+constexpr int kCaptionBottomMargin = 1, kCaptionTopMargin = 3, kFocusInset = 4;
+constexpr int kBaseDpi = 96;
+// A drop-down list is given the height of its open list: this many rows.
+constexpr int kOpenListRows = 8;
+// The never-shown list Combo6, in twips.
+constexpr int kHiddenListWidthTwips = 795, kHiddenListHeightTwips = 2000;
 
 [[noreturn]] void Fail(const std::wstring& attempted) {
   throw std::runtime_error(Narrow(DescribeFailure(attempted, GetLastError())));
@@ -31,7 +39,7 @@ constexpr COLORREF kCaptionText = RGB(0, 0, 192);    // Label28
 std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
   std::unique_ptr<RxWindow> w(new RxWindow());
   w->background_.reset(CreateSolidBrush(kGrey));
-  w->black_.reset(CreateSolidBrush(kBlack));
+  w->black_.reset(CreateSolidBrush(kText));
   w->red_.reset(CreateSolidBrush(kLinkClosed));
   w->green_.reset(CreateSolidBrush(kLinkOpen));
 
@@ -43,15 +51,15 @@ std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
   wc.hbrBackground = static_cast<HBRUSH>(w->background_.get());
   wc.lpszClassName = kClassName;
   // The program icon in the sizes the system asks for (the tray uses the small one).
-  w->icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK), IMAGE_ICON,
-                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  w->smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK), IMAGE_ICON,
-                                                GetSystemMetrics(SM_CXSMICON),
-                                                GetSystemMetrics(SM_CYSMICON), 0));
-  if (!w->icon_) w->icon_ = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
-  if (!w->smallIcon_) w->smallIcon_ = w->icon_;
-  wc.hIcon = w->icon_;
-  wc.hIconSm = w->smallIcon_;
+  w->icon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXICON),
+                                                GetSystemMetrics(SM_CYICON), 0)));
+  w->smallIcon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_TARVIK),
+                                                     IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                     GetSystemMetrics(SM_CYSMICON), 0)));
+  if (!w->icon_) w->sharedIcon_ = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+  wc.hIcon = w->icon();
+  wc.hIconSm = w->smallIcon();
   if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     Fail(L"Registering the main window class");
 
@@ -71,18 +79,18 @@ std::unique_ptr<RxWindow> RxWindow::Create(HINSTANCE instance) {
 }
 
 RxWindow::~RxWindow() {
-  if (hwnd_) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-  }
+  hwnd_.reset();
+  // The class holds our brush and icons, which go with this object: a window
+  // made later registers the class afresh with its own.
+  UnregisterClassW(kClassName, GetModuleHandleW(nullptr));
 }
 
 void RxWindow::CreateControls(HINSTANCE instance) {
   const int dpi = dpi_ = ScreenDpi();
-  font_ = MakeFont(L"MS Sans Serif", 80, dpi);
-  label25Font_ = MakeFont(L"MS Sans Serif", 135, dpi);
-  label1Font_ = MakeFont(L"MS Sans Serif", 120, dpi);
-  label28Font_ = MakeFont(L"MS Serif", 68, dpi);  // 6.75 point
+  font_ = MakeFont(kBodyFont, dpi);
+  label25Font_ = MakeFont(kAddressFont, dpi);
+  label1Font_ = MakeFont(kLastLineFont, dpi);
+  label28Font_ = MakeFont(kWebCaptionFont, dpi);
   logo_.reset(LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, 0));
   exit_.reset(LoadImageW(instance, MAKEINTRESOURCEW(IDB_EXIT), IMAGE_BITMAP, 0, 0, 0));
   auto make = [&](const wchar_t* cls, const std::wstring& text, DWORD style, int left, int top,
@@ -90,7 +98,7 @@ void RxWindow::CreateControls(HINSTANCE instance) {
     const INT_PTR id = ControlId(name);
     HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | style, TwipsToPixels(left, dpi),
                              TwipsToPixels(top, dpi), TwipsToPixels(w, dpi), TwipsToPixels(h, dpi),
-                             hwnd_, reinterpret_cast<HMENU>(id), instance, nullptr);
+                             hwnd_.get(), reinterpret_cast<HMENU>(id), instance, nullptr);
     if (!c) Fail(L"Creating the control " + Widen(name));
     if (font_) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     return c;
@@ -101,7 +109,7 @@ void RxWindow::CreateControls(HINSTANCE instance) {
     switch (s.kind) {
       case ControlKind::Button: {
         // Quit draws its exit symbol above its caption itself.
-        const DWORD kind = s.name == "Command3" ? BS_OWNERDRAW : BS_PUSHBUTTON;
+        const DWORD kind = s.look == Look::kQuitButton ? BS_OWNERDRAW : BS_PUSHBUTTON;
         c = make(L"BUTTON", text, WS_VISIBLE | WS_TABSTOP | kind, s.left, s.top, s.width, s.height,
                  s.name);
         break;
@@ -114,13 +122,13 @@ void RxWindow::CreateControls(HINSTANCE instance) {
       case ControlKind::List:
         // The height given to a drop-down list is that of its open list.
         c = make(L"COMBOBOX", text, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
-                 s.left, s.top, s.width, s.height * 8, s.name);
+                 s.left, s.top, s.width, s.height * kOpenListRows, s.name);
         break;
       case ControlKind::Label: {
         // One line each, clipped at the box, never wrapped.
         DWORD style = WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP;
-        if (s.name == "Label25") style = WS_VISIBLE | SS_NOPREFIX | SS_CENTER | SS_CENTERIMAGE;
-        if (s.name == "Label1") style |= WS_BORDER | SS_CENTERIMAGE;
+        if (s.look == Look::kAddress) style = WS_VISIBLE | SS_NOPREFIX | SS_CENTER | SS_CENTERIMAGE;
+        if (s.look == Look::kLastLine) style |= WS_BORDER | SS_CENTERIMAGE;
         c = make(L"STATIC", text, style, s.left, s.top, s.width, s.height, s.name);
         break;
       }
@@ -128,22 +136,26 @@ void RxWindow::CreateControls(HINSTANCE instance) {
         c = make(L"STATIC", text, WS_VISIBLE | SS_OWNERDRAW, s.left, s.top, s.width, s.height, s.name);
         break;
     }
-    if (s.name == "Label25") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label25Font_.get()), FALSE);
-    if (s.name == "Label1") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label1Font_.get()), FALSE);
-    if (s.name == "Label28") SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(label28Font_.get()), FALSE);
+    HGDIOBJ font = nullptr;
+    if (s.look == Look::kAddress) font = label25Font_.get();
+    if (s.look == Look::kLastLine) font = label1Font_.get();
+    if (s.look == Look::kWebCaption) font = label28Font_.get();
+    if (font) SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    looks_[c] = s.look;
     if (s.ctl) {
       controls_[*s.ctl] = c;
       byId_[GetDlgCtrlID(c)] = *s.ctl;
     }
   }
   // The list that holds a number the user never sees.
-  HWND hidden = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 795, 2000, "Combo6");
+  HWND hidden = make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, kHiddenListWidthTwips,
+                     kHiddenListHeightTwips, "Combo6");
   controls_[Ctl::Combo6] = hidden;
   byId_[GetDlgCtrlID(hidden)] = Ctl::Combo6;
   // Tab goes through the controls in their z-order: lay them out in the
   // focus order, each placed below the one before.
   for (std::string_view name : RxTabOrder())
-    SetWindowPos(GetDlgItem(hwnd_, ControlId(name)), HWND_BOTTOM, 0, 0, 0, 0,
+    SetWindowPos(GetDlgItem(hwnd_.get(), ControlId(name)), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -153,15 +165,16 @@ void RxWindow::DrawItem(const DRAWITEMSTRUCT& item) {
   auto blit = [&](HBITMAP bitmap, RECT into) {
     BITMAP info{};
     if (!bitmap || !GetObjectW(bitmap, sizeof(info), &info)) return;
-    HDC mem = CreateCompatibleDC(dc);
+    UniqueMemoryDc memory(CreateCompatibleDC(dc));
+    HDC mem = memory.get();
+    if (!mem) return;
     HGDIOBJ old = SelectObject(mem, bitmap);
     SetStretchBltMode(dc, HALFTONE);
     StretchBlt(dc, into.left, into.top, into.right - into.left, into.bottom - into.top, mem, 0, 0,
                info.bmWidth, info.bmHeight, SRCCOPY);
     SelectObject(mem, old);
-    DeleteDC(mem);
   };
-  if (item.CtlID == static_cast<UINT>(ControlId("Picture3"))) {
+  if (LookOf(item.hwndItem) == Look::kLogo) {
     // The logo fills its box, which the design sizes to the picture.
     blit(static_cast<HBITMAP>(logo_.get()), r);
     return;
@@ -176,8 +189,10 @@ void RxWindow::DrawItem(const DRAWITEMSTRUCT& item) {
   TEXTMETRICW tm{};
   GetTextMetricsW(dc, &tm);
   // The caption's line at the bottom, the picture centred in what is left.
-  RECT text{r.left, r.bottom - tm.tmHeight - MulDiv(3, dpi_, 96), r.right, r.bottom - MulDiv(1, dpi_, 96)};
-  const int w = MulDiv(59, dpi_, 96), h = MulDiv(55, dpi_, 96);
+  auto px = [this](int at96) { return MulDiv(at96, dpi_, kBaseDpi); };
+  RECT text{r.left, r.bottom - tm.tmHeight - px(kCaptionTopMargin), r.right,
+            r.bottom - px(kCaptionBottomMargin)};
+  const int w = px(kExitSymbolWidth), h = px(kExitSymbolHeight);
   const int left = (r.left + r.right - w) / 2 + shift;
   const int top = static_cast<int>(r.top) + std::max(0, static_cast<int>(text.top - r.top - h) / 2) + shift;
   blit(static_cast<HBITMAP>(exit_.get()), RECT{left, top, left + w, top + h});
@@ -188,9 +203,14 @@ void RxWindow::DrawItem(const DRAWITEMSTRUCT& item) {
   SelectObject(dc, oldFont);
   if (item.itemState & ODS_FOCUS) {
     RECT focus = item.rcItem;
-    InflateRect(&focus, -MulDiv(4, dpi_, 96), -MulDiv(4, dpi_, 96));
+    InflateRect(&focus, -px(kFocusInset), -px(kFocusInset));
     DrawFocusRect(dc, &focus);
   }
+}
+
+Look RxWindow::LookOf(HWND control) const {
+  const auto it = looks_.find(control);
+  return it == looks_.end() ? Look::kPlain : it->second;
 }
 
 HWND RxWindow::Control(Ctl ctl) const {
@@ -260,7 +280,7 @@ void RxWindow::SetCaption(Ctl label, std::string_view text) {
     throw std::runtime_error(Narrow(DescribeFailure(L"Setting a label's text", GetLastError())));
 }
 
-bool RxWindow::IsMinimized() const { return IsIconic(hwnd_) != FALSE; }
+bool RxWindow::IsMinimized() const { return IsIconic(hwnd_.get()) != FALSE; }
 
 void RxWindow::SetLinkColour(bool linkOpen) {
   linkOpen_ = linkOpen;
@@ -270,7 +290,7 @@ void RxWindow::SetLinkColour(bool linkOpen) {
 LRESULT CALLBACK RxWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* self = static_cast<RxWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->hwnd_ = hwnd;
+    self->hwnd_.reset(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<RxWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -281,7 +301,7 @@ LRESULT CALLBACK RxWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
-  HWND const self = hwnd_;
+  HWND const self = hwnd_.get();
   switch (msg) {
     case WM_COMMAND: {
       if (HIWORD(wp) == BN_CLICKED && onClick &&
@@ -301,20 +321,20 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       HWND c = reinterpret_cast<HWND>(lp);
-      if (c == Control(Ctl::Label1)) {
+      const Look look = LookOf(c);
+      if (look == Look::kLastLine) {
         SetTextColor(dc, kLineText);
-        SetBkColor(dc, kBlack);
+        SetBkColor(dc, kText);
         return reinterpret_cast<LRESULT>(black_.get());
       }
-      if (c == Control(Ctl::Label25)) {
-        SetTextColor(dc, kBlack);
+      if (look == Look::kAddress) {
+        SetTextColor(dc, kText);
         SetBkColor(dc, linkOpen_ ? kLinkOpen : kLinkClosed);
         return reinterpret_cast<LRESULT>(linkOpen_ ? green_.get() : red_.get());
       }
-      const int id = GetDlgCtrlID(c);
-      COLORREF text = kBlack;
-      if (id == ControlId("Label28")) text = kCaptionText;
-      if (id == ControlId("Label9")) text = GetSysColor(COLOR_WINDOWTEXT);
+      COLORREF text = kText;
+      if (look == Look::kWebCaption) text = kCaptionText;
+      if (look == Look::kSystemText) text = GetSysColor(COLOR_WINDOWTEXT);
       SetTextColor(dc, text);
       SetBkColor(dc, kGrey);
       return reinterpret_cast<LRESULT>(background_.get());
@@ -335,7 +355,7 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_NCDESTROY:
       SetWindowLongPtrW(self, GWLP_USERDATA, 0);
-      hwnd_ = nullptr;
+      hwnd_.release();  // gone already: nothing left to destroy
       break;
     default:
       if (onMessage && onMessage(msg, wp, lp)) return 0;

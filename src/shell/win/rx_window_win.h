@@ -7,6 +7,7 @@
 
 #include "core/win/unique_any.h"
 #include "core/controls.h"
+#include "shell/rx_layout.h"
 
 namespace tarvik::win {
 
@@ -17,7 +18,7 @@ class RxWindow : public IControls {
   static std::unique_ptr<RxWindow> Create(HINSTANCE instance);
   ~RxWindow() override;
 
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const { return hwnd_.get(); }
   // A list or check box changed, by the user or by the program.
   std::function<void(Ctl)> onChange;
   // The window is closing (close box, log-off); it is destroyed right after.
@@ -28,8 +29,8 @@ class RxWindow : public IControls {
   std::function<void(int)> onClick;
   // Any other message; return true when it was handled.
   std::function<bool(UINT, WPARAM, LPARAM)> onMessage;
-  HICON icon() const { return icon_; }
-  HICON smallIcon() const { return smallIcon_; }
+  HICON icon() const { return icon_.get() ? icon_.get() : sharedIcon_; }
+  HICON smallIcon() const { return smallIcon_.get() ? smallIcon_.get() : icon(); }
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;
@@ -52,18 +53,21 @@ class RxWindow : public IControls {
   void CreateControls(HINSTANCE instance);
   void Raise(Ctl ctl);
 
-  HWND hwnd_ = nullptr;
   std::map<Ctl, HWND> controls_;
   std::map<int, Ctl> byId_;
+  std::map<HWND, Look> looks_;
+  Look LookOf(HWND control) const;
   void DrawItem(const DRAWITEMSTRUCT& item);
 
   UniqueGdiObject font_, label25Font_, label1Font_, label28Font_;
   UniqueGdiObject background_, black_, red_, green_;
   UniqueGdiObject logo_, exit_;
-  HICON icon_ = nullptr;
-  HICON smallIcon_ = nullptr;
+  UniqueHicon icon_, smallIcon_;
+  HICON sharedIcon_ = nullptr;  // the system's, where ours did not load: never destroyed
   int dpi_ = 96;
   bool linkOpen_ = false;
+  // Last: the window goes before the fonts, brushes and icons it uses.
+  UniqueHwnd hwnd_;
 };
 
 }  // namespace tarvik::win

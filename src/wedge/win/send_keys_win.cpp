@@ -110,15 +110,14 @@ void PhysicalKeys::Run() {
     threadId_ = GetCurrentThreadId();
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
-    HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, &PhysicalKeys::Hook, GetModuleHandleW(nullptr), 0);
+    const UniqueHook hook(SetWindowsHookExW(WH_KEYBOARD_LL, &PhysicalKeys::Hook, GetModuleHandleW(nullptr), 0));
     if (!hook) DebugLine("Tarvik: the keyboard hook could not be set, error " + std::to_string(GetLastError()));
-    known_ = hook != nullptr;
+    known_ = static_cast<bool>(hook);
     SetEvent(ready_.get());
     // The hook is called through this thread's message loop.
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     }
     known_ = false;
-    if (hook) UnhookWindowsHookEx(hook);
   });
 }
 
