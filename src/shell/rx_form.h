@@ -22,6 +22,12 @@ namespace tarvik {
 
 inline constexpr std::string_view kSerialPortService = "{00001101-0000-1000-8000-00805F9B34FB}";
 
+// The window's timers, in milliseconds: Timer1 ends the start-up (the window
+// goes to the tray, the link opens), Timer3 watches the link for inactivity,
+// Timer2 is never started; the tray retry adds the icon while the shell
+// refuses it.
+inline constexpr int kTimer1Ms = 10000, kTimer2Ms = 1000, kTimer3Ms = 64000, kTrayRetryMs = 1000;
+
 class RxForm {
  public:
   struct Parts {

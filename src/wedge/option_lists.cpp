@@ -9,6 +9,12 @@
 namespace tarvik {
 namespace {
 
+// What the lists offer.
+constexpr int kMaxTimeoutMinutes = 10;
+constexpr int kMaxHiddenNumber = 255;
+constexpr int kMaxRepeats = 15;
+constexpr int kMaxDelayMs = 200, kDelayStepMs = 10;
+
 // "none", then the brace tokens that key planning knows, in its order.
 std::vector<std::string_view> KeyTable() {
   std::vector<std::string_view> entries{"none"};
@@ -53,14 +59,14 @@ void creacombo(IControls& c, IEventPump& pump, std::int16_t& settingsReady) {
   c.SetListIndex(kSuffix2KeyList, 0);
   c.SetListIndex(kPrefixKeyList, 0);
 
-  for (int i = 0; i <= 10; ++i) c.AddItem(kTimeoutList, std::to_string(i));
+  for (int i = 0; i <= kMaxTimeoutMinutes; ++i) c.AddItem(kTimeoutList, std::to_string(i));
   c.SetListIndex(kTimeoutList, 0);
 
   c.AddItem(kHiddenNumberList, "none");
-  for (int i = 1; i <= 255; ++i) c.AddItem(kHiddenNumberList, std::to_string(i));
+  for (int i = 1; i <= kMaxHiddenNumber; ++i) c.AddItem(kHiddenNumberList, std::to_string(i));
   c.SetListIndex(kHiddenNumberList, 0);
 
-  for (int i = 0; i <= 15; ++i) {
+  for (int i = 0; i <= kMaxRepeats; ++i) {
     const auto n = std::to_string(i);
     c.AddItem(kSuffix1CountList, n);
     c.AddItem(kSuffix2CountList, n);
@@ -70,7 +76,8 @@ void creacombo(IControls& c, IEventPump& pump, std::int16_t& settingsReady) {
   c.SetListIndex(kSuffix2CountList, 0);
   c.SetListIndex(kPrefixCountList, 0);
 
-  for (int i = 0; i <= 20; ++i) c.AddItem(kDelayList, std::to_string(i * 10));
+  for (int i = 0; i <= kMaxDelayMs / kDelayStepMs; ++i)
+    c.AddItem(kDelayList, std::to_string(i * kDelayStepMs));
   c.SetListIndex(kDelayList, 0);
 
   pump.ProcessPending();

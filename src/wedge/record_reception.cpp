@@ -16,6 +16,9 @@
 
 namespace tarvik {
 
+// The reader hears "F" this long after the line, once its own beep is done.
+constexpr int kBeforeFeedbackMs = 100;
+
 void RecordReception::Append(const std::vector<std::uint8_t>& bytes) {
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
   if (buffer_.size() <= p_.limit) return;
@@ -84,7 +87,7 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
   }
   if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
   if (p_.controls.CheckValue(kFeedbackBox) == 1) {
-    Pause(p_.pump, p_.clock, 100);
+    Pause(p_.pump, p_.clock, kBeforeFeedbackMs);
     p_.commands.SendFeedback();
   }
   switch (p_.output.inviarecord(typedText)) {

@@ -28,7 +28,9 @@ using namespace tarvik::win;
 namespace {
 
 constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3, kTrayRetryTimer = 4;
-constexpr UINT kTimer1Ms = 10000, kTimer2Ms = 1000, kTimer3Ms = 64000, kTrayRetryMs = 1000;
+// A second copy looks for the first one's window this often, this far apart.
+constexpr int kHandOverTries = 50;
+constexpr DWORD kHandOverPauseMs = 100;
 constexpr wchar_t kInstanceMutex[] = L"Local\\Tarvik.RX";
 constexpr wchar_t kBringBackMessage[] = L"Tarvik.BringBack";
 // Quit ends the program at once; the log gets this long to write its last lines.
@@ -40,7 +42,7 @@ bool HandOverToRunningCopy(UniqueHandle& mutex) {
   mutex.reset(CreateMutexW(nullptr, FALSE, kInstanceMutex));
   if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return false;
   const UINT bringBack = RegisterWindowMessageW(kBringBackMessage);
-  for (int i = 0; i < 50; ++i) {  // the first copy may still be loading
+  for (int i = 0; i < kHandOverTries; ++i) {  // the first copy may still be loading
     if (HWND running = FindWindowW(L"TarvikRX", nullptr)) {
       DWORD pid = 0;
       GetWindowThreadProcessId(running, &pid);
@@ -48,7 +50,7 @@ bool HandOverToRunningCopy(UniqueHandle& mutex) {
       PostMessageW(running, bringBack, 0, 0);
       return true;
     }
-    Sleep(100);
+    Sleep(kHandOverPauseMs);
   }
   return true;
 }

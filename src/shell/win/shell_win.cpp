@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/twips.h"
 #include "core/win/text_win.h"
 
 namespace tarvik::win {
@@ -20,7 +21,7 @@ void TrayRecord::Fill(HWND hwnd, HICON icon) {
   data.hIcon = icon;
   // The tip: the text and one NUL at the start of the 64-byte field, then spaces.
   static constexpr char kTip[] = "Pelrin RF 3.0";
-  std::memset(data.szTip, ' ', 64);
+  std::memset(data.szTip, ' ', sizeof(data.szTip));
   std::memcpy(data.szTip, kTip, sizeof(kTip));
 }
 
@@ -38,7 +39,7 @@ void RxShell::Show() { ShowWindow(hwnd_, SW_SHOW); }
 
 void RxShell::ShowMinimized() { ShowWindow(hwnd_, SW_SHOWMINNOACTIVE); }
 
-double RxShell::TwipsPerPixelX() const { return 1440.0 / ScreenDpi(); }
+double RxShell::TwipsPerPixelX() const { return double(kTwipsPerInch) / ScreenDpi(); }
 
 bool RxShell::TrayAdd() {
   if (!notify_(NIM_ADD, &tray_.data)) {

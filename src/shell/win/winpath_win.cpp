@@ -5,10 +5,10 @@
 namespace tarvik::win {
 
 std::string GetWinPath() {
-  std::string buffer(260, '\0');
-  const UINT n = GetWindowsDirectoryA(buffer.data(), 260);
+  std::string buffer(MAX_PATH, '\0');
+  const UINT n = GetWindowsDirectoryA(buffer.data(), MAX_PATH);
   if (n == 0) return {};
-  // A result over 260 is the size the path would need: the buffer holds no
+  // A result over MAX_PATH is the size the path would need: the buffer holds no
   // path then, and the characters before the first NUL are none.
   return buffer.substr(0, buffer.find('\0'));
 }
