@@ -19,11 +19,15 @@ using Log = std::vector<std::string>;
 
 class LoggedLibrary : public LibraryManager {
  public:
-  explicit LoggedLibrary(Log& log) : log_(log) {}
+  LoggedLibrary(Log& log, const FakeClient& client) : log_(log), client_(client) {}
   std::int32_t Open() override { return log_.push_back("library open"), 0; }
-  std::int32_t Close() override { return log_.push_back("library close"), 0; }
+  // Says whether the link was still open when the library went.
+  std::int32_t Close() override {
+    return log_.push_back(client_.state ? "library close, link up" : "library close"), 0;
+  }
   void ReportResult(std::int32_t) override {}
   Log& log_;
+  const FakeClient& client_;
 };
 
 class LoggedTimer : public FakeTimer {
@@ -96,8 +100,8 @@ struct Program {
   FakeSound sound{pump, clock};
   FakeDecoder codePage;
   LoggedTimer timer1{log, "Timer1"}, timer3{log, "Timer3"};
-  LoggedLibrary library{log};
   FakeClient client{clock};
+  LoggedLibrary library{log, client};
   NoDiscovery discovery;
   MemoryStore store{log};
   FakeDialogs dialogs;
@@ -221,6 +225,16 @@ TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {
   p.form.Command3_Click();
   EXPECT_EQ(p.ended, 1);
   EXPECT_EQ(std::count(p.log.begin(), p.log.end(), "library close"), 0);
+}
+
+TEST(RxForm, UnloadClosesTheLinkBeforeTheLibrary) {
+  Program p;
+  p.form.Form_Load();
+  p.client.state = 2;
+  p.log.clear();
+  p.form.Form_Unload();
+  EXPECT_EQ(p.client.disconnects, 1);
+  EXPECT_EQ(p.log, (std::vector<std::string>{"library close"}));
 }
 
 TEST(RxForm, SelectDeviceSavesAfterTheWindowWhateverHappened) {
