@@ -47,7 +47,8 @@ class SettingsFile(unittest.TestCase):
         except (subprocess.CalledProcessError, FileNotFoundError) as e:
             subprocess.run(["umount", str(directory)], stderr=subprocess.DEVNULL)
             self.skipTest(f"this machine lets no test mount a directory read-only: {e}")
-        self.addCleanup(subprocess.run, ["umount", str(directory)], check=True)
+        # Lazily: Wine may still hold the directory for a moment after the test.
+        self.addCleanup(subprocess.run, ["umount", "--lazy", str(directory)], check=True)
 
     def test_a_file_is_restored_rewritten_the_same_and_kept_whole_when_a_save_fails(self):
         file = b'0\r\n1\r\n"tcp://127.0.0.1:4000"\r\n17,3\r\n11,2\r\n24,15\r\n13,1\r\n10\r\n'
