@@ -12,14 +12,27 @@ include(${CMAKE_CURRENT_LIST_DIR}/linux_links.cmake OPTIONAL)
 # Typing (XTest with the XKB layout, /dev/uinput).
 include(${CMAKE_CURRENT_LIST_DIR}/linux_typing.cmake OPTIONAL)
 
+# The event pump, services, settings store and log: the Linux twins of the
+# Win32 pieces beside them.
+add_library(tarvik_qt STATIC
+  src/core/linux/dialogs_linux.cpp
+  src/core/linux/event_pump_linux.cpp
+  src/core/linux/log_files_linux.cpp
+  src/core/linux/services_linux.cpp
+  src/core/linux/xdg_linux.cpp
+  src/settings/linux/settings_store_linux.cpp
+)
+target_compile_definitions(tarvik_qt PUBLIC TARVIK_VERSION="${PROJECT_VERSION}")
+target_link_libraries(tarvik_qt PUBLIC tarvik_core Qt6::Widgets Qt6::Network Qt6::DBus)
 # Unit tests of the Linux twins' own logic.
 if(BUILD_TESTING)
   find_package(GTest REQUIRED)
   add_executable(tarvik_linux_tests
     tests/linux/cp1252_test.cpp
+    tests/linux/xdg_paths_test.cpp
   )
   target_include_directories(tarvik_linux_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(tarvik_linux_tests PRIVATE tarvik_core GTest::gtest GTest::gtest_main)
+  target_link_libraries(tarvik_linux_tests PRIVATE tarvik_qt GTest::gtest GTest::gtest_main)
   include(GoogleTest)
   gtest_discover_tests(tarvik_linux_tests PROPERTIES LABELS unit)
 endif()

@@ -1,0 +1,39 @@
+#include "core/linux/dialogs_linux.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace tarvik::lnx {
+
+void QtDialogs::Inform(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), QString::fromStdString(text),
+                  QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No, owner_);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogs::Beep() { QApplication::beep(); }
+
+void FatalError(std::string_view what) {
+  static bool failing = false;  // a second failure while the box is up ends at once
+  std::fprintf(stderr, "tarvik: %.*s\n", static_cast<int>(what.size()), what.data());
+  std::fflush(stderr);
+  if (!failing && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    failing = true;
+    QMessageBox::critical(nullptr, QString::fromLatin1(kProgramTitle),
+                          QString::fromUtf8(what.data(), static_cast<int>(what.size())));
+  }
+  std::_Exit(1);
+}
+
+}  // namespace tarvik::lnx
