@@ -9,15 +9,21 @@
 
 namespace tarvik::lnx {
 
+QWidget* QtDialogs::Parent() const {
+  // A box over a window in the tray or iconified would be hidden, or
+  // iconified, with it: there it stands on its own.
+  return owner_ && owner_->isVisible() && !owner_->isMinimized() ? owner_ : nullptr;
+}
+
 void QtDialogs::Inform(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kProgramTitle), QString::fromStdString(text),
-                  QMessageBox::Ok, owner_);
+                  QMessageBox::Ok, Parent());
   box.exec();
 }
 
 bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Yes | QMessageBox::No, owner_);
+                  QMessageBox::Yes | QMessageBox::No, Parent());
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }

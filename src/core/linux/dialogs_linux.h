@@ -18,6 +18,8 @@ class QtDialogs : public IDialogs {
   void Beep() override;
 
  private:
+  QWidget* Parent() const;
+
   QWidget* owner_;
 };
 
