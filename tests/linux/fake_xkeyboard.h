@@ -17,10 +17,9 @@ inline constexpr std::uint8_t kL3 = xmod::kMod5, kSuper = 1 << 6;
 inline constexpr Keysym kShiftL = 0xFFE1, kEuroSign = 0x20AC, kDeadCircumflex = 0xFE52;
 // Keycodes as the evdev rules give them.
 enum Code : Keycode {
-  kEsc = 9, k1 = 10, k2 = 11, kBack = 22, kTabKey = 23, kQ = 24, kE = 26, kY = 29,
-  kReturnKey = 36, kCtrlL = 37, kA = 38, kCircum = 49, kShift = 50, kZ = 52, kB = 56,
-  kStar = 17, kShiftR = 62, kKpMultiply = 63, kAltL = 64, kSpace = 65, kLvl3 = 92,
-  kRAlt = 108, kPause = 127, kSuperL = 133, kMaskKey = 255, kSpare1 = 254, kSpare2 = 253,
+  k1 = 10, k2 = 11, kStar = 17, kQ = 24, kE = 26, kY = 29, kCtrlL = 37, kA = 38, kCircum = 49,
+  kShift = 50, kZ = 52, kB = 56, kShiftR = 62, kAltL = 64, kLvl3 = 92, kRAlt = 108, kPause = 127,
+  kSuperL = 133, kMaskKey = 255, kSpare1 = 254, kSpare2 = 253,
 };
 
 inline XLevel Ch(char32_t c) { return {KeysymFor(c), c}; }
@@ -36,24 +35,18 @@ inline XKey FourLevel(XLevel a, XLevel b, XLevel c, XLevel d) {
 
 inline XKeymap BaseKeymap() {
   XKeymap m;
-  m.keys[kEsc] = OneLevel(Sym(xk::kEscape));
-  m.keys[kBack] = OneLevel(Sym(xk::kBackSpace));
-  m.keys[kTabKey] = OneLevel(Sym(xk::kTab));
-  m.keys[kReturnKey] = OneLevel(Sym(xk::kReturn));
-  m.keys[kSpace] = OneLevel(Ch(U' '));
-  m.keys[kPause] = {{Sym(0xFF13), Sym(xk::kBreak)}, xmod::kControl, {{xmod::kControl, 1}}};
-  const std::pair<Keycode, Keysym> nav[] = {{110, xk::kHome}, {115, xk::kEnd}, {111, xk::kUp},
-                                            {116, xk::kDown}, {113, xk::kLeft}, {114, xk::kRight},
-                                            {117, xk::kNext}, {95, xk::kF1 + 10}, {96, xk::kF12}};
-  for (auto [code, sym] : nav) m.keys[code] = OneLevel(Sym(sym));
+  const std::pair<Keycode, Keysym> single[] = {
+      {9, xk::kEscape}, {22, xk::kBackSpace}, {23, xk::kTab}, {36, xk::kReturn}, {110, xk::kHome},
+      {115, xk::kEnd},  {111, xk::kUp},       {116, xk::kDown}, {113, xk::kLeft}, {114, xk::kRight},
+      {117, xk::kNext}, {95, xk::kF1 + 10},   {96, xk::kF12},  {kShift, kShiftL}, {kShiftR, 0xFFE2},
+      {kCtrlL, 0xFFE3}, {kAltL, 0xFFE9},      {kSuperL, 0xFFEB}, {kLvl3, 0xFE03}};
+  for (auto [code, sym] : single) m.keys[code] = OneLevel(Sym(sym));
   for (Keysym f = 0; f < 10; ++f) m.keys[67 + f] = OneLevel(Sym(xk::kF1 + f));
+  m.keys[kPause] = {{Sym(0xFF13), Sym(xk::kBreak)}, xmod::kControl, {{xmod::kControl, 1}}};
   m.keys[kA] = Letter(U'a', U'A');
   m.keys[kB] = Letter(U'b', U'B');
   m.keys[kStar] = TwoLevel(Ch(U'8'), Ch(U'*'));
-  m.keys[kKpMultiply] = OneLevel({0xFFAA, U'*'});  // KP_Multiply
-  const std::pair<Code, Keysym> mods[] = {{kShift, kShiftL}, {kShiftR, 0xFFE2}, {kCtrlL, 0xFFE3},
-                                          {kAltL, 0xFFE9}, {kSuperL, 0xFFEB}, {kLvl3, 0xFE03}};
-  for (auto [code, sym] : mods) m.keys[code] = OneLevel(Sym(sym));
+  m.keys[63] = OneLevel({0xFFAA, U'*'});  // KP_Multiply
   m.modifiers = {{kShift, xmod::kShift, false}, {kShiftR, xmod::kShift, false},
                  {kCtrlL, xmod::kControl, false}, {kAltL, xmod::kMod1, true},
                  {kSuperL, kSuper, true}, {kLvl3, kL3, false}};
@@ -69,15 +62,11 @@ inline XKeymap BaseKeymap() {
 inline XKeymap UsKeymap() {
   XKeymap m = BaseKeymap();
   m.keys[k1] = TwoLevel(Ch(U'1'), Ch(U'!'));
-  m.keys[kQ] = Letter(U'q', U'Q');
-  m.keys[kE] = Letter(U'e', U'E');
-  m.keys[kY] = Letter(U'y', U'Y');
   m.keys[kZ] = Letter(U'z', U'Z');
-  m.keys[kCircum] = TwoLevel(Ch(U'`'), Ch(U'~'));
   return m;
 }
 
-// Z and Y change places; AltGr (the right Alt key) types @, Omega, the euro
+// Z sits where US has Y; AltGr (the right Alt key) types @, Omega, the euro
 // sign (a keysym of its own) and superscript two; circumflex is a dead key.
 inline XKeymap GermanKeymap() {
   XKeymap m = BaseKeymap();
@@ -85,7 +74,6 @@ inline XKeymap GermanKeymap() {
   m.keys[kQ] = FourLevel(Ch(U'q'), Ch(U'Q'), Ch(U'@'), Ch(U'\u03A9'));
   m.keys[kE] = FourLevel(Ch(U'e'), Ch(U'E'), {kEuroSign, U'\u20AC'}, Sym(0));
   m.keys[kY] = Letter(U'z', U'Z');
-  m.keys[kZ] = Letter(U'y', U'Y');
   m.keys[kCircum] = TwoLevel(Sym(kDeadCircumflex), Ch(U'\u00B0'));
   m.keys[kLvl3] = {};
   m.keys[kRAlt] = OneLevel(Sym(0xFE03));

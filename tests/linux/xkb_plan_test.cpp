@@ -98,9 +98,6 @@ TEST(XKeyInjector, HeldModifiersAreLetGoAndPressedAgainOnlyWhileHeld) {
     EXPECT_EQ(kb.logical[c.held], c.downAfter) << what;
     EXPECT_EQ(kb.chords + kb.menus + kb.phantoms + kb.Stray(), 0) << what;
   }
-}
-
-TEST(XKeyInjector, AModifierNoFingerHoldsIsReleasedAtTheEndOfARecord) {
   FakeXKeyboard kb(UsKeymap());
   kb.logical[kAltL] = true;  // pressed by another program and left down
   XKeyInjector keys(kb);
@@ -119,11 +116,7 @@ TEST(XKeyInjector, MissingCharactersAreBoundUntilTheNextRecord) {
   EXPECT_FALSE(kb.MappingAsAtStart());
   keys.BeginRecord();
   EXPECT_TRUE(kb.MappingAsAtStart());
-}
-
-TEST(XKeyInjector, AKeycodeALayoutChangeGaveAMeaningIsLeftAlone) {
-  FakeXKeyboard kb(UsKeymap());
-  XKeyInjector keys(kb);
+  // A keycode that a new layout has given a meaning meanwhile is left alone.
   EXPECT_TRUE(keys.SendKeyTokens("\u00E9"));
   kb.Map().keys[kSpare1] = OneLevel(Ch(U'x'));
   keys.BeginRecord();
