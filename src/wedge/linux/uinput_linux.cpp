@@ -34,8 +34,8 @@ constexpr Row kUsRows[] = {
     {KEY_A, "asdfghjkl;'`", "ASDFGHJKL:\"~"},
     {KEY_BACKSLASH, "\\zxcvbnm,./", "|ZXCVBNM<>?"},
 };
-static_assert(KEY_EQUAL == KEY_1 + 11 && KEY_RIGHTBRACE == KEY_Q + 11 &&
-              KEY_GRAVE == KEY_A + 11 && KEY_SLASH == KEY_BACKSLASH + 10);
+static_assert(KEY_EQUAL == KEY_1 + 11 && KEY_RIGHTBRACE == KEY_Q + 11 && KEY_GRAVE == KEY_A + 11 &&
+              KEY_SLASH == KEY_BACKSLASH + 10);
 
 struct UsKey {
   std::uint16_t code;
@@ -113,7 +113,9 @@ UinputPlan PlanUinputKeys(std::string_view token, bool capsLock) {
   if (const auto brace = FindBraceKey(token)) {
     const auto code = BraceCode(brace->vk);
     if (!code) return {{}, false};
-    return {Around(*code, brace->withCtrl ? std::optional<std::uint16_t>(KEY_LEFTCTRL) : std::nullopt)};
+    std::optional<std::uint16_t> ctrl;
+    if (brace->withCtrl) ctrl = KEY_LEFTCTRL;
+    return {Around(*code, ctrl)};
   }
   const auto chars = DecodeUtf8(token);
   if (chars.empty()) return {};

@@ -119,7 +119,8 @@ std::optional<Keysym> BraceKeysym(std::string_view token) {
 
 Keysym KeysymFor(char32_t ch) {
   if (ch == U'\t') return xk::kTab;
-  if (ch < kFirstPrintable || ch == kDelete || (ch >= kC1First && ch <= kC1Last)) return xk::kNoSymbol;
+  if (ch < kFirstPrintable || ch == kDelete || (ch >= kC1First && ch <= kC1Last))
+    return xk::kNoSymbol;
   if (ch <= xk::kLatin1Last) return ch;
   return xk::kUnicodeOffset + ch;
 }

@@ -177,7 +177,8 @@ void XTestKeyboard::ReadKeymap() {
     bool modifierSym = false, tapActs = false;
     for (int l = 0; l < type->num_levels; ++l) {
       const ::KeySym s = XkbKeySymEntry(xkb, kc, l, g);
-      key.levels.push_back({static_cast<Keysym>(s), xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(s))});
+      key.levels.push_back(
+          {static_cast<Keysym>(s), xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(s))});
       modifierSym |= IsModifierSym(s);
       tapActs |= TapActs(s);
     }
@@ -185,7 +186,8 @@ void XTestKeyboard::ReadKeymap() {
     if (IsLockKey(first) || modmap == LockMask) continue;
     // AltGr often sets its modifier through its XKB action alone, with no
     // modifier map entry of its own.
-    const std::uint8_t mask = modmap != 0 ? modmap : (first == XK_ISO_Level3_Shift ? level3Mask : 0);
+    const std::uint8_t mask =
+        modmap != 0 ? modmap : (first == XK_ISO_Level3_Shift ? level3Mask : 0);
     if (mask == 0 && !modifierSym) continue;
     map_.modifiers.push_back({code, mask, tapActs});
     if (first == XK_Shift_L && !map_.shift) map_.shift = code;

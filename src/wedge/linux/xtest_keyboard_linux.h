@@ -42,7 +42,7 @@ class XTestKeyboard : public IXKeyboard {
 class XTestKeySender : public IKeySender {
  public:
   static std::unique_ptr<XTestKeySender> Open(const char* display, std::string& problem,
-                                               IDiagnostics& log = NoLog());
+                                              IDiagnostics& log = NoLog());
   bool SendKeyTokens(std::string_view token) override { return injector_.SendKeyTokens(token); }
   void BeginRecord() override { injector_.BeginRecord(); }
   void EndRecord() override { injector_.EndRecord(); }
