@@ -47,3 +47,36 @@ if(BUILD_TESTING)
   include(GoogleTest)
   gtest_discover_tests(tarvik_linux_tests PROPERTIES LABELS unit)
 endif()
+
+# The program itself, once the links and the typing are there.
+if(TARGET tarvik_links_linux AND TARGET tarvik_typing_linux)
+  add_executable(tarvik src/shell/linux/main_linux.cpp)
+  target_link_libraries(tarvik PRIVATE tarvik_qt tarvik_core tarvik_links_linux tarvik_typing_linux)
+
+  set(pkg ${CMAKE_SOURCE_DIR}/packaging/linux)
+  install(TARGETS tarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${pkg}/tarvik.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  foreach(size 16 24 32 48)
+    install(FILES ${pkg}/icons/tarvik-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME tarvik.png)
+  endforeach()
+  install(FILES ${pkg}/tarvik-autostart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvik)
+  install(FILES ${pkg}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # cpack -G DEB in the build folder.
+  set(CPACK_PACKAGE_NAME tarvik)
+  set(CPACK_PACKAGE_VENDOR "Tarvik")
+  set(CPACK_PACKAGE_CONTACT "Tarvik maintainers <tarvik@example.invalid>")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bluetooth barcode reader as a keyboard")
+  set(CPACK_PACKAGE_DESCRIPTION
+      "Keeps a serial link open to one barcode reader (Bluetooth, serial port or TCP) and types every line it reads into the focused window.")
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  # The libraries the program links, from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio-utils | pipewire-bin | alsa-utils")
+  include(CPack)
+endif()
