@@ -22,6 +22,7 @@ add_library(tarvik_qt STATIC
   src/core/linux/xdg_linux.cpp
   src/settings/linux/settings_store_linux.cpp
   src/bluetooth/linux/selection_window_linux.cpp
+  src/shell/linux/end_signals_linux.cpp
   src/shell/linux/fonts_linux.cpp
   src/shell/linux/resume_linux.cpp
   src/shell/linux/rx_window_linux.cpp

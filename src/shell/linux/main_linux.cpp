@@ -3,8 +3,10 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "bluetooth/linux/client_linux.h"
 #include "bluetooth/linux/discovery_linux.h"
@@ -17,6 +19,7 @@
 #include "core/linux/services_linux.h"
 #include "core/linux/xdg_linux.h"
 #include "settings/linux/settings_store_linux.h"
+#include "shell/linux/end_signals_linux.h"
 #include "shell/linux/resume_linux.h"
 #include "shell/linux/rx_window_linux.h"
 #include "shell/linux/shell_linux.h"
@@ -102,11 +105,18 @@ int Run() {
     if (id == ControlId("Command3")) form.Command3_Click();
     if (id == ControlId("Command6")) form.Command6_Click();
   };
-  rx.onClose = [&] {
-    log.Event("The window was closed: the program ends");
+  // The window closing and the session ending go the same way, once.
+  bool ending = false;
+  auto end = [&](const std::string& why) {
+    if (std::exchange(ending, true)) return;
+    log.Event(why + ": the program ends");
     form.Form_Unload();
     pump.RequestQuit(0);
   };
+  rx.onClose = [&] { end("The window was closed"); };
+  EndSignals endSignals([&](int number) {
+    end("Signal " + std::to_string(number) + " (" + strsignal(number) + ")");
+  });
   rx.onStateChange = [&] { form.Form_Resize(); };
   // A click on the icon is what the tray's callback is on Windows.
   shell.onActivated = [&] { form.BringBack(); };
