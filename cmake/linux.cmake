@@ -41,6 +41,7 @@ if(BUILD_TESTING)
   find_package(GTest REQUIRED)
   add_executable(tarvik_linux_tests
     tests/linux/cp1252_test.cpp
+    tests/linux/settings_store_linux_test.cpp
     tests/linux/xdg_paths_test.cpp
   )
   target_include_directories(tarvik_linux_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
