@@ -33,10 +33,10 @@ std::string Hex(const char* bytes, int n) {
   return out;
 }
 
-void Line(const char* kind, unsigned keycode, const char* keysym, const std::string& text, unsigned state,
-          unsigned long time) {
-  std::fprintf(g_log, "%s kc=%u ks=%s txt=%s state=%x t=%lu\n", kind, keycode, keysym, text.c_str(), state,
-               time);
+void Line(const char* kind, unsigned keycode, const char* keysym, const std::string& text,
+          unsigned state, unsigned long time) {
+  std::fprintf(g_log, "%s kc=%u ks=%s txt=%s state=%x t=%lu\n", kind, keycode, keysym, text.c_str(),
+               state, time);
   std::fflush(g_log);
 }
 
@@ -54,8 +54,8 @@ void LogKey(XKeyEvent& e, XIC ic) {
     if (e.type == KeyRelease) n = 0;
   }
   const char* name = keysym != NoSymbol ? XKeysymToString(keysym) : nullptr;
-  Line(e.type == KeyPress ? "KP" : "KR", e.keycode, name ? name : "NoSymbol", Hex(text, n > 0 ? n : 0),
-       e.state, e.time);
+  Line(e.type == KeyPress ? "KP" : "KR", e.keycode, name ? name : "NoSymbol",
+       Hex(text, n > 0 ? n : 0), e.state, e.time);
 }
 
 }  // namespace
@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   XStoreName(dpy, w, title);
   const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
   XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(std::strlen(title)));
+                  reinterpret_cast<const unsigned char*>(title),
+                  static_cast<int>(std::strlen(title)));
   XClassHint cls{const_cast<char*>("receiver"), const_cast<char*>("TarvikReceiver")};
   XSetClassHint(dpy, w, &cls);
   XWMHints hints{};
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
               : nullptr;
   long imEvents = 0;
   if (ic) XGetICValues(ic, XNFilterEvents, &imEvents, nullptr);
-  XSelectInput(dpy, w, KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask | imEvents);
+  XSelectInput(dpy, w,
+               KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask | imEvents);
   XMapWindow(dpy, w);
 
   bool mapped = false;
