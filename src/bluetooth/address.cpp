@@ -9,6 +9,10 @@
 namespace tarvik {
 namespace {
 
+// Windows numbers its serial ports COM1 to COM255.
+constexpr int kFirstComPort = 1;
+constexpr int kLastComPort = 255;
+
 bool IEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -50,6 +54,22 @@ std::optional<BluetoothAddress> ParseBluetooth(std::string_view t) {
   return BluetoothAddress{v};
 }
 
+// ":9600" or ":9600:rtscts" after a serial port's name, which ends at `colon`
+// (npos: nothing follows it).
+bool ParseLineSettings(std::string_view text, size_t colon, SerialAddress& a) {
+  if (colon == std::string_view::npos) return true;
+  std::string_view speed = text.substr(colon + 1);
+  const auto second = speed.find(':');
+  if (second != std::string_view::npos) {
+    const std::string_view flow = speed.substr(second + 1);
+    if (IEquals(flow, "rtscts")) a.flow = FlowControl::kRtsCts;
+    else if (IEquals(flow, "xonxoff")) a.flow = FlowControl::kXonXoff;
+    else return false;
+    speed = speed.substr(0, second);
+  }
+  return ParseNumber(speed, a.baud) && a.baud != 0;
+}
+
 }  // namespace
 
 std::string_view StripParentheses(std::string_view text) {
@@ -72,23 +92,19 @@ std::optional<ReaderAddress> ParseReaderAddress(std::string_view text) {
     return TcpAddress{std::string(host), port};
   }
   if (t.size() > 3 && IEquals(t.substr(0, 3), "COM")) {
-    std::string_view rest = t.substr(3);
-    SerialAddress a;
+    const std::string_view rest = t.substr(3);
     const auto colon = rest.find(':');
-    if (colon != std::string_view::npos) {
-      std::string_view speed = rest.substr(colon + 1);
-      const auto second = speed.find(':');
-      if (second != std::string_view::npos) {
-        const std::string_view flow = speed.substr(second + 1);
-        if (IEquals(flow, "rtscts")) a.flow = FlowControl::kRtsCts;
-        else if (IEquals(flow, "xonxoff")) a.flow = FlowControl::kXonXoff;
-        else return std::nullopt;
-        speed = speed.substr(0, second);
-      }
-      if (!ParseNumber(speed, a.baud) || a.baud == 0) return std::nullopt;
-      rest = rest.substr(0, colon);
-    }
-    if (!ParseNumber(rest, a.port) || a.port < 1 || a.port > 255) return std::nullopt;
+    SerialAddress a;
+    if (!ParseNumber(rest.substr(0, colon), a.port) || a.port < kFirstComPort || a.port > kLastComPort ||
+        !ParseLineSettings(rest, colon, a))
+      return std::nullopt;
+    return a;
+  }
+  if (t.size() > 1 && t.front() == '/') {
+    const auto colon = t.find(':');
+    SerialAddress a;
+    a.path = t.substr(0, colon);
+    if (a.path.size() < 2 || !ParseLineSettings(t, colon, a)) return std::nullopt;
     return a;
   }
   if (auto bt = ParseBluetooth(t)) return *bt;

@@ -1,8 +1,10 @@
 // Reader addresses. The text picks the transport:
 //   "00:1A:7D:DA:71:13" or "001A7DDA7113"  Bluetooth RFCOMM to the service
 //   "COM5", "COM12:115200", "COM3:9600:rtscts"
-//                                           a serial port: 9600 8N1 and no flow control
-//                                           unless given (rtscts or xonxoff)
+//   "/dev/ttyUSB0", "/dev/rfcomm0", "/dev/ttyACM0:115200:xonxoff"
+//                                           a serial port by number or by path: 9600 8N1
+//                                           and no flow control unless given (rtscts or
+//                                           xonxoff); a path runs to the first ":"
 //   "tcp://HOST:PORT"                       a network reader
 #pragma once
 #include <cstdint>
@@ -19,9 +21,10 @@ struct BluetoothAddress {
 };
 enum class FlowControl { kNone, kRtsCts, kXonXoff };
 struct SerialAddress {
-  int port = 0;
+  int port = 0;  // COMn; 0 for a port given by path
   std::uint32_t baud = 9600;
   FlowControl flow = FlowControl::kNone;
+  std::string path{};  // "/dev/ttyUSB0"; empty for COMn
   bool operator==(const SerialAddress&) const = default;
 };
 struct TcpAddress {

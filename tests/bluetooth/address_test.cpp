@@ -15,12 +15,16 @@ TEST(Address, TheTextPicksTheTransport) {
       {" COM5 ", SerialAddress{5, 9600}}, {"com12:115200", SerialAddress{12, 115200}},
       {"COM3:9600:RtsCts", SerialAddress{3, 9600, FlowControl::kRtsCts}},
       {"COM3:19200:xonxoff", SerialAddress{3, 19200, FlowControl::kXonXoff}},
+      {"/dev/ttyUSB0", SerialAddress{0, 9600, FlowControl::kNone, "/dev/ttyUSB0"}},
+      {" /dev/ttyACM0:115200 ", SerialAddress{0, 115200, FlowControl::kNone, "/dev/ttyACM0"}},
+      {"/dev/rfcomm0:9600:XonXoff", SerialAddress{0, 9600, FlowControl::kXonXoff, "/dev/rfcomm0"}},
       {"tcp://127.0.0.1:5000", TcpAddress{"127.0.0.1", 5000}}, {"TCP://[::1]:7", TcpAddress{"::1", 7}},
       {"tcp://reader.local:23", TcpAddress{"reader.local", 23}},
   };
   for (const auto& [text, address] : good) EXPECT_EQ(ParseReaderAddress(text), address) << text;
   for (auto bad : {"", "()", "00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "001A7DDA71133", "COM", "COM0", "COM5:",
-                   "COM5:fast", "COM5:9600:", "COM5:9600:dtr", "COMX", "hello", "tcp://host", "tcp://host:0", "tcp://host:99999", "tcp://:80"})
+                   "COM5:fast", "COM5:9600:", "COM5:9600:dtr", "COMX", "/", "/:9600", "/dev/ttyS0:", "/dev/ttyS0:0",
+                   "/dev/ttyS0:9600:dtr", "dev/ttyS0", "hello", "tcp://host", "tcp://host:0", "tcp://host:99999", "tcp://:80"})
     EXPECT_FALSE(ParseReaderAddress(bad)) << bad;
 }
 

@@ -1,0 +1,21 @@
+# The reader links on Linux: Bluetooth RFCOMM (Qt Bluetooth), serial ports
+# (Qt Serial Port) and network readers (Qt Network).
+add_library(tarvik_links_linux STATIC
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/client_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/discovery_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/library_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/link_errors_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/serial_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/sockets_linux.cpp
+)
+target_link_libraries(tarvik_links_linux PUBLIC
+  tarvik_core Qt6::Core Qt6::Network Qt6::Bluetooth Qt6::SerialPort)
+
+if(BUILD_TESTING)
+  # Real sockets on this machine, and a pty pair from socat as the serial cable.
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(tarvik_links_tests ${PROJECT_SOURCE_DIR}/tests/linux/links_linux_test.cpp)
+  target_link_libraries(tarvik_links_tests PRIVATE tarvik_links_linux GTest::gtest)
+  gtest_discover_tests(tarvik_links_tests PROPERTIES LABELS unit)
+endif()

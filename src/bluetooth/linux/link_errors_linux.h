@@ -1,0 +1,40 @@
+// Result codes of the Linux links. The system's own errno values are passed
+// on as they are; Qt reports a failure as an error kind and the system's
+// words, so the number is found back from the words where it can be.
+#pragma once
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cstdint>
+#include <exception>
+
+namespace tarvik::lnx {
+
+Q_DECLARE_LOGGING_CATEGORY(linkLog)
+
+// Failures without an errno, beside wcl's own codes.
+inline constexpr std::int32_t kHostNotFound = -101;     // the name resolved to nothing
+inline constexpr std::int32_t kServiceNotFound = -102;  // the device offers no such service
+inline constexpr std::int32_t kUnknownFailure = -103;   // Qt gave no reason it could tell
+
+// The words for one of the codes above; empty for any other.
+QString DescribeLinuxCode(std::int32_t code);
+
+// The errno whose words (as Qt's qt_error_string gives them, or Qt's own
+// phrase for it) are `words`; `fallback` when none has them.
+std::int32_t ErrnoFromWords(const QString& words, std::int32_t fallback);
+
+// Runs `work`; an exception is logged with `what`, never passed on: these
+// run from Qt's event loop, which must not see one.
+template <typename Work>
+void RunGuarded(const char* what, Work&& work) noexcept {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    qCCritical(linkLog, "%s failed: %s", what, e.what());
+  } catch (...) {
+    qCCritical(linkLog, "%s failed with an unknown exception", what);
+  }
+}
+
+}  // namespace tarvik::lnx

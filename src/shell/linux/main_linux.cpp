@@ -1,0 +1,159 @@
+// tarvik on Linux: one copy per user, the main window, its library objects
+// and the Qt event loop; the same logic as tarvik.exe.
+#include <QApplication>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "bluetooth/linux/client_linux.h"
+#include "bluetooth/linux/discovery_linux.h"
+#include "bluetooth/linux/library_linux.h"
+#include "bluetooth/linux/selection_window_linux.h"
+#include "core/diagnostics.h"
+#include "core/linux/dialogs_linux.h"
+#include "core/linux/event_pump_linux.h"
+#include "core/linux/log_files_linux.h"
+#include "core/linux/services_linux.h"
+#include "core/linux/xdg_linux.h"
+#include "settings/linux/settings_store_linux.h"
+#include "shell/linux/end_signals_linux.h"
+#include "shell/linux/resume_linux.h"
+#include "shell/linux/rx_window_linux.h"
+#include "shell/linux/shell_linux.h"
+#include "shell/linux/single_instance_linux.h"
+#include "shell/rx_form.h"
+#include "shell/rx_layout.h"
+#include "wedge/linux/key_sender_linux.h"
+#include "wedge/linux/key_target_linux.h"
+
+using namespace tarvik;
+using namespace tarvik::lnx;
+
+namespace {
+
+constexpr std::chrono::milliseconds kTimer1{10000}, kTimer2{1000}, kTimer3{64000}, kTrayRetry{1000};
+// Quit ends the program at once; the log gets this long to write its last lines.
+constexpr std::chrono::milliseconds kLogFlushLimit{500};
+
+// Stands in for typing where the desktop offers none: the window tells the
+// wedge it is never minimized, so nothing reaches this.
+class NoKeys : public IKeySender {
+ public:
+  bool SendKeyTokens(std::string_view) override { return false; }
+};
+
+int Run() {
+  SingleInstance instance(RuntimePlaceFromEnvironment());
+  std::string lockProblem;
+  if (!instance.TakeLock(lockProblem)) {
+    instance.HandOver();
+    return 0;
+  }
+  DiagnosticsLog log(std::make_unique<LinuxLogFiles>(ProgramFolder(BaseDir::State)), &LocalNow, "\n");
+  log.Event("Tarvik " TARVIK_VERSION " started");
+  if (!lockProblem.empty()) log.Event(lockProblem);
+
+  QtEventPump pump;
+  SystemClock clock;
+  std::string typingProblem;
+  std::unique_ptr<IKeySender> sender = MakeKeySender(typingProblem, log);
+  NoKeys noKeys;
+  IKeySender& keys = sender ? *sender : noKeys;
+  X11KeyTarget target;
+  PlayerSound sound;
+  Cp1252CodePage codePage;
+  RxWindow rx;
+  rx.SetTypingAvailable(sender != nullptr);
+  RxForm* formPtr = nullptr;
+  QtTimer timer1(kTimer1, [&] { formPtr->Timer1_Timer(); });
+  QtTimer timer2(kTimer2, [] {});  // never started; its tick does nothing
+  QtTimer timer3(kTimer3, [&] { formPtr->Timer3_Timer(); });
+  QtTimer trayRetry(kTrayRetry, [&] { formPtr->TrayRetry_Timer(); });
+  QtDialogs dialogs(&rx);
+  TrayShell shell(rx);
+  // The folder the Windows program finds with GetWinPath: pelrin.ini and beep1.wav.
+  const std::string folder = SettingsFolder();
+  LinuxSettingsStore store(folder);
+
+  // Created in the load's order; released in reverse at the end of Run:
+  // discovery, client, library.
+  QtLibraryManager library;
+  QtClient client;
+  QtDiscovery discovery;
+
+  RxForm form({rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
+               [folder] { return folder; }, dialogs, shell, timer1,
+               [&] {
+                 log.Event("Quit: the program ends");
+                 log.Flush(kLogFlushLimit);
+                 std::_Exit(0);
+               },
+               [&] {
+                 QtLibraryManager ownLibrary;
+                 QtDiscovery ownDiscovery;
+                 RunSelectionWindow(&rx, rx.icon(), pump, ownLibrary, ownDiscovery,
+                                    formPtr->DeviceAddressRef(), rx);
+               },
+               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log});
+  formPtr = &form;
+
+  rx.onChange = [&](Ctl ctl) { form.OnControlChanged(ctl); };
+  rx.onClick = [&](int id) {
+    if (id == ControlId("Command3")) form.Command3_Click();
+    if (id == ControlId("Command6")) form.Command6_Click();
+  };
+  // The window closing and the session ending go the same way, once.
+  bool ending = false;
+  auto end = [&](const std::string& why) {
+    if (std::exchange(ending, true)) return;
+    log.Event(why + ": the program ends");
+    form.Form_Unload();
+    pump.RequestQuit(0);
+  };
+  rx.onClose = [&] { end("The window was closed"); };
+  EndSignals endSignals([&](int number) {
+    end("Signal " + std::to_string(number) + " (" + strsignal(number) + ")");
+  });
+  rx.onStateChange = [&] { form.Form_Resize(); };
+  // A click on the icon is what the tray's callback is on Windows.
+  shell.onActivated = [&] { form.BringBack(); };
+  auto bringBack = [&] {
+    form.BringBack();
+    rx.raise();
+    rx.activateWindow();
+  };
+  std::string listenProblem;
+  if (!instance.Listen(bringBack, listenProblem)) log.Event(listenProblem);
+  SleepWatcher sleep([&] { form.Resumed(); });
+  if (!sleep.Problem().empty()) log.Event(sleep.Problem() + ": waking from sleep is not noticed");
+
+  form.Form_Load();
+  rx.show();
+  if (QWidget* first = rx.Control(RxTabOrder().front())) first->setFocus();
+  if (!sender) {
+    log.Event("Typing is not available (" + typingProblem + "): records are shown only");
+    // A box of its own: one over the window would go into the tray with it.
+    QtDialogs(nullptr).Inform(typingProblem);
+  }
+  return pump.Run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("tarvik"));
+  QApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));
+  QApplication::setDesktopFileName(QStringLiteral("tarvik"));
+  // The tray holds the program while no window is shown.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarvik/tarvik.ico")));
+  try {
+    return Run();
+  } catch (const std::exception& e) {
+    FatalError(std::string("Tarvik could not start. ") + e.what());
+  }
+}

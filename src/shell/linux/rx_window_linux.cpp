@@ -1,0 +1,269 @@
+#include "shell/linux/rx_window_linux.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "core/linux/dialogs_linux.h"
+#include "shell/linux/fonts_linux.h"
+#include "shell/rx_layout.h"
+
+namespace tarvik::lnx {
+namespace {
+
+// The window's colours, each used for both a background and a text where
+// the Windows program paints them.
+const QColor kGrey(224, 224, 224);     // the window and its labels
+const QColor kBlack(0, 0, 0);          // Label1's background, label text
+const QColor kLineText(0, 255, 0);     // Label1: the last line read
+const QColor kLinkOpen(0, 192, 0);     // Label25 with a link
+const QColor kLinkClosed(255, 0, 0);   // Label25 without one
+const QColor kCaptionText(0, 0, 192);  // Label28
+
+// Sizes in points, and the pictures' own sizes in pixels at 96 dpi.
+constexpr double kWindowPoints = 8.0, kAddressPoints = 13.5, kLinePoints = 12.0, kWebPoints = 6.75;
+constexpr int kDesignDpi = 96;
+constexpr int kExitWidth = 59, kExitHeight = 55;
+constexpr int kListRowsShown = 8;  // the design gives an open list eight rows' height
+constexpr char kIconFile[] = ":/tarvik/tarvik.ico";
+constexpr char kLogoFile[] = ":/tarvik/logo.bmp";
+constexpr char kExitFile[] = ":/tarvik/exit.bmp";
+
+int LogicalDpi() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const int dpi = screen ? static_cast<int>(std::lround(screen->logicalDotsPerInchX())) : kDesignDpi;
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+void Paint(QWidget* w, QPalette::ColorRole role, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(role, colour);
+  w->setPalette(p);
+}
+
+}  // namespace
+
+RxWindow::RxWindow() : dpi_(LogicalDpi()), icon_(QString::fromLatin1(kIconFile)) {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);  // no maximize box
+  setWindowTitle(QString::fromUtf8(kRxCaption.data(), static_cast<int>(kRxCaption.size())));
+  setWindowIcon(icon_);
+  setObjectName(QStringLiteral("RX"));
+  setAutoFillBackground(true);
+  Paint(this, QPalette::Window, kGrey);
+  setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kWindowPoints));
+  resize(Px(kRxClientWidthTwips), Px(kRxClientHeightTwips));
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  CreateControls();
+}
+
+int RxWindow::Px(int twips) const { return TwipsToPixels(twips, dpi_); }
+
+void RxWindow::CreateControls() {
+  for (const ControlSpec& s : RxControls()) {
+    const QString caption = QString::fromUtf8(s.caption.data(), static_cast<int>(s.caption.size()));
+    QWidget* w = nullptr;
+    switch (s.kind) {
+      case ControlKind::Button:
+        if (s.name == "Command3") {
+          // Quit: the exit symbol above its caption.
+          auto* b = new QToolButton(this);
+          b->setText(caption);
+          b->setIcon(QIcon(QString::fromLatin1(kExitFile)));
+          b->setIconSize(QSize(kExitWidth * dpi_ / kDesignDpi, kExitHeight * dpi_ / kDesignDpi));
+          b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+          b->setFocusPolicy(Qt::StrongFocus);
+          connect(b, &QToolButton::clicked, this, [this, id = ControlId(s.name)] {
+            RunGuarded([&] {
+              if (onClick) onClick(id);
+            });
+          });
+          w = b;
+        } else {
+          auto* b = new QPushButton(caption, this);
+          b->setAutoDefault(false);
+          connect(b, &QPushButton::clicked, this, [this, id = ControlId(s.name)] {
+            RunGuarded([&] {
+              if (onClick) onClick(id);
+            });
+          });
+          w = b;
+        }
+        break;
+      case ControlKind::Check: {
+        auto* c = new QCheckBox(caption, this);
+        c->setChecked(true);  // both start checked
+        if (s.ctl) {
+          checks_[*s.ctl] = c;
+          connect(c, &QCheckBox::toggled, this, [this, ctl = *s.ctl] { Raise(ctl); });
+        }
+        w = c;
+        break;
+      }
+      case ControlKind::List: {
+        auto* c = new QComboBox(this);
+        c->setMaxVisibleItems(kListRowsShown);
+        if (s.ctl) {
+          lists_[*s.ctl] = c;
+          connect(c, &QComboBox::currentIndexChanged, this, [this, ctl = *s.ctl] { Raise(ctl); });
+        }
+        w = c;
+        break;
+      }
+      case ControlKind::Label: {
+        // One line each, clipped at the box, never wrapped; no mnemonics.
+        auto* l = new QLabel(this);
+        l->setTextFormat(Qt::PlainText);
+        l->setText(caption);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Paint(l, QPalette::WindowText, kBlack);
+        if (s.name == "Label25") {
+          l->setAlignment(Qt::AlignCenter);
+          l->setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kAddressPoints));
+          l->setAutoFillBackground(true);
+          Paint(l, QPalette::Window, kLinkClosed);
+        } else if (s.name == "Label1") {
+          l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+          l->setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kLinePoints));
+          l->setAutoFillBackground(true);
+          Paint(l, QPalette::Window, kBlack);
+          Paint(l, QPalette::WindowText, kLineText);
+        } else if (s.name == "Label28") {
+          l->setFont(MakeFont(QString::fromLatin1(kSerifDesignFace), kWebPoints));
+          Paint(l, QPalette::WindowText, kCaptionText);
+        } else if (s.name == "Label9") {
+          l->setPalette(QGuiApplication::palette());  // the desktop's own text colour
+        }
+        if (s.ctl) labels_[*s.ctl] = l;
+        w = l;
+        break;
+      }
+      case ControlKind::Picture: {
+        // The logo fills its box, which the design sizes to the picture.
+        auto* p = new QLabel(this);
+        p->setPixmap(QPixmap(QString::fromLatin1(kLogoFile)));
+        p->setScaledContents(true);
+        w = p;
+        break;
+      }
+    }
+    w->setObjectName(QString::fromUtf8(s.name.data(), static_cast<int>(s.name.size())));
+    w->setGeometry(Px(s.left), Px(s.top), Px(s.width), Px(s.height));
+    byName_.emplace(std::string(s.name), w);
+  }
+  // The list that holds a number the user never sees.
+  auto* hidden = new QComboBox(this);
+  hidden->setObjectName(QStringLiteral("Combo6"));
+  hidden->setFocusPolicy(Qt::NoFocus);
+  hidden->hide();
+  lists_[Ctl::Combo6] = hidden;
+  connect(hidden, &QComboBox::currentIndexChanged, this, [this] { Raise(Ctl::Combo6); });
+  byName_.emplace("Combo6", hidden);
+
+  const auto order = RxTabOrder();
+  for (std::size_t i = 1; i < order.size(); ++i)
+    QWidget::setTabOrder(Control(order[i - 1]), Control(order[i]));
+}
+
+QWidget* RxWindow::Control(std::string_view name) const {
+  const auto it = byName_.find(name);
+  return it == byName_.end() ? nullptr : it->second;
+}
+
+QComboBox* RxWindow::List(Ctl ctl) const {
+  const auto it = lists_.find(ctl);
+  if (it == lists_.end()) throw std::logic_error("no such list on the main window");
+  return it->second;
+}
+
+QCheckBox* RxWindow::Check(Ctl ctl) const {
+  const auto it = checks_.find(ctl);
+  if (it == checks_.end()) throw std::logic_error("no such check box on the main window");
+  return it->second;
+}
+
+QLabel* RxWindow::Label(Ctl ctl) const {
+  const auto it = labels_.find(ctl);
+  if (it == labels_.end()) throw std::logic_error("no such label on the main window");
+  return it->second;
+}
+
+void RxWindow::Raise(Ctl ctl) {
+  RunGuarded([&] {
+    if (onChange) onChange(ctl);
+  });
+}
+
+void RxWindow::AddItem(Ctl list, std::string_view text) {
+  QComboBox* c = List(list);
+  // A Qt list selects its first entry by itself; a Windows one selects
+  // nothing until told, and says nothing about it.
+  const QSignalBlocker quiet(c);
+  const int before = c->currentIndex();
+  c->addItem(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+  c->setCurrentIndex(before);
+}
+
+int RxWindow::ListCount(Ctl list) const { return List(list)->count(); }
+
+int RxWindow::ListIndex(Ctl list) const { return List(list)->currentIndex(); }
+
+void RxWindow::SetListIndex(Ctl list, int index) {
+  if (index < -1 || index >= ListCount(list)) throw std::out_of_range("Selecting an entry outside the list");
+  // Raises the change (through currentIndexChanged) only when it is one.
+  List(list)->setCurrentIndex(index);
+}
+
+std::string RxWindow::ItemText(Ctl list, int index) const {
+  if (index < 0 || index >= ListCount(list)) throw std::out_of_range("Reading an entry outside the list");
+  return List(list)->itemText(index).toStdString();
+}
+
+int RxWindow::CheckValue(Ctl box) const { return Check(box)->isChecked() ? 1 : 0; }
+
+void RxWindow::SetCheckValue(Ctl box, int value) {
+  // Raises the change (through toggled) only when it is one.
+  Check(box)->setChecked(value != 0);
+}
+
+std::string RxWindow::Caption(Ctl label) const { return Label(label)->text().toStdString(); }
+
+void RxWindow::SetCaption(Ctl label, std::string_view text) {
+  Label(label)->setText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+}
+
+void RxWindow::SetLinkColour(bool linkOpen) {
+  Paint(Label(Ctl::Label25), QPalette::Window, linkOpen ? kLinkOpen : kLinkClosed);
+}
+
+void RxWindow::HideMinimized() {
+  hiddenMinimized_ = Iconic();
+  hide();
+}
+
+void RxWindow::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  if (!isMinimized() && isVisible()) hiddenMinimized_ = false;
+  RunGuarded([&] {
+    if (onStateChange) onStateChange();
+  });
+}
+
+void RxWindow::closeEvent(QCloseEvent* event) {
+  RunGuarded([&] {
+    if (onClose) onClose();
+  });
+  event->accept();
+}
+
+}  // namespace tarvik::lnx

@@ -1,0 +1,27 @@
+// Where typed keys would go on an X display. X has no integrity levels: a
+// window takes keys from every client of its display, so ours and the
+// target's are the same. A screen locker is not seen here: it holds the
+// keyboard, and keys typed meanwhile go to it.
+#pragma once
+#include "wedge/key_reach.h"
+
+typedef struct _XDisplay Display;
+
+namespace tarvik::lnx {
+
+class X11KeyTarget : public IKeyTarget {
+ public:
+  // Its own connection to $DISPLAY. Without one (Wayland alone) nothing is
+  // known of the focus, and keys are taken to have somewhere to go.
+  X11KeyTarget();
+  explicit X11KeyTarget(const char* display);
+  ~X11KeyTarget() override;
+  X11KeyTarget(const X11KeyTarget&) = delete;
+  X11KeyTarget& operator=(const X11KeyTarget&) = delete;
+  KeyTarget Query() const override;
+
+ private:
+  Display* d_ = nullptr;
+};
+
+}  // namespace tarvik::lnx

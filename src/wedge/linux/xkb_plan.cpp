@@ -1,0 +1,189 @@
+#include "wedge/linux/xkb_plan.h"
+
+#include <algorithm>
+
+#include "core/utf8.h"
+#include "wedge/key_plan.h"
+
+namespace tarvik::lnx {
+namespace {
+
+using Role = XKeyAction::Role;
+
+// The first and last C1 control characters.
+constexpr char32_t kC1First = 0x80, kC1Last = 0x9F;
+constexpr char32_t kDelete = 0x7F, kFirstPrintable = 0x20;
+
+struct Stroke {
+  Keycode code;
+  std::uint8_t press;  // the modifiers to hold for it
+};
+
+bool IsKeypad(Keysym sym) { return sym >= xk::kKeypadFirst && sym <= xk::kKeypadLast; }
+
+const ModifierKey* FindModifier(const XKeymap& map, Keycode code) {
+  for (const auto& m : map.modifiers)
+    if (m.code == code) return &m;
+  return nullptr;
+}
+
+// Modifier combinations to try, fewest keys first. Control only for the
+// brace keys that need it (Break is Control+Pause on PC keyboards).
+std::vector<std::uint8_t> Tries(const XKeymap& map, bool allowControl) {
+  const std::uint8_t shift = map.shift ? xmod::kShift : 0;
+  const std::uint8_t level3 = map.level3 ? map.level3Mask : 0;
+  std::vector<std::uint8_t> tries{0};
+  if (shift) tries.push_back(shift);
+  if (level3) tries.push_back(level3);
+  if (allowControl && map.control) tries.push_back(xmod::kControl);
+  if (shift && level3) tries.push_back(static_cast<std::uint8_t>(shift | level3));
+  return tries;
+}
+
+template <class Match>
+std::optional<Stroke> FindStroke(const XKeymap& map, std::uint8_t locked, bool allowControl,
+                                 Match match) {
+  for (std::uint8_t press : Tries(map, allowControl)) {
+    for (std::size_t code = 0; code < kKeyCodes; ++code) {
+      const XKey& key = map.keys[code];
+      if (key.levels.empty()) continue;
+      const std::size_t level = LevelOf(key, static_cast<std::uint8_t>(press | locked));
+      if (level < key.levels.size() && match(key.levels[level]))
+        return Stroke{static_cast<Keycode>(code), press};
+    }
+  }
+  return std::nullopt;
+}
+
+// The key with the modifiers it needs around it: the user's held modifiers
+// that it does not want are let go first (and pressed again after, if still
+// held), the wanted ones the user does not already hold are pressed and
+// released around it.
+XKeyPlan Wrap(Stroke s, const XKeymap& map, const XKeyboardState& st) {
+  std::vector<Keycode> release;
+  std::uint8_t have = 0;
+  for (Keycode h : st.held) {
+    const ModifierKey* m = FindModifier(map, h);
+    if (!m) continue;
+    if (m->mask != 0 && (m->mask & s.press) == m->mask) {
+      have |= m->mask;
+      continue;
+    }
+    release.push_back(h);
+  }
+  std::vector<Keycode> press;
+  const std::pair<std::uint8_t, Keycode> ours[] = {
+      {xmod::kControl, map.control}, {map.level3Mask, map.level3}, {xmod::kShift, map.shift}};
+  for (auto [bit, code] : ours)
+    if (bit != 0 && (s.press & bit) && !(have & bit)) press.push_back(code);
+
+  XKeyPlan plan;
+  plan.events = ReleaseUserKeys(map, release);
+  for (Keycode c : press) plan.events.push_back({c, true, Role::Modifier});
+  plan.events.push_back({s.code, true, Role::Key});
+  plan.events.push_back({s.code, false, Role::Key});
+  for (auto it = press.rbegin(); it != press.rend(); ++it)
+    plan.events.push_back({*it, false, Role::Modifier});
+  plan.restore.assign(release.rbegin(), release.rend());
+  return plan;
+}
+
+std::vector<XKeyAction> MaskTap(const XKeymap& map, Keycode code) {
+  const ModifierKey* m = FindModifier(map, code);
+  if (!m || !m->tapActs || map.mask == 0) return {};
+  return {{map.mask, true, Role::Mask}, {map.mask, false, Role::Mask}};
+}
+
+}  // namespace
+
+std::optional<Keysym> BraceKeysym(std::string_view token) {
+  const auto key = FindBraceKey(token);
+  if (!key) return std::nullopt;
+  if (key->vk >= vk::kF1 && key->vk <= vk::kF12) return xk::kF1 + (key->vk - vk::kF1);
+  switch (key->vk) {
+    case vk::kBack: return xk::kBackSpace;
+    case vk::kCancel: return xk::kBreak;
+    case vk::kDown: return xk::kDown;
+    case vk::kEnd: return xk::kEnd;
+    case vk::kReturn: return xk::kReturn;
+    case vk::kEscape: return xk::kEscape;
+    case vk::kHome: return xk::kHome;
+    case vk::kLeft: return xk::kLeft;
+    case vk::kNext: return xk::kNext;
+    case vk::kRight: return xk::kRight;
+    case vk::kTab: return xk::kTab;
+    case vk::kUp: return xk::kUp;
+    default: return std::nullopt;
+  }
+}
+
+Keysym KeysymFor(char32_t ch) {
+  if (ch == U'\t') return xk::kTab;
+  if (ch < kFirstPrintable || ch == kDelete || (ch >= kC1First && ch <= kC1Last))
+    return xk::kNoSymbol;
+  if (ch <= xk::kLatin1Last) return ch;
+  return xk::kUnicodeOffset + ch;
+}
+
+std::size_t LevelOf(const XKey& key, std::uint8_t mods) {
+  const std::uint8_t relevant = mods & key.typeMods;
+  for (auto [m, level] : key.levelFor)
+    if (m == relevant) return level;
+  return 0;
+}
+
+XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardState& st) {
+  if (const auto sym = BraceKeysym(token)) {
+    const auto s = FindStroke(map, st.locked, true, [&](const XLevel& l) { return l.sym == *sym; });
+    if (!s) return {{}, {}, *sym};
+    return Wrap(*s, map, st);
+  }
+  const auto chars = DecodeUtf8(token);
+  if (chars.empty()) return {};
+  const char32_t ch = chars.front();
+  const Keysym sym = KeysymFor(ch);
+  if (sym == xk::kNoSymbol) return {};
+  // A keypad key is never used for a character: in a terminal's application
+  // keypad mode it sends an escape sequence instead. Layouts often give a
+  // character a keysym of its own (EuroSign, Cyrillic_a), so the character
+  // is matched as well as the keysym.
+  const auto s = FindStroke(map, st.locked, false, [&](const XLevel& l) {
+    return l.sym == sym || (ch >= kFirstPrintable && l.ch == ch && !IsKeypad(l.sym));
+  });
+  if (!s) return {{}, {}, sym};
+  return Wrap(*s, map, st);
+}
+
+std::vector<XKeyAction> ReleaseUserKeys(const XKeymap& map, const std::vector<Keycode>& keys) {
+  std::vector<XKeyAction> out;
+  for (Keycode c : keys) {
+    // The user's press, then our release with nothing between, would act:
+    // the mask key stands between.
+    for (const auto& e : MaskTap(map, c)) out.push_back(e);
+    out.push_back({c, false, Role::UserRelease});
+  }
+  return out;
+}
+
+std::vector<XKeyAction> RestoreUserKeys(const XKeymap& map, const std::vector<Keycode>& keys) {
+  std::vector<XKeyAction> out;
+  for (Keycode c : keys) {
+    out.push_back({c, true, Role::UserRestore});
+    // The user's own release comes later, with nothing of ours after it.
+    for (const auto& e : MaskTap(map, c)) out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<XKeyAction> ReleasesAfterFailure(const XKeyPlan& plan) {
+  std::vector<XKeyAction> out;
+  for (auto it = plan.events.rbegin(); it != plan.events.rend(); ++it) {
+    if (!it->down || it->role == Role::UserRelease) continue;
+    const bool listed = std::any_of(out.begin(), out.end(),
+                                    [&](const XKeyAction& e) { return e.code == it->code; });
+    if (!listed) out.push_back({it->code, false, it->role});
+  }
+  return out;
+}
+
+}  // namespace tarvik::lnx

@@ -1,0 +1,172 @@
+// Typing into a real X server: a headless Xvfb of the test's own, a plain
+// Xlib window with the focus, and the keysyms its key presses carry.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <X11/extensions/XTest.h>
+#include <xkbcommon/xkbcommon.h>
+// clang-format on
+
+#include "wedge/linux/key_sender_linux.h"
+#include "wedge/linux/key_target_linux.h"
+
+extern char** environ;
+
+namespace tarvik::lnx {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kLimit = std::chrono::seconds(20);
+constexpr int kKeymapBytes = 32;
+
+int MsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+class Xvfb : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Xvfb picks a free display itself and writes its number once it listens.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
+                          "-nolisten", "tcp", nullptr};
+    const int spawned = posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
+    close(fds[1]);
+    std::string number;
+    pollfd p{fds[0], POLLIN, 0};
+    const auto deadline = Clock::now() + kLimit;
+    char c = 0;
+    while (spawned == 0 && poll(&p, 1, MsLeft(deadline)) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+      number += c;
+    close(fds[0]);
+    if (spawned != 0) pid_ = 0;
+    if (number.empty()) GTEST_SKIP() << "Xvfb did not start";
+    name_ = ":" + number;
+    d_ = XOpenDisplay(name_.c_str());
+    ASSERT_NE(d_, nullptr);
+  }
+  void TearDown() override {
+    if (d_) XCloseDisplay(d_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // Events until `done` says so, or the limit.
+  bool Pump(const std::function<bool(XEvent&)>& done) {
+    const auto deadline = Clock::now() + kLimit;
+    while (MsLeft(deadline) > 0) {
+      while (XPending(d_) > 0) {
+        XEvent ev;
+        XNextEvent(d_, &ev);
+        if (done(ev)) return true;
+      }
+      pollfd p{ConnectionNumber(d_), POLLIN, 0};
+      poll(&p, 1, MsLeft(deadline));
+    }
+    return false;
+  }
+
+  Window FocusedWindow() {
+    Window w = XCreateSimpleWindow(d_, DefaultRootWindow(d_), 0, 0, 200, 100, 0, 0, 0);
+    XSelectInput(d_, w, KeyPressMask | StructureNotifyMask);
+    XMapWindow(d_, w);
+    EXPECT_TRUE(Pump([](XEvent& e) { return e.type == MapNotify; }));
+    XSetInputFocus(d_, w, RevertToParent, CurrentTime);
+    XSync(d_, False);
+    return w;
+  }
+
+  std::vector<KeySym> Mapping() {
+    int min = 0, max = 0, per = 0;
+    XDisplayKeycodes(d_, &min, &max);
+    KeySym* syms = XGetKeyboardMapping(d_, static_cast<KeyCode>(min), max - min + 1, &per);
+    std::vector<KeySym> out(syms, syms + (max - min + 1) * per);
+    XFree(syms);
+    return out;
+  }
+
+  pid_t pid_ = 0;
+  std::string name_;
+  Display* d_ = nullptr;
+};
+
+TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
+  FocusedWindow();
+  const auto before = Mapping();
+  // Control down, as another program can leave it: no finger holds it, so
+  // it goes up for the first key and stays up, and is let go at the end.
+  auto pressControl = [&] {
+    XTestFakeKeyEvent(d_, XKeysymToKeycode(d_, XK_Control_L), True, CurrentTime);
+    XSync(d_, False);
+  };
+  pressControl();
+  {
+    std::string problem;  // the display goes before the virtual keyboard
+    auto keys = MakeKeySender(name_.c_str(), "/nonexistent/uinput", problem);
+    ASSERT_TRUE(keys) << problem;
+    keys->BeginRecord();
+    // e-acute and the euro sign have no key on the US layout.
+    for (auto t : {"a", "Z", "1", "\u00E9", "\u20AC", "{TAB}", "{ENTER}"})
+      ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+    pressControl();
+    keys->EndRecord();
+    std::u32string typed;
+    std::vector<KeySym> others;
+    int chords = 0;
+    EXPECT_TRUE(Pump([&](XEvent& e) {
+      if (e.type != KeyPress) return false;
+      if (IsModifierKey(XLookupKeysym(&e.xkey, 0))) return false;  // our Shift for the Z
+      chords += (e.xkey.state & ControlMask) != 0;
+      char text[8];
+      KeySym sym = NoSymbol;
+      XLookupString(&e.xkey, text, sizeof text, &sym, nullptr);
+      if (sym == XK_Tab || sym == XK_Return) others.push_back(sym);
+      else typed += xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(sym));
+      return others.size() == 2;
+    }));
+    EXPECT_EQ(typed, U"aZ1\u00E9\u20AC");
+    EXPECT_EQ(others, (std::vector<KeySym>{XK_Tab, XK_Return}));
+    EXPECT_EQ(chords, 0);
+    char down[kKeymapBytes];
+    XQueryKeymap(d_, down);
+    EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
+  }
+  EXPECT_EQ(Mapping(), before);
+}
+
+TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {
+  X11KeyTarget target(name_.c_str());
+  FocusedWindow();
+  EXPECT_TRUE(target.Query().hasForeground);
+  EXPECT_TRUE(DecideReach(target.Query()).ok());
+  XSetInputFocus(d_, None, RevertToNone, CurrentTime);
+  XSync(d_, False);
+  EXPECT_EQ(DecideReach(target.Query()).why, Unreachable::kNoFocus);
+}
+
+TEST(KeySender, WithNeitherDisplayNorDeviceTheUserIsToldWhy) {
+  std::string problem;
+  EXPECT_FALSE(MakeKeySender(nullptr, "/nonexistent/uinput", problem));
+  EXPECT_EQ(problem,
+            "Keys cannot be typed here: no X display is set, and /nonexistent/uinput cannot be "
+            "opened for writing (No such file or directory).");
+}
+
+}  // namespace
+}  // namespace tarvik::lnx

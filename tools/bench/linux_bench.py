@@ -1,0 +1,316 @@
+"""The Linux bench: a headless X display (Xvfb) with IceWM as window manager
+and, when asked, as tray host; a home, configuration, state and runtime
+folder of its own for each bench; helpers to run tarvik and the receiver on
+it, find their windows with xdotool and read their state with xwininfo and
+xprop.
+
+Everything it starts it stops, by process id. TARVIK_EXE and TARVIK_RECEIVER
+name the programs (the build sets both); TARVIK_KEEP_E2E=1 keeps a bench's
+folder, with each program's output and a screenshot of the display at the end.
+"""
+import ctypes
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+from bench import poll
+from fake_reader import SerialReader, _Recorder
+
+MAIN = "QUILLMARKS Tarvik"
+MODIFIERS = {"Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L", "Alt_R", "Meta_L",
+             "ISO_Level3_Shift", "Mode_switch"}
+SCREEN = "1280x1024x24"
+DISPLAY_WAIT = 15.0  # Xvfb names its display once it listens
+STOP_WAIT = 10.0
+
+
+_X11 = []
+
+
+def _xlib():
+    """libX11 through ctypes, for what no command-line tool tells."""
+    if not _X11:
+        x = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        x.XInternAtom.restype = ctypes.c_ulong
+        x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        x.XGetSelectionOwner.restype = ctypes.c_ulong
+        x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        x.XQueryKeymap.argtypes = [ctypes.c_void_p, ctypes.c_char * 32]
+        _X11.append(x)
+    return _X11[0]
+
+
+class Bench:
+    def __init__(self, name, tray=True):
+        self.name, self.tray = name, tray
+        self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
+        self.home = self.work / "home"
+        self.config = self.home / ".config"
+        self.state = self.home / ".local" / "state"
+        self.runtime = self.work / "run"
+        self.procs = []
+        self.xvfb = None
+        self.env = None
+        self._x = None
+
+    # ---- set-up and teardown -------------------------------------------------
+    def start(self):
+        for folder in (self.config, self.state, self.runtime):
+            folder.mkdir(parents=True, mode=0o700)
+        self._start_xvfb()
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER")}
+        env.update(DISPLAY=self.display, HOME=str(self.home), XDG_CONFIG_HOME=str(self.config),
+                   XDG_STATE_HOME=str(self.state), XDG_RUNTIME_DIR=str(self.runtime),
+                   QT_QPA_PLATFORM="xcb", LANG="C.UTF-8", NO_AT_BRIDGE="1")
+        self.env = env
+        self._start_icewm()
+        return self
+
+    def stop(self):
+        keep = os.environ.get("TARVIK_KEEP_E2E") == "1"
+        if keep and self.env:
+            self.screenshot("end")
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+        for p in reversed(self.procs):
+            try:
+                p.wait(timeout=STOP_WAIT)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(timeout=STOP_WAIT)
+        if self._x:
+            _xlib().XCloseDisplay(self._x)
+            self._x = None
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.send_signal(signal.SIGTERM)
+            try:
+                self.xvfb.wait(timeout=STOP_WAIT)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+        if not keep:
+            shutil.rmtree(self.work, ignore_errors=True)
+
+    def _start_xvfb(self):
+        # -displayfd: Xvfb picks a free display and writes its number to us.
+        read_end, write_end = os.pipe()
+        try:
+            with open(self.work / "xvfb.log", "wb") as log:
+                self.xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten",
+                     "tcp"], pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=log)
+            os.close(write_end)
+            number = b""
+            end = time.monotonic() + DISPLAY_WAIT
+            while not number.endswith(b"\n"):
+                ready, _, _ = select.select([read_end], [], [], max(0.0, end - time.monotonic()))
+                chunk = os.read(read_end, 16) if ready else b""
+                if not chunk:
+                    raise RuntimeError(f"Xvfb named no display (see {self.work / 'xvfb.log'})")
+                number += chunk
+        finally:
+            os.close(read_end)
+        self.display = ":" + number.decode().strip()
+
+    def _start_icewm(self):
+        prefs = self.home / ".icewm"
+        prefs.mkdir()
+        (prefs / "preferences").write_text(
+            f"TaskBarEnableSystemTray={int(self.tray)}\nShowTaskBar=1\nTaskBarShowClock=0\n"
+            "TaskBarShowCPUStatus=0\nTaskBarShowNetStatus=0\nTaskBarShowMailboxStatus=0\n"
+            "TaskBarShowApm=0\nTaskBarShowWorkspaces=0\nClickToFocus=1\nFocusOnAppRaise=1\n"
+            "RequestFocusOnAppRaise=1\nShowPopupsAbovePointer=0\n")
+        self.spawn("icewm", ["icewm"])
+        poll(lambda: self._xprop_root("_NET_SUPPORTING_WM_CHECK"),
+             what="IceWM to manage the display")
+        if self.tray:
+            poll(self.tray_host, what="IceWM's tray")
+
+    # ---- running programs ----------------------------------------------------
+    def spawn(self, name, args):
+        """Starts a program on the display; its output goes to <name>-<n>.log."""
+        log = open(self.work / f"{name}-{len(self.procs)}.log", "wb")
+        p = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        log.close()
+        self.procs.append(p)
+        return p
+
+    def tarvik(self):
+        return self.spawn("tarvik", [os.environ["TARVIK_EXE"]])
+
+    def settings_file(self):
+        return self.config / "tarvik" / "pelrin.ini"
+
+    def write_settings(self, data):
+        self.settings_file().parent.mkdir(parents=True, exist_ok=True)
+        self.settings_file().write_bytes(data)
+
+    def log_text(self):
+        path = self.state / "tarvik" / "tarvik.log"
+        return path.read_text(encoding="utf-8", errors="replace") if path.exists() else ""
+
+    # ---- windows -------------------------------------------------------------
+    def _run(self, *args, check=True):
+        r = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           timeout=30)
+        if check and r.returncode != 0:
+            raise RuntimeError(f"{' '.join(args)} exited {r.returncode}: {r.stderr.decode()}")
+        return r.stdout.decode(errors="replace")
+
+    def _xprop_root(self, prop):
+        return "window id" in self._run("xprop", "-root", prop, check=False)
+
+    def windows(self, title):
+        """The top-level windows titled exactly `title`, mapped or not."""
+        return self._run("xdotool", "search", "--name", f"^{re.escape(title)}$",
+                         check=False).split()
+
+    def wait_window(self, title, timeout=20.0):
+        return poll(lambda: (self.windows(title) or [None])[0], timeout=timeout,
+                    what=f"a window titled {title!r}")
+
+    def viewable(self, window):
+        return "IsViewable" in self._run("xwininfo", "-id", str(window), check=False)
+
+    def wm_state(self, window):
+        """'Normal', 'Iconic', 'Withdrawn', or None where the manager set none."""
+        m = re.search(r"window state: (\w+)", self._run("xprop", "-id", str(window), "WM_STATE",
+                                                        check=False))
+        return m.group(1) if m else None
+
+    def shown(self, window):
+        return self.viewable(window) and self.wm_state(window) == "Normal"
+
+    def activate(self, window):
+        self._run("xdotool", "windowactivate", "--sync", str(window))
+        poll(lambda: self._run("xdotool", "getwindowfocus").strip() == str(window),
+             what=f"window {window} to take the focus")
+
+    def tray_icons(self, program="tarvik"):
+        """The program's icons docked in IceWM's tray and shown there."""
+        return [w for w in self._run("xdotool", "search", "--classname", f"^{program}$",
+                                     check=False).split()
+                if '"YXTrayEmbedder"' in self._run("xwininfo", "-children", "-id", w, check=False)
+                and self.viewable(w)]
+
+    def click(self, window, x, y):
+        """A real left click at (x, y) pixels inside `window`."""
+        self._run("xdotool", "mousemove", "--sync", "--window", str(window), str(x), str(y),
+                  "click", "1")
+
+    def minimize(self, window):
+        self._run("xdotool", "windowminimize", str(window))
+
+    def key(self, *keys):
+        """Real key presses (XTest), to the window with the focus."""
+        self._run("xdotool", "key", "--delay", "50", *keys)
+
+    def screenshot(self, name):
+        try:
+            subprocess.run(["import", "-display", self.display, "-window", "root",
+                            str(self.work / f"{name}.png")], timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except (OSError, subprocess.TimeoutExpired):
+            pass  # a missing picture must not hide the failure itself
+
+    # ---- the X server's own view ---------------------------------------------
+    def _display(self):
+        if not self._x:
+            self._x = _xlib().XOpenDisplay(self.display.encode())
+            if not self._x:
+                raise RuntimeError(f"cannot open X display {self.display}")
+        return self._x
+
+    def tray_host(self):
+        """The window that owns the system tray selection of screen 0, or 0."""
+        x = _xlib()
+        return x.XGetSelectionOwner(self._display(), x.XInternAtom(self._display(),
+                                                                   b"_NET_SYSTEM_TRAY_S0", 0))
+
+    def keys_down(self):
+        """Keycodes the X server holds down now."""
+        keys = (ctypes.c_char * 32)()
+        _xlib().XQueryKeymap(self._display(), keys)
+        return [i * 8 + b for i, byte in enumerate(keys.raw) for b in range(8) if byte >> b & 1]
+
+
+class PtyReader(SerialReader):
+    """A socat pty pair: tarvik opens one end by its path, the reader holds the other."""
+
+    def __init__(self, bench):
+        _Recorder.__init__(self)
+        self.bench = bench
+        self.wine_end, self.host_end = bench.work / "ttyReader", bench.work / "ttyHost"
+        self._plug()
+
+    @property
+    def path(self):
+        return str(self.wine_end)
+
+
+class Receiver:
+    """The receiving window and its key log."""
+
+    TITLE = "Tarvik Receiver"
+
+    def __init__(self, bench):
+        self.bench = bench
+        self.log = bench.work / "receiver.log"
+        bench.spawn("receiver", [os.environ["TARVIK_RECEIVER"], str(self.log), self.TITLE])
+        poll(lambda: self.log.exists() and "MAPPED" in self.log.read_text(), what="the receiver")
+        self.window = bench.wait_window(self.TITLE)
+
+    def events(self):
+        out = []
+        for line in self.log.read_text(errors="replace").splitlines():
+            kind, *fields = line.split(" ")
+            if kind not in ("KP", "KR"):
+                continue
+            f = dict(p.split("=", 1) for p in fields)
+            out.append({"kind": kind, "kc": int(f["kc"]), "ks": f["ks"],
+                        "txt": bytes.fromhex(f["txt"]).decode("utf-8", "replace"),
+                        "state": int(f["state"], 16)})
+        return out
+
+    def text(self):
+        return "".join(e["txt"] for e in self.events())
+
+    def presses(self, start=0):
+        """Keysym names of the key presses from event `start` on, modifiers left out."""
+        return [e["ks"] for e in self.events()[start:]
+                if e["kind"] == "KP" and e["ks"] not in MODIFIERS]
+
+    def wait_presses(self, start, count, timeout=20.0):
+        """Waits for `count` presses from event `start` on, then for the typing to end."""
+        poll(lambda: len(self.presses(start)) >= count, timeout=timeout,
+             what=f"{count} key presses (got {self.presses(start)})")
+        self.wait_quiet()
+        return self.presses(start)
+
+    def unreleased(self):
+        """Keycodes pressed more often than released."""
+        count = {}
+        for e in self.events():
+            count[e["kc"]] = count.get(e["kc"], 0) + (1 if e["kind"] == "KP" else -1)
+        return sorted(kc for kc, n in count.items() if n > 0)
+
+    def wait_quiet(self, quiet=0.5):
+        """Until the log has not grown for `quiet` seconds."""
+        last, since = -1, time.monotonic()
+        while True:
+            size = self.log.stat().st_size
+            if size != last:
+                last, since = size, time.monotonic()
+            elif time.monotonic() - since >= quiet:
+                return
+            time.sleep(0.05)

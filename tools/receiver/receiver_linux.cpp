@@ -1,0 +1,141 @@
+// The bench's receiving application on X11: a plain Xlib window that logs
+// every key event it gets, one line each, to the file named on the command
+// line, flushed line by line:
+//   <KP|KR> kc=<keycode> ks=<keysym name> txt=<UTF-8 bytes in hex> state=<hex> t=<server ms>
+// txt is what the input context (or, without one, XLookupString) makes of a
+// press; releases carry none. FI and FO (same fields, empty) mark the focus
+// coming and going, MAPPED the window's first mapping.
+// It stays up until its window is closed or the process is ended.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kWidth = 400, kHeight = 200;
+constexpr int kTextBytes = 64;
+constexpr unsigned long kBackground = 0xF0F0F0;
+
+std::FILE* g_log = nullptr;
+
+std::string Hex(const char* bytes, int n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (int i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0xF];
+  }
+  return out;
+}
+
+void Line(const char* kind, unsigned keycode, const char* keysym, const std::string& text,
+          unsigned state, unsigned long time) {
+  std::fprintf(g_log, "%s kc=%u ks=%s txt=%s state=%x t=%lu\n", kind, keycode, keysym, text.c_str(),
+               state, time);
+  std::fflush(g_log);
+}
+
+void LogKey(XKeyEvent& e, XIC ic) {
+  char text[kTextBytes] = {};
+  KeySym keysym = NoSymbol;
+  int n = 0;
+  if (e.type == KeyPress && ic) {
+    Status status = 0;
+    n = Xutf8LookupString(ic, &e, text, sizeof text - 1, &keysym, &status);
+    if (status != XLookupChars && status != XLookupBoth) n = 0;
+    if (status != XLookupKeySym && status != XLookupBoth) keysym = XLookupKeysym(&e, 0);
+  } else {
+    n = XLookupString(&e, text, sizeof text - 1, &keysym, nullptr);
+    if (e.type == KeyRelease) n = 0;
+  }
+  const char* name = keysym != NoSymbol ? XKeysymToString(keysym) : nullptr;
+  Line(e.type == KeyPress ? "KP" : "KR", e.keycode, name ? name : "NoSymbol",
+       Hex(text, n > 0 ? n : 0), e.state, e.time);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("usage: receiver LOGFILE [TITLE]\n", stderr);
+    return 2;
+  }
+  g_log = std::fopen(argv[1], "w");
+  if (!g_log) {
+    std::perror(argv[1]);
+    return 3;
+  }
+  const char* title = argc > 2 ? argv[2] : "Tarvik Receiver";
+  // Text in UTF-8 whatever the bench's locale; no input method but X's own.
+  if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");
+  XSetLocaleModifiers("@im=none");
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) {
+    std::fputs("receiver: cannot open the X display\n", stderr);
+    return 4;
+  }
+  const int screen = DefaultScreen(dpy);
+  const Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 0, 0, kWidth, kHeight, 0,
+                                       BlackPixel(dpy, screen), kBackground);
+  XStoreName(dpy, w, title);
+  const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+  XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title),
+                  static_cast<int>(std::strlen(title)));
+  XClassHint cls{const_cast<char*>("receiver"), const_cast<char*>("TarvikReceiver")};
+  XSetClassHint(dpy, w, &cls);
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = True;
+  XSetWMHints(dpy, w, &hints);
+  Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+  XSetWMProtocols(dpy, w, &deleteWindow, 1);
+
+  XIM im = XOpenIM(dpy, nullptr, nullptr, nullptr);
+  XIC ic = im ? XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, w,
+                          XNFocusWindow, w, nullptr)
+              : nullptr;
+  long imEvents = 0;
+  if (ic) XGetICValues(ic, XNFilterEvents, &imEvents, nullptr);
+  XSelectInput(dpy, w,
+               KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask | imEvents);
+  XMapWindow(dpy, w);
+
+  bool mapped = false;
+  for (;;) {
+    XEvent e;
+    XNextEvent(dpy, &e);
+    // The input context sees every event first; every key is logged all the
+    // same, also one it keeps for itself.
+    XFilterEvent(&e, None);
+    switch (e.type) {
+      case KeyPress:
+      case KeyRelease: LogKey(e.xkey, ic); break;
+      case FocusIn:
+        if (ic) XSetICFocus(ic);
+        Line("FI", 0, "-", "", 0, 0);
+        break;
+      case FocusOut:
+        if (ic) XUnsetICFocus(ic);
+        Line("FO", 0, "-", "", 0, 0);
+        break;
+      case MapNotify:
+        if (!mapped) Line("MAPPED", 0, "-", "", 0, 0);
+        mapped = true;
+        break;
+      case ClientMessage:
+        if (static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) {
+          std::fclose(g_log);
+          XCloseDisplay(dpy);
+          return 0;
+        }
+        break;
+      default: break;
+    }
+  }
+}
