@@ -9,17 +9,18 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <stdexcept>
+#include <string_view>
 
 #include "core/linux/dialogs_linux.h"
 #include "core/linux/event_pump_linux.h"
+#include "bluetooth/selection_layout.h"
 #include "core/twips.h"
 
 namespace tarvik::lnx {
 namespace {
 
 constexpr int kDesignDpi = 96;
-constexpr int kClientWidth = 3795, kClientHeight = 3165;  // twips
-constexpr int kColumnWidth = 1440;
 const QColor kStatusText(255, 0, 0);
 constexpr std::chrono::seconds kIdleWait{60};
 
@@ -29,54 +30,66 @@ int LogicalDpi() {
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
+const SelectionSpec& Spec(SelectionControl control) {
+  for (const SelectionSpec& s : kSelectionControls)
+    if (s.control == control) return s;
+  throw std::logic_error("the selection window's table lacks a control");
+}
+
+QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
 }  // namespace
 
 SelectionWindow::SelectionWindow(QWidget* owner, const QIcon& icon) : QDialog(owner) {
   // A fixed border, no minimize or maximize box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
-  setWindowTitle(QStringLiteral("Select BT device"));
+  setWindowTitle(Text(kSelectionCaption));
   setWindowIcon(icon);
   setObjectName(QStringLiteral("fmMain1"));
   const int dpi = LogicalDpi();
   auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
-  setFixedSize(px(kClientWidth), px(kClientHeight));
+  setFixedSize(px(kSelectionWidthTwips), px(kSelectionHeightTwips));
+  auto place = [&](QWidget* w, SelectionControl control) {
+    const SelectionSpec& s = Spec(control);
+    w->setGeometry(px(s.left), px(s.top), px(s.width), px(s.height));
+  };
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
-  auto button = [&](const char* caption, const char* name, int left, int top) {
-    auto* b = new QPushButton(QString::fromLatin1(caption), this);
+  auto button = [&](SelectionControl control, const char* name) {
+    auto* b = new QPushButton(Text(Spec(control).caption), this);
     b->setObjectName(QString::fromLatin1(name));
     // Enter must never start a discovery (it would wipe the list): no
     // button takes Enter for itself; the default one, "Select", gets it.
     b->setAutoDefault(false);
-    b->setGeometry(px(left), px(top), px(1155), px(495));
+    place(b, control);
     return b;
   };
   // In tab order: Discover, the list, Select, Cancel.
-  QPushButton* discover = button("Discover", "btDiscover", 120, 120);
+  QPushButton* discover = button(SelectionControl::kDiscover, "btDiscover");
   status_ = new QLabel(this);
   status_->setObjectName(QStringLiteral("Label1"));
   status_->setTextFormat(Qt::PlainText);
   status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  status_->setGeometry(px(1440), px(300), px(2175), px(255));
+  place(status_, SelectionControl::kStatus);
   QPalette red = status_->palette();
   red.setColor(QPalette::WindowText, kStatusText);
   status_->setPalette(red);
   list_ = new QTreeWidget(this);
   list_->setObjectName(QStringLiteral("lvDevices"));
-  list_->setGeometry(px(120), px(720), px(3495), px(1695));
+  place(list_, SelectionControl::kDevices);
   list_->setHeaderLabels({QStringLiteral("Address"), QStringLiteral("Name")});
   list_->setColumnCount(2);
   list_->header()->setStretchLastSection(false);
-  list_->setColumnWidth(0, px(kColumnWidth));
-  list_->setColumnWidth(1, px(kColumnWidth));
+  list_->setColumnWidth(0, px(kSelectionColumnTwips));
+  list_->setColumnWidth(1, px(kSelectionColumnTwips));
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  QPushButton* select = button("Select", "btConnect", 120, 2520);
+  QPushButton* select = button(SelectionControl::kSelect, "btConnect");
   select->setDefault(true);
-  QPushButton* cancel = button("Cancel", "Command1", 2460, 2520);
+  QPushButton* cancel = button(SelectionControl::kCancel, "Command1");
   setTabOrder(discover, list_);
   setTabOrder(list_, select);
   setTabOrder(select, cancel);

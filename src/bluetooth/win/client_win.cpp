@@ -134,6 +134,7 @@ std::int32_t Win32Client::Connect() {
       });
     }).detach();
   } else if (const auto* serial = std::get_if<SerialAddress>(&*address)) {
+    if (!serial->path.empty()) return wcl::kBadAddress;  // a Linux device path: no such port here
     OpenSerialPortAsync(hwnd_.get(), generation, *serial);
   } else {
     const auto& bt = std::get<BluetoothAddress>(*address);

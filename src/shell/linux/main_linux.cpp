@@ -34,7 +34,8 @@ using namespace tarvik::lnx;
 
 namespace {
 
-constexpr std::chrono::milliseconds kTimer1{10000}, kTimer2{1000}, kTimer3{64000}, kTrayRetry{1000};
+constexpr std::chrono::milliseconds kTimer1{kTimer1Ms}, kTimer2{kTimer2Ms}, kTimer3{kTimer3Ms},
+    kTrayRetry{kTrayRetryMs};
 // Quit ends the program at once; the log gets this long to write its last lines.
 constexpr std::chrono::milliseconds kLogFlushLimit{500};
 

@@ -19,17 +19,21 @@
 namespace tarvik::lnx {
 namespace {
 
-// The window's colours, each used for both a background and a text where
-// the Windows program paints them.
-const QColor kGrey(224, 224, 224);     // the window and its labels
-const QColor kBlack(0, 0, 0);          // Label1's background, label text
-const QColor kLineText(0, 255, 0);     // Label1: the last line read
-const QColor kLinkOpen(0, 192, 0);     // Label25 with a link
-const QColor kLinkClosed(255, 0, 0);   // Label25 without one
-const QColor kCaptionText(0, 0, 192);  // Label28
+QColor Colour(Rgb c) { return QColor(c.red, c.green, c.blue); }
+const QColor kGrey = Colour(kWindowGrey);
+const QColor kText = Colour(kBlack);
+const QColor kLineText = Colour(kLastLineText);
+const QColor kLinkOpen = Colour(kLinkOpenColour);
+const QColor kLinkClosed = Colour(kLinkClosedColour);
+const QColor kCaptionText = Colour(kWebCaptionText);
 
-// Sizes in points, and the pictures' own sizes in pixels at 96 dpi.
-constexpr double kWindowPoints = 8.0, kAddressPoints = 13.5, kLinePoints = 12.0, kWebPoints = 6.75;
+QFont Font(const FontSpec& f) {
+  constexpr double kTenthsPerPoint = 10.0;
+  return MakeFont(QString::fromUtf8(f.face.data(), static_cast<int>(f.face.size())),
+                  f.tenthPoints / kTenthsPerPoint);
+}
+
+// The pictures' own sizes in pixels at 96 dpi.
 constexpr int kDesignDpi = 96;
 constexpr int kExitWidth = 59, kExitHeight = 55;
 constexpr int kListRowsShown = 8;  // the design gives an open list eight rows' height
@@ -59,7 +63,7 @@ RxWindow::RxWindow() : dpi_(LogicalDpi()), icon_(QString::fromLatin1(kIconFile))
   setObjectName(QStringLiteral("RX"));
   setAutoFillBackground(true);
   Paint(this, QPalette::Window, kGrey);
-  setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kWindowPoints));
+  setFont(Font(kBodyFont));
   resize(Px(kRxClientWidthTwips), Px(kRxClientHeightTwips));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
@@ -74,7 +78,7 @@ void RxWindow::CreateControls() {
     QWidget* w = nullptr;
     switch (s.kind) {
       case ControlKind::Button:
-        if (s.name == "Command3") {
+        if (s.look == Look::kQuitButton) {
           // Quit: the exit symbol above its caption.
           auto* b = new QToolButton(this);
           b->setText(caption);
@@ -125,22 +129,22 @@ void RxWindow::CreateControls() {
         l->setTextFormat(Qt::PlainText);
         l->setText(caption);
         l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        Paint(l, QPalette::WindowText, kBlack);
-        if (s.name == "Label25") {
+        Paint(l, QPalette::WindowText, kText);
+        if (s.look == Look::kAddress) {
           l->setAlignment(Qt::AlignCenter);
-          l->setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kAddressPoints));
+          l->setFont(Font(kAddressFont));
           l->setAutoFillBackground(true);
           Paint(l, QPalette::Window, kLinkClosed);
-        } else if (s.name == "Label1") {
+        } else if (s.look == Look::kLastLine) {
           l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-          l->setFont(MakeFont(QString::fromLatin1(kSansDesignFace), kLinePoints));
+          l->setFont(Font(kLastLineFont));
           l->setAutoFillBackground(true);
-          Paint(l, QPalette::Window, kBlack);
+          Paint(l, QPalette::Window, kText);
           Paint(l, QPalette::WindowText, kLineText);
-        } else if (s.name == "Label28") {
-          l->setFont(MakeFont(QString::fromLatin1(kSerifDesignFace), kWebPoints));
+        } else if (s.look == Look::kWebCaption) {
+          l->setFont(Font(kWebCaptionFont));
           Paint(l, QPalette::WindowText, kCaptionText);
-        } else if (s.name == "Label9") {
+        } else if (s.look == Look::kSystemText) {
           l->setPalette(QGuiApplication::palette());  // the desktop's own text colour
         }
         if (s.ctl) labels_[*s.ctl] = l;
