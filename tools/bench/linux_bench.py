@@ -53,7 +53,7 @@ def _xlib():
 
 class Bench:
     def __init__(self, name, tray=True):
-        self.name, self.tray = name, tray
+        self.tray = tray
         self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
         self.home = self.work / "home"
         self.config = self.home / ".config"
@@ -111,11 +111,14 @@ class Bench:
         # -displayfd: Xvfb picks a free display and writes its number to us.
         read_end, write_end = os.pipe()
         try:
-            with open(self.work / "xvfb.log", "wb") as log:
-                self.xvfb = subprocess.Popen(
-                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten",
-                     "tcp"], pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=log)
-            os.close(write_end)
+            try:
+                with open(self.work / "xvfb.log", "wb") as log:
+                    self.xvfb = subprocess.Popen(
+                        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN,
+                         "-nolisten", "tcp"], pass_fds=[write_end], stdout=subprocess.DEVNULL,
+                        stderr=log)
+            finally:
+                os.close(write_end)  # ours closed, the read ends when Xvfb's goes
             number = b""
             end = time.monotonic() + DISPLAY_WAIT
             while not number.endswith(b"\n"):
