@@ -15,8 +15,8 @@ if(BUILD_TESTING AND TARGET tarvik)
     set_tests_properties(e2e_linux_${name} PROPERTIES
       LABELS e2e_linux
       TIMEOUT 300
-      # Each test runs its own X display, but two at once would share two cores
-      # with the program's ten-second timer and the typing delays.
+      # Each test has an X display of its own, but side by side on a small
+      # machine their waits and the program's timers would crowd each other.
       RUN_SERIAL TRUE
       ENVIRONMENT "TARVIK_EXE=$<TARGET_FILE:tarvik>;TARVIK_RECEIVER=$<TARGET_FILE:tarvik_receiver>;PYTHONDONTWRITEBYTECODE=1")
   endforeach()

@@ -22,8 +22,9 @@ QUIT_BUTTON = (242, 260)
 
 class Program(unittest.TestCase):
     def setUp(self):
-        self.bench = Bench("program").start()
-        self.addCleanup(self.bench.stop)
+        self.bench = Bench("program")
+        self.addCleanup(self.bench.stop)  # also after a start that failed half-way
+        self.bench.start()
         self.reader = TcpReader()
         self.addCleanup(self.reader.stop)
 

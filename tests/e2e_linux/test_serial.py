@@ -16,8 +16,9 @@ SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
 
 class Serial(unittest.TestCase):
     def setUp(self):
-        self.bench = Bench("serial", tray=False).start()
-        self.addCleanup(self.bench.stop)
+        self.bench = Bench("serial", tray=False)
+        self.addCleanup(self.bench.stop)  # also after a start that failed half-way
+        self.bench.start()
         self.reader = PtyReader(self.bench)
         self.addCleanup(self.reader.stop)
 

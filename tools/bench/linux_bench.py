@@ -45,13 +45,15 @@ def _xlib():
         x.XGetSelectionOwner.restype = ctypes.c_ulong
         x.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
         x.XQueryKeymap.argtypes = [ctypes.c_void_p, ctypes.c_char * 32]
+        x.XAutoRepeatOff.argtypes = [ctypes.c_void_p]
+        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         _X11.append(x)
     return _X11[0]
 
 
 class Bench:
     def __init__(self, name, tray=True):
-        self.name, self.tray = name, tray
+        self.tray = tray
         self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
         self.home = self.work / "home"
         self.config = self.home / ".config"
@@ -67,6 +69,10 @@ class Bench:
         for folder in (self.config, self.state, self.runtime):
             folder.mkdir(parents=True, mode=0o700)
         self._start_xvfb()
+        # A key held a moment too long on a busy machine must not type twice, and a key
+        # never let go must show as one left down, not as a flood of repeats.
+        _xlib().XAutoRepeatOff(self._display())
+        _xlib().XSync(self._display(), 0)
         env = {k: v for k, v in os.environ.items()
                if k not in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER")}
         env.update(DISPLAY=self.display, HOME=str(self.home), XDG_CONFIG_HOME=str(self.config),
@@ -105,11 +111,14 @@ class Bench:
         # -displayfd: Xvfb picks a free display and writes its number to us.
         read_end, write_end = os.pipe()
         try:
-            with open(self.work / "xvfb.log", "wb") as log:
-                self.xvfb = subprocess.Popen(
-                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten",
-                     "tcp"], pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=log)
-            os.close(write_end)
+            try:
+                with open(self.work / "xvfb.log", "wb") as log:
+                    self.xvfb = subprocess.Popen(
+                        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN,
+                         "-nolisten", "tcp"], pass_fds=[write_end], stdout=subprocess.DEVNULL,
+                        stderr=log)
+            finally:
+                os.close(write_end)  # ours closed, the read ends when Xvfb's goes
             number = b""
             end = time.monotonic() + DISPLAY_WAIT
             while not number.endswith(b"\n"):
@@ -292,8 +301,11 @@ class Receiver:
 
     def wait_presses(self, start, count, timeout=20.0):
         """Waits for `count` presses from event `start` on, then for the typing to end."""
-        poll(lambda: len(self.presses(start)) >= count, timeout=timeout,
-             what=f"{count} key presses (got {self.presses(start)})")
+        try:
+            poll(lambda: len(self.presses(start)) >= count, timeout=timeout,
+                 what=f"{count} key presses")
+        except TimeoutError as e:
+            raise TimeoutError(f"{e}; got {self.presses(start)}") from None
         self.wait_quiet()
         return self.presses(start)
 
