@@ -30,7 +30,7 @@ int LogicalDpi() {
   return dpi > 0 ? dpi : kDesignDpi;
 }
 
-const SelectionSpec& Spec(SelectionControl control) {
+const SelectionSpec& EntryFor(SelectionControl control) {
   for (const SelectionSpec& s : kSelectionControls)
     if (s.control == control) return s;
   throw std::logic_error("the selection window's table lacks a control");
@@ -51,14 +51,14 @@ SelectionWindow::SelectionWindow(QWidget* owner, const QIcon& icon) : QDialog(ow
   auto px = [dpi](int twips) { return TwipsToPixels(twips, dpi); };
   setFixedSize(px(kSelectionWidthTwips), px(kSelectionHeightTwips));
   auto place = [&](QWidget* w, SelectionControl control) {
-    const SelectionSpec& s = Spec(control);
+    const SelectionSpec& s = EntryFor(control);
     w->setGeometry(px(s.left), px(s.top), px(s.width), px(s.height));
   };
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
   auto button = [&](SelectionControl control, const char* name) {
-    auto* b = new QPushButton(Text(Spec(control).caption), this);
+    auto* b = new QPushButton(Text(EntryFor(control).caption), this);
     b->setObjectName(QString::fromLatin1(name));
     // Enter must never start a discovery (it would wipe the list): no
     // button takes Enter for itself; the default one, "Select", gets it.

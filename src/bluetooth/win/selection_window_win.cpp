@@ -56,9 +56,9 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
   ncm.cbSize = sizeof(ncm);
   if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
     font_.reset(CreateFontIndirectW(&ncm.lfMessageFont));
-  auto make = [&](const wchar_t* cls, const SelectionSpec& spec, DWORD st, int id, DWORD ex = 0) {
-    HWND c = CreateWindowExW(ex, cls, Widen(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | st,
-                             px(spec.left), px(spec.top), px(spec.width), px(spec.height),
+  auto make = [&](const wchar_t* cls, const SelectionSpec& entry, DWORD st, int id, DWORD ex = 0) {
+    HWND c = CreateWindowExW(ex, cls, Widen(entry.caption).c_str(), WS_CHILD | WS_VISIBLE | st,
+                             px(entry.left), px(entry.top), px(entry.width), px(entry.height),
                              hwnd_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                              instance, nullptr);
     if (!c) throw std::runtime_error(Narrow(DescribeFailure(L"Creating a control of the selection window", GetLastError())));
@@ -66,16 +66,16 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
     return c;
   };
   // Created in focus order, which Tab follows.
-  for (const SelectionSpec& spec : kSelectionControls) {
-    switch (spec.control) {
+  for (const SelectionSpec& entry : kSelectionControls) {
+    switch (entry.control) {
       case SelectionControl::kDiscover:
-        make(L"BUTTON", spec, WS_TABSTOP | BS_PUSHBUTTON, kDiscover);
+        make(L"BUTTON", entry, WS_TABSTOP | BS_PUSHBUTTON, kDiscover);
         break;
       case SelectionControl::kStatus:
-        status_ = make(L"STATIC", spec, SS_NOPREFIX, kStatus);
+        status_ = make(L"STATIC", entry, SS_NOPREFIX, kStatus);
         break;
       case SelectionControl::kDevices:
-        list_ = make(WC_LISTVIEWW, spec, WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+        list_ = make(WC_LISTVIEWW, entry, WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                      kDevices, WS_EX_CLIENTEDGE);
         ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
         for (const wchar_t* header : {L"Address", L"Name"}) {
@@ -88,10 +88,10 @@ SelectionWindow::SelectionWindow(HWND owner, HICON icon) {
         break;
       case SelectionControl::kSelect:
         // Enter is "Select": the dialog manager sends IDOK for it.
-        make(L"BUTTON", spec, WS_TABSTOP | BS_DEFPUSHBUTTON, kSelect);
+        make(L"BUTTON", entry, WS_TABSTOP | BS_DEFPUSHBUTTON, kSelect);
         break;
       case SelectionControl::kCancel:
-        make(L"BUTTON", spec, WS_TABSTOP | BS_PUSHBUTTON, kCancel);
+        make(L"BUTTON", entry, WS_TABSTOP | BS_PUSHBUTTON, kCancel);
         break;
     }
   }
