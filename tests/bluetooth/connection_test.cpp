@@ -43,18 +43,6 @@ struct ScriptedClient : FakeClient {
   FakeClock& clock_;
 };
 
-struct FakeDiscovery : wclBluetoothDiscovery {
-  struct NamedRadio : IRadio {};
-  std::int32_t ListRadios(std::vector<Radio>& r) override {
-    ++lists;
-    if (hasRadio) r.push_back(std::make_shared<NamedRadio>());
-    return hasRadio ? 0 : 120;
-  }
-  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return 0; }
-  bool hasRadio = false;
-  int lists = 0;
-};
-
 struct Link {
   explicit Link(std::string address = "tcp://127.0.0.1:5000") {
     std::int16_t ready = 0;
@@ -62,6 +50,7 @@ struct Link {
     client.OnConnect = [this](std::int32_t e) { manager.wclClient_OnConnect(e); };
     client.OnDisconnect = [this] { manager.wclClient_OnDisconnect(); };
     controls.SetCaption(Ctl::Label25, address);
+    discovery.radio = nullptr;
   }
   FakeControls controls;
   FakeClock clock;
@@ -169,7 +158,7 @@ TEST(Connection, AnAddressThatCannotStartAnAttemptDoesNotSpin) {
   EXPECT_LE(l.pump.processed, 100);
   EXPECT_EQ(l.dialogs.informed, std::vector<std::string>(l.client.connects, "No Bluetooth API was found."));
   EXPECT_FALSE(l.client.tried.front().radio);
-  l.discovery.hasRadio = true;
+  l.discovery.radio = std::make_shared<FakeDiscovery::AnyRadio>();
   l.pump.quit = l.client.refused = false;
   l.manager.ConnectReader();
   EXPECT_TRUE(l.client.tried.back().radio);

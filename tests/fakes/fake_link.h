@@ -1,5 +1,5 @@
 // A wireless library that records what the program writes, when, and what it
-// asks of the link; plus the window's timer, sound and code page.
+// asks of the link, and a discovery; plus the window's timer, sound and code page.
 #pragma once
 #include <chrono>
 #include <string>
@@ -53,6 +53,22 @@ class FakeLibrary : public LibraryManager {
   std::int32_t Close() override { return 0; }
   void ReportResult(std::int32_t code) override { results.push_back(code); }
   std::vector<std::int32_t> results;
+};
+
+// Lists its radio while it has one; keeps what the last discovery asked for.
+struct FakeDiscovery : wclBluetoothDiscovery {
+  struct AnyRadio : IRadio {};
+  std::int32_t ListRadios(std::vector<Radio>& r) override {
+    ++lists;
+    if (radio) r.push_back(radio);
+    return radio ? 0 : 120;
+  }
+  std::int32_t Discover(const Radio&, std::uint8_t timeout, std::uint32_t flags) override {
+    return lastTimeout = timeout, lastFlags = flags, 0;
+  }
+  Radio radio = std::make_shared<AnyRadio>();
+  int lists = 0, lastTimeout = -1;
+  std::uint32_t lastFlags = 99;
 };
 
 class FakeTimer : public ITimer {
