@@ -25,7 +25,7 @@ class FakeKeyboard : public IKeyboard {
     }
     return m;
   }
-  bool CapsLock() const override { return false; }
+  bool CapsLock() const override { return capsLock; }
   bool InputMethodOpen() const override { return imeOpen; }
   std::size_t Inject(std::span<const KeyEvent> events) override {
     if (beforeInject) beforeInject(calls);
@@ -67,7 +67,7 @@ class FakeKeyboard : public IKeyboard {
     return n;
   }
 
-  bool imeOpen = false;
+  bool imeOpen = false, capsLock = false;
   // The system takes only shortTake events of injection number shortCall.
   int shortCall = -1;
   std::size_t shortTake = 0;
@@ -113,7 +113,7 @@ class FakeKeyboard : public IKeyboard {
     if (Any(vk::kLWin, vk::kRWin) || ctrl != alt) ++chords;  // Ctrl and Alt together: AltGr
     const std::uint8_t bits = (Any(vk::kLShift, vk::kRShift) ? kShiftBit : 0) |
                               (ctrl ? kCtrlBit : 0) | (alt ? kAltBit : 0);
-    typed += layout_.Produces({v, bits}, false).text;
+    typed += layout_.Produces({v, bits}, capsLock).text;
   }
 
   const IKeyboardLayout& layout_;
