@@ -7,7 +7,6 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
-#include "fakes/fake_log.h"
 #include "wedge/option_lists.h"
 
 namespace tarvik {

@@ -27,7 +27,6 @@ class FakeControls : public IControls {
       throw std::out_of_range("list index outside the list");
     if (l.index == index) return;
     l.index = index;
-    changes.push_back(list);
     if (onChange) onChange(list);
   }
   std::string ItemText(Ctl list, int index) const override { return Get(list).items.at(index); }
@@ -38,7 +37,6 @@ class FakeControls : public IControls {
   void SetCheckValue(Ctl box, int value) override {
     if (CheckValue(box) == value) return;
     checks_[box] = value;
-    changes.push_back(box);
     if (onChange) onChange(box);
   }
   std::string Caption(Ctl label) const override {
@@ -54,7 +52,6 @@ class FakeControls : public IControls {
 
   bool minimized = false;
   std::string linkColour = "red";
-  std::vector<Ctl> changes;
   std::function<void(Ctl)> onChange;
 
  private:

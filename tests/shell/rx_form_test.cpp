@@ -9,7 +9,6 @@
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
-#include "fakes/fake_log.h"
 #include "fakes/fake_settings.h"
 
 namespace tarvik {
