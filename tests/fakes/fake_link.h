@@ -71,6 +71,14 @@ struct FakeDiscovery : wclBluetoothDiscovery {
   std::uint32_t lastFlags = 99;
 };
 
+struct FakeDevice : IDiscoveredDevice {
+  FakeDevice(std::string a, std::string n, std::int32_t r = 0) : address(std::move(a)), name(std::move(n)), result(r) {}
+  std::string Address() const override { return address; }
+  std::string ReadName(const Radio&, std::int32_t& r) const override { return r = result, name; }
+  std::string address, name;
+  std::int32_t result;
+};
+
 class FakeTimer : public ITimer {
  public:
   void SetEnabled(bool e) override {

@@ -232,15 +232,6 @@ class FakeView : public ISelectionView {
   bool closed = false;
 };
 
-class Device : public IDiscoveredDevice {
- public:
-  Device(std::string a, std::string n, std::int32_t r) : a_(std::move(a)), n_(std::move(n)), r_(r) {}
-  std::string Address() const override { return a_; }
-  std::string ReadName(const Radio&, std::int32_t& result) const override { return result = r_, n_; }
-  std::string a_, n_;
-  std::int32_t r_;
-};
-
 struct Selection {
   FakeView view;
   FakeClock clock;
@@ -263,9 +254,9 @@ TEST(DeviceSelection, RowsForEveryOutcome) {
   s.view.rows = {{"(old)", "row"}};
   s.discovery.OnDiscoveryStarted(s.discovery.radio);
   EXPECT_TRUE(s.view.rows.empty());
-  DeviceList found = {std::make_shared<Device>("(00:1A:7D:DA:71:13)", "Scanner", 0),
-                      std::make_shared<Device>("(00:11:22:33:44:55)", "", 5),
-                      std::make_shared<Device>("(AA)", "", -7)};
+  DeviceList found = {std::make_shared<FakeDevice>("(00:1A:7D:DA:71:13)", "Scanner", 0),
+                      std::make_shared<FakeDevice>("(00:11:22:33:44:55)", "", 5),
+                      std::make_shared<FakeDevice>("(AA)", "", -7)};
   s.discovery.OnDiscoveryComplete(s.discovery.radio, found);
   EXPECT_EQ(s.view.status, "");
   EXPECT_EQ(s.view.rows, (std::vector<std::pair<std::string, std::string>>{
