@@ -7,7 +7,6 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
-#include "wedge/option_lists.h"
 
 namespace tarvik {
 namespace {
@@ -42,18 +41,13 @@ struct ScriptedClient : FakeClient {
   FakeClock& clock_;
 };
 
-struct Link {
+struct Link : FilledWindow {
   explicit Link(std::string address = "tcp://127.0.0.1:5000") {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
     client.OnConnect = [this](std::int32_t e) { manager.wclClient_OnConnect(e); };
     client.OnDisconnect = [this] { manager.wclClient_OnDisconnect(); };
     controls.SetCaption(Ctl::Label25, address);
     discovery.radio = nullptr;
   }
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
   ScriptedClient client{pump, clock};
   FakeLibrary library;
   FakeTimer timer3;

@@ -1,5 +1,6 @@
 // In-memory controls of the main window: lists, check boxes, labels and the
-// window state, raising change handlers the way the real controls do.
+// window state, raising change handlers the way the real controls do; and
+// the window as the program has it after the load, minimized to the tray.
 #pragma once
 #include <functional>
 #include <map>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "core/controls.h"
+#include "fakes/fake_pump.h"
+#include "wedge/option_lists.h"
 
 namespace tarvik::testing {
 
@@ -53,6 +56,17 @@ class FakeControls : public IControls {
   std::map<Ctl, std::vector<std::string>> items_;
   std::map<Ctl, int> index_, checks_;
   std::map<Ctl, std::string> captions_;
+};
+
+struct FilledWindow {
+  FilledWindow() {
+    std::int16_t ready = 0;
+    creacombo(controls, pump, ready);
+    controls.minimized = true;
+  }
+  FakeControls controls;
+  FakeClock clock;
+  FakePump pump{clock};
 };
 
 }  // namespace tarvik::testing

@@ -5,7 +5,6 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_pump.h"
-#include "wedge/option_lists.h"
 
 namespace tarvik {
 namespace {
@@ -13,23 +12,15 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing;
 
-class Typing : public ::testing::Test {
+class Typing : public ::testing::Test, public FilledWindow {
  protected:
-  Typing() {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
-    controls.minimized = true;
-    pump.processed = 0;
-  }
+  Typing() { pump.processed = 0; }
   std::vector<std::string> Tokens() const {
     std::vector<std::string> tokens;
     for (const auto& s : keys.sent)
       if (s.token != "<record>") tokens.push_back(s.token);
     return tokens;
   }
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
   RecordingKeys keys{clock};
   KeystrokeOutput out{controls, pump, clock, keys};
 };
