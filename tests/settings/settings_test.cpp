@@ -73,6 +73,8 @@ TEST(Settings, ReadableFieldsInRangeAreUsedTheRestKeepTheirDefaults) {
                          w.Value(Ctl::Combo8), w.Value(Ctl::Combo7), w.Value(Ctl::Combo9)}),
             std::vector({1, 0, 0, 4, 3, 0, 0}));
   EXPECT_EQ(w.store.content, "1\r\n0\r\n\"COM3\"\r\n0,4\r\n3,0\r\n0,0\r\n0,0\r\n0\r\n");
+  // An address a save could not write back as it was read is not read.
+  for (auto address : {"COM\"5", "\"COM5"}) EXPECT_EQ(Window("1\r\n1\r\n" + std::string(address) + "\r\n").deviceAddress, "");
 }
 
 TEST(SettingsLocation, TheWindowsDirectoryWhereverItCanBeWrittenElseTheUsersFolder) {
