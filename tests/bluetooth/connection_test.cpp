@@ -7,8 +7,6 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
-#include "fakes/fake_log.h"
-#include "wedge/option_lists.h"
 
 namespace tarvik {
 namespace {
@@ -43,29 +41,13 @@ struct ScriptedClient : FakeClient {
   FakeClock& clock_;
 };
 
-struct FakeDiscovery : wclBluetoothDiscovery {
-  struct NamedRadio : IRadio {};
-  std::int32_t ListRadios(std::vector<Radio>& r) override {
-    ++lists;
-    if (hasRadio) r.push_back(std::make_shared<NamedRadio>());
-    return hasRadio ? 0 : 120;
-  }
-  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return 0; }
-  bool hasRadio = false;
-  int lists = 0;
-};
-
-struct Link {
+struct Link : FilledWindow {
   explicit Link(std::string address = "tcp://127.0.0.1:5000") {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
     client.OnConnect = [this](std::int32_t e) { manager.wclClient_OnConnect(e); };
     client.OnDisconnect = [this] { manager.wclClient_OnDisconnect(); };
     controls.SetCaption(Ctl::Label25, address);
+    discovery.radio = nullptr;
   }
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
   ScriptedClient client{pump, clock};
   FakeLibrary library;
   FakeTimer timer3;
@@ -169,7 +151,7 @@ TEST(Connection, AnAddressThatCannotStartAnAttemptDoesNotSpin) {
   EXPECT_LE(l.pump.processed, 100);
   EXPECT_EQ(l.dialogs.informed, std::vector<std::string>(l.client.connects, "No Bluetooth API was found."));
   EXPECT_FALSE(l.client.tried.front().radio);
-  l.discovery.hasRadio = true;
+  l.discovery.radio = std::make_shared<FakeDiscovery::AnyRadio>();
   l.pump.quit = l.client.refused = false;
   l.manager.ConnectReader();
   EXPECT_TRUE(l.client.tried.back().radio);

@@ -1,71 +1,72 @@
 // In-memory controls of the main window: lists, check boxes, labels and the
-// window state, raising change handlers the way the real controls do.
+// window state, raising change handlers the way the real controls do; and
+// the window as the program has it after the load, minimized to the tray.
 #pragma once
 #include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/controls.h"
+#include "fakes/fake_pump.h"
+#include "wedge/option_lists.h"
 
 namespace tarvik::testing {
 
 class FakeControls : public IControls {
  public:
-  struct List {
-    std::vector<std::string> items;
-    int index = -1;
-  };
-
-  void AddItem(Ctl list, std::string_view text) override { lists_[list].items.emplace_back(text); }
-  int ListCount(Ctl list) const override { return static_cast<int>(Get(list).items.size()); }
-  int ListIndex(Ctl list) const override { return Get(list).index; }
+  void AddItem(Ctl list, std::string_view text) override { items_[list].emplace_back(text); }
+  int ListCount(Ctl list) const override {
+    const auto it = items_.find(list);
+    return it == items_.end() ? 0 : static_cast<int>(it->second.size());
+  }
+  int ListIndex(Ctl list) const override { return Find(index_, list, -1); }
   void SetListIndex(Ctl list, int index) override {
-    auto& l = lists_[list];
-    if (index < -1 || index >= static_cast<int>(l.items.size()))
-      throw std::out_of_range("list index outside the list");
-    if (l.index == index) return;
-    l.index = index;
-    changes.push_back(list);
-    if (onChange) onChange(list);
+    if (index < -1 || index >= ListCount(list)) throw std::out_of_range("list index outside the list");
+    if (ListIndex(list) != index) index_[list] = index, Changed(list);
   }
-  std::string ItemText(Ctl list, int index) const override { return Get(list).items.at(index); }
-  int CheckValue(Ctl box) const override {
-    auto it = checks_.find(box);
-    return it == checks_.end() ? 1 : it->second;
-  }
+  std::string ItemText(Ctl list, int index) const override { return items_.at(list).at(index); }
+  int CheckValue(Ctl box) const override { return Find(checks_, box, 1); }
   void SetCheckValue(Ctl box, int value) override {
-    if (CheckValue(box) == value) return;
-    checks_[box] = value;
-    changes.push_back(box);
-    if (onChange) onChange(box);
+    if (CheckValue(box) != value) checks_[box] = value, Changed(box);
   }
-  std::string Caption(Ctl label) const override {
-    auto it = captions_.find(label);
-    return it == captions_.end() ? std::string() : it->second;
-  }
+  std::string Caption(Ctl label) const override { return Find(captions_, label, std::string()); }
   void SetCaption(Ctl label, std::string_view text) override { captions_[label] = std::string(text); }
   bool IsMinimized() const override { return minimized; }
   void SetLinkColour(bool open) override { linkColour = open ? "green" : "red"; }
 
   // Sets a selection without raising anything (test setup).
-  void Preset(Ctl list, int index) { lists_[list].index = index; }
+  void Preset(Ctl list, int index) { index_[list] = index; }
 
   bool minimized = false;
   std::string linkColour = "red";
-  std::vector<Ctl> changes;
   std::function<void(Ctl)> onChange;
 
  private:
-  const List& Get(Ctl list) const {
-    static const List empty;
-    auto it = lists_.find(list);
-    return it == lists_.end() ? empty : it->second;
+  template <class V>
+  static V Find(const std::map<Ctl, V>& m, Ctl c, std::type_identity_t<V> otherwise) {
+    const auto it = m.find(c);
+    return it == m.end() ? otherwise : it->second;
   }
-  std::map<Ctl, List> lists_;
-  std::map<Ctl, int> checks_;
+  void Changed(Ctl c) {
+    if (onChange) onChange(c);
+  }
+  std::map<Ctl, std::vector<std::string>> items_;
+  std::map<Ctl, int> index_, checks_;
   std::map<Ctl, std::string> captions_;
+};
+
+struct FilledWindow {
+  FilledWindow() {
+    std::int16_t ready = 0;
+    creacombo(controls, pump, ready);
+    controls.minimized = true;
+  }
+  FakeControls controls;
+  FakeClock clock;
+  FakePump pump{clock};
 };
 
 }  // namespace tarvik::testing

@@ -4,6 +4,7 @@
 // chord, and an Alt or Win release with no key since its press (the menu
 // bar or Start opens).
 #pragma once
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <string>
@@ -25,49 +26,37 @@ class FakeKeyboard : public IKeyboard {
     }
     return m;
   }
-  bool CapsLock() const override { return false; }
+  bool CapsLock() const override { return capsLock; }
   bool InputMethodOpen() const override { return imeOpen; }
   std::size_t Inject(std::span<const KeyEvent> events) override {
     if (beforeInject) beforeInject(calls);
     const std::size_t take = calls++ == shortCall ? shortTake : events.size();
-    std::size_t n = 0;
-    for (const auto& e : events) {
-      if (n == take) break;
+    const std::size_t n = std::min(take, events.size());
+    for (const auto& e : events.first(n)) {
       injected.push_back(e);
       if (e.role == KeyEvent::Role::UserRestore && !e.up && !physical[e.vk]) ++phantoms;
-      if (e.role == KeyEvent::Role::Unicode) {
-        // A packet is a key of its own (VK_PACKET) that carries the character.
-        if (!e.up) {
-          Disarm();
-          typed += static_cast<char32_t>(e.scan);
-        }
-      } else {
+      if (e.role != KeyEvent::Role::Unicode) {
         Key(static_cast<std::uint8_t>(e.vk), !e.up, true);
+      } else if (!e.up) {  // a packet is a key of its own (VK_PACKET) that carries the character
+        Disarm();
+        typed += static_cast<char32_t>(e.scan);
       }
-      ++n;
     }
     if (afterInject) afterInject(calls - 1);
     return n;
   }
 
   // The user's own finger on a key.
-  void User(std::uint8_t vk, bool down) {
-    physical[vk] = down;
-    Key(vk, down, false);
-  }
+  void User(std::uint8_t vk, bool down) { physical[vk] = down, Key(vk, down, false); }
   // Keys down for the target that no finger holds.
   int Stray() const {
     int n = 0;
     for (int v = 0; v < 256; ++v) n += logical[v] && !physical[v];
     return n;
   }
-  int Down() const {
-    int n = 0;
-    for (bool d : logical) n += d;
-    return n;
-  }
+  int Down() const { return static_cast<int>(std::count(logical.begin(), logical.end(), true)); }
 
-  bool imeOpen = false;
+  bool imeOpen = false, capsLock = false;
   // The system takes only shortTake events of injection number shortCall.
   int shortCall = -1;
   std::size_t shortTake = 0;
@@ -89,7 +78,6 @@ class FakeKeyboard : public IKeyboard {
 
   // Any key pressed disarms the menu of every Alt and Win held.
   void Disarm() { armed_ = {}; }
-
 
   // A press and release with nothing between is the user's own business when
   // both are the user's; where either is the program's, it is a fault.
@@ -113,7 +101,7 @@ class FakeKeyboard : public IKeyboard {
     if (Any(vk::kLWin, vk::kRWin) || ctrl != alt) ++chords;  // Ctrl and Alt together: AltGr
     const std::uint8_t bits = (Any(vk::kLShift, vk::kRShift) ? kShiftBit : 0) |
                               (ctrl ? kCtrlBit : 0) | (alt ? kAltBit : 0);
-    typed += layout_.Produces({v, bits}, false).text;
+    typed += layout_.Produces({v, bits}, capsLock).text;
   }
 
   const IKeyboardLayout& layout_;

@@ -27,9 +27,7 @@ class RecordingKeys : public IKeySender {
   bool SendKeyTokens(std::string_view token) override {
     if (refuseAfter == 0) return false;
     if (refuseAfter > 0) --refuseAfter;
-    sent.push_back({std::string(token),
-                    std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
-    return true;
+    return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
   }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
@@ -58,10 +56,7 @@ class FakeTarget : public IKeyTarget {
     target.ownIntegrity = target.targetIntegrity.emplace(0x2000);
     target.program = "notepad.exe";
   }
-  KeyTarget Query() const override {
-    ++queries;
-    return target;
-  }
+  KeyTarget Query() const override { return ++queries, target; }
   KeyTarget target;
   mutable int queries = 0;
 };

@@ -59,7 +59,6 @@ inline FakeLayout UsLayout() {
   l.Key(U'6', '6', 0, 0x07); l.Key(U'^', '6', 1, 0x07);
   l.Key(U'+', 0xBB, 1, 0x0D); l.Key(U'=', 0xBB, 0, 0x0D);
   l.Key(U'{', 0xDB, 1, 0x1A); l.Key(U'[', 0xDB, 0, 0x1A);
-  l.Key(U' ', 0x20, 0, 0x39);
   // Control characters as VkKeyScan reports them: Ctrl chords.
   l.Key(char32_t(0x17), 'W', kCtrlBit, 0x11);
   return l;

@@ -1,5 +1,5 @@
 // A wireless library that records what the program writes, when, and what it
-// asks of the link; plus the window's timer, sound and code page.
+// asks of the link, and a discovery; plus the window's timer, sound and code page.
 #pragma once
 #include <chrono>
 #include <string>
@@ -21,21 +21,14 @@ class FakeClient : public wclClient {
   };
   explicit FakeClient(const FakeClock& clock) : clock_(clock) {}
 
-  std::int32_t Connect() override {
-    ++connects;
-    state = 1;
-    return 0;
-  }
+  std::int32_t Connect() override { return ++connects, state = 1, 0; }
   std::uint32_t State() const override { return state; }
   std::int32_t Write(std::span<const std::uint8_t> bytes) override {
     written.push_back({{bytes.begin(), bytes.end()},
                        std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)});
     return state == 2 ? 0 : wcl::kNotConnected;
   }
-  void Disconnect() override {
-    ++disconnects;
-    state = 0;
-  }
+  void Disconnect() override { ++disconnects, state = 0; }
   std::int32_t DropReason() const override { return dropReason; }
 
   std::uint32_t state = 2;
@@ -55,12 +48,32 @@ class FakeLibrary : public LibraryManager {
   std::vector<std::int32_t> results;
 };
 
+// Lists its radio while it has one; keeps what the last discovery asked for.
+struct FakeDiscovery : wclBluetoothDiscovery {
+  struct AnyRadio : IRadio {};
+  std::int32_t ListRadios(std::vector<Radio>& r) override {
+    if (++lists, radio) r.push_back(radio);
+    return radio ? 0 : 120;
+  }
+  std::int32_t Discover(const Radio&, std::uint8_t timeout, std::uint32_t flags) override {
+    return lastTimeout = timeout, lastFlags = flags, 0;
+  }
+  Radio radio = std::make_shared<AnyRadio>();
+  int lists = 0, lastTimeout = -1;
+  std::uint32_t lastFlags = 99;
+};
+
+struct FakeDevice : IDiscoveredDevice {
+  FakeDevice(std::string a, std::string n, std::int32_t r = 0) : address(std::move(a)), name(std::move(n)), result(r) {}
+  std::string Address() const override { return address; }
+  std::string ReadName(const Radio&, std::int32_t& r) const override { return r = result, name; }
+  std::string address, name;
+  std::int32_t result;
+};
+
 class FakeTimer : public ITimer {
  public:
-  void SetEnabled(bool e) override {
-    enabled = e;
-    changes.push_back(e);
-  }
+  void SetEnabled(bool e) override { changes.push_back(enabled = e); }
   bool enabled = false;
   std::vector<bool> changes;
 };
@@ -69,10 +82,7 @@ class FakeTimer : public ITimer {
 class FakeSound : public ISound {
  public:
   FakeSound(FakePump& pump, FakeClock& clock) : pump_(pump), clock_(clock) {}
-  void PlayFile(const std::string& path) override {
-    played.push_back(path);
-    Pause(pump_, clock_, lengthMs);
-  }
+  void PlayFile(const std::string& path) override { played.push_back(path), Pause(pump_, clock_, lengthMs); }
   std::vector<std::string> played;
   int lengthMs = 0;
 
@@ -89,15 +99,9 @@ class FakeDecoder : public ICodePage {
     std::u32string out;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       const std::uint8_t b = bytes[i];
-      if (dbcs && b >= 0x81 && b <= 0x9F) {
-        if (i + 1 == bytes.size()) {
-          out.push_back(kReplacementChar);  // a lead byte cut off from its trail
-        } else {
-          out.push_back(0x4E00 + (b - 0x81) * 256 + bytes[++i]);
-        }
-        continue;
-      }
-      out.push_back(b);
+      if (!dbcs || b < 0x81 || b > 0x9F) out.push_back(b);
+      else if (i + 1 == bytes.size()) out.push_back(kReplacementChar);  // a lead byte without its trail
+      else out.push_back(0x4E00 + (b - 0x81) * 256 + bytes[++i]);
     }
     return EncodeUtf8(out);
   }

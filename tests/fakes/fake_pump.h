@@ -51,7 +51,6 @@ class FakePump : public IEventPump {
   void At(std::chrono::microseconds t, std::function<void()> fn) {
     scripted_.emplace(t, std::move(fn));
   }
-  std::size_t Pending() const { return scripted_.size(); }
 
   int processed = 0;
   int waits = 0;

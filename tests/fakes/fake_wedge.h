@@ -11,26 +11,18 @@
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
 #include "wedge/keystroke_output.h"
-#include "wedge/option_lists.h"
 #include "wedge/record_reception.h"
 
 namespace tarvik::testing {
 
-struct FakeWedge {
+struct FakeWedge : FilledWindow {
   explicit FakeWedge(std::size_t limit = kReceiveBufferLimit)
       : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
                    [] { return std::string("C:\\WINDOWS"); }, target, notice, limit}} {
-    std::int16_t ready = 0;
-    creacombo(controls, pump, ready);
-    controls.minimized = true;
-    controls.onChange = [](Ctl) {};
     controls.SetCheckValue(kBeepBox, 0);
     controls.SetCheckValue(kFeedbackBox, 0);
   }
 
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
   FakeClient client{clock};
   FakeLibrary library;
   FakeTimer timer3;

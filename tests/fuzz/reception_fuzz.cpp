@@ -13,24 +13,15 @@
 // is one character. What each line must type is worked out from the whole
 // stream, without looking at the chunks.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "bluetooth/reader_commands.h"
-#include "bluetooth/wireless.h"
 #include "core/utf8.h"
 #include "fakes/fake_wedge.h"
-#include "wedge/record_reception.h"
 
 namespace {
 
 using namespace tarvik;
-using namespace tarvik::testing;
 
 // A line needs a character and the reader's CR to make a record, so a cap
 // below that could leave nothing of a long line.
@@ -38,11 +29,9 @@ constexpr std::size_t kMinLimit = 2;
 // Small, so that the cap is reached often.
 constexpr std::size_t kMaxLimit = 64;
 constexpr std::size_t kHeaderBytes = 2;
-constexpr std::uint8_t kLineFeed = 0x0A;
-constexpr std::size_t kCharsDroppedFromRecord = 1;  // the reader's CR
-constexpr std::size_t kCharsDroppedFromTyped = 2;   // the CR and the record's last character
+constexpr char kLineFeed = '\n';
+constexpr std::size_t kCharsDroppedFromTyped = 2;  // the CR and the record's last character
 constexpr char32_t kLastLatin1 = 0xFF;
-constexpr std::string_view kRecordMark = "<record>";
 
 void Require(bool ok, const char* what) {
   if (ok) return;
@@ -50,30 +39,14 @@ void Require(bool ok, const char* what) {
   std::abort();
 }
 
-using Wedge = FakeWedge;
-
-// Back from typed UTF-8 to the reader's bytes; every key must be one character.
-std::string KeysToBytes(const std::vector<std::string>& tokens) {
+// Back from UTF-8 to the reader's bytes.
+std::string Latin1(std::string_view utf8) {
   std::string out;
-  for (const auto& t : tokens) {
-    const std::u32string cps = DecodeUtf8(t);
-    Require(cps.size() == 1 && cps[0] <= kLastLatin1, "a key is not one character of the stream");
-    out += static_cast<char>(cps[0]);
-  }
-  return out;
-}
-
-std::string Utf8ToLatin1(std::string_view text) {
-  std::string out;
-  for (char32_t c : DecodeUtf8(text)) {
-    Require(c <= kLastLatin1, "a shown record holds a character the stream cannot have");
+  for (char32_t c : DecodeUtf8(utf8)) {
+    Require(c <= kLastLatin1, "a character the stream cannot have was typed or shown");
     out += static_cast<char>(c);
   }
   return out;
-}
-
-bool EndsWith(std::string_view whole, std::string_view end) {
-  return end.size() <= whole.size() && whole.substr(whole.size() - end.size()) == end;
 }
 
 }  // namespace
@@ -86,20 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view stream(reinterpret_cast<const char*>(lengths + lengthCount),
                                 size - kHeaderBytes - lengthCount);
 
-  // The lines of the whole stream, and what is left without a line feed.
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < stream.size(); ++i) {
-    if (static_cast<std::uint8_t>(stream[i]) != kLineFeed) continue;
-    lines.push_back(stream.substr(start, i - start));
-    start = i + 1;
-  }
-  const std::string_view unfinished = stream.substr(start);
-
-  Wedge w(limit);
+  tarvik::testing::FakeWedge w(limit);
+  const auto& held = w.reception.ReceiveBuffer();
   auto deliver = [&](std::string_view chunk) {
-    w.reception.wclClient_OnData(Bytes(chunk));
-    const auto& held = w.reception.ReceiveBuffer();
+    w.reception.wclClient_OnData(tarvik::testing::Bytes(chunk));
     Require(held.size() <= limit, "the receive buffer holds more than the limit after an event");
     Require(std::find(held.begin(), held.end(), kLineFeed) == held.end(),
             "a line feed is left in the receive buffer after an event");
@@ -120,35 +83,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // The keys of each record, as typed.
-  std::vector<std::vector<std::string>> records;
+  // The keys of each record, as typed: one character each.
+  std::vector<std::string> records;
   for (const auto& s : w.keys.sent) {
-    if (s.token == kRecordMark) {
+    if (s.token == "<record>") {
       records.emplace_back();
-    } else {
-      Require(!records.empty(), "a key went out before any record began");
-      records.back().push_back(s.token);
+      continue;
     }
+    Require(!records.empty(), "a key went out before any record began");
+    Require(DecodeUtf8(s.token).size() == 1, "a key is not one character of the stream");
+    records.back() += Latin1(s.token);
   }
 
+  // Each line of the whole stream long enough for a record, in turn.
   bool anyCut = false;
-  std::size_t r = 0;
-  std::string_view lastRecordLine;
-  std::string lastTyped;
-  for (std::string_view line : lines) {
+  std::size_t r = 0, start = 0;
+  std::string_view lastLine;
+  for (std::size_t end; (end = stream.find(kLineFeed, start)) != std::string_view::npos; start = end + 1) {
+    const std::string_view line = stream.substr(start, end - start);
     if (line.size() < kCharsDroppedFromTyped) continue;  // too short for a record: passed over
     Require(r < records.size(), "a line with a record was not typed");
-    const std::string typed = KeysToBytes(records[r++]);
+    const std::string& typed = records[r++];
     const std::string_view whole = line.substr(0, line.size() - kCharsDroppedFromTyped);
     if (line.size() <= limit) {
       Require(typed == whole, "a line within the limit was not typed exactly");
     } else {
-      Require(EndsWith(whole, typed), "a long line was typed as something other than its end");
+      Require(whole.ends_with(typed), "a long line was typed as something other than its end");
       Require(typed.size() + kCharsDroppedFromTyped >= limit, "a long line was cut below the limit");
       anyCut = anyCut || typed.size() < whole.size();
     }
-    lastRecordLine = line;
-    lastTyped = typed;
+    lastLine = line;
   }
   Require(r == records.size(), "more records were typed than the stream holds");
   if (anyCut)
@@ -156,17 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a line was cut without an overflow being reported");
 
   // The last record is the one shown: what was typed and the character after it.
-  if (!records.empty()) {
-    const std::string shown = Utf8ToLatin1(w.controls.Caption(Ctl::Label1));
-    const std::size_t recordEnd = lastRecordLine.size() - kCharsDroppedFromRecord;
-    Require(shown == lastTyped + std::string(1, lastRecordLine[recordEnd - 1]),
-            "the window does not show the last record");
-  } else {
-    Require(w.controls.Caption(Ctl::Label1).empty(), "a record was shown but none was typed");
-  }
+  const std::string shown = Latin1(w.controls.Caption(Ctl::Label1));
+  Require(records.empty() ? shown.empty() : shown == records.back() + lastLine[lastLine.size() - kCharsDroppedFromTyped],
+          "the window does not show the last record");
 
   // What is left is the end of the unfinished text, at most the limit.
-  const auto& held = w.reception.ReceiveBuffer();
+  const std::string_view unfinished = stream.substr(start);
   const std::string_view keep = unfinished.substr(unfinished.size() - std::min(unfinished.size(), limit));
   Require(std::string_view(reinterpret_cast<const char*>(held.data()), held.size()) == keep,
           "the receive buffer is not the end of the unfinished text");

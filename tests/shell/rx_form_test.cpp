@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "bluetooth/device_selection.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_dialogs.h"
 #include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
-#include "fakes/fake_log.h"
+#include "fakes/fake_settings.h"
 
 namespace tarvik {
 namespace {
@@ -17,42 +19,22 @@ using namespace testing;
 
 using Log = std::vector<std::string>;
 
-class LoggedLibrary : public LibraryManager {
- public:
-  LoggedLibrary(Log& log, const FakeClient& client) : log_(log), client_(client) {}
-  std::int32_t Open() override { return log_.push_back("library open"), 0; }
+struct LoggedLibrary : FakeLibrary {
+  LoggedLibrary(Log& l, const FakeClient& c) : log(l), client(c) {}
+  std::int32_t Open() override { return log.push_back("library open"), 0; }
   // Says whether the link was still open when the library went.
   std::int32_t Close() override {
-    return log_.push_back(client_.state ? "library close, link up" : "library close"), 0;
+    return log.push_back(client.state ? "library close, link up" : "library close"), 0;
   }
-  void ReportResult(std::int32_t) override {}
-  Log& log_;
-  const FakeClient& client_;
+  Log& log;
+  const FakeClient& client;
 };
 
-class LoggedTimer : public FakeTimer {
- public:
-  LoggedTimer(Log& log, std::string name) : log_(log), name_(std::move(name)) {}
-  void SetEnabled(bool e) override { FakeTimer::SetEnabled(e), log_.push_back(name_ + (e ? " on" : " off")); }
-  Log& log_;
-  std::string name_;
-};
-
-class MemoryStore : public ISettingsStore {
- public:
-  explicit MemoryStore(Log& log) : log_(log) {}
-  bool Exists() const override { return content.has_value(); }
-  std::optional<std::string> Read() const override { return content; }
-  bool Write(const std::string& b) override {
-    log_.push_back("save");
-    if (!fail) content = b;
-    return !fail;
-  }
-  std::string Describe() const override { return "C:\\WINDOWS\\pelrin.ini"; }
-  std::string LastError() const override { return "Access is denied. (error 5)"; }
-  bool fail = false;
-  std::optional<std::string> content;
-  Log& log_;
+struct LoggedTimer : FakeTimer {
+  LoggedTimer(Log& l, std::string n) : log(l), name(std::move(n)) {}
+  void SetEnabled(bool e) override { FakeTimer::SetEnabled(e), log.push_back(name + (e ? " on" : " off")); }
+  Log& log;
+  std::string name;
 };
 
 // Resizes are raised as Windows does.
@@ -81,16 +63,12 @@ class FakeShell : public IWindowShell {
   std::function<void()> onResize;
 };
 
-class NoDiscovery : public wclBluetoothDiscovery {
- public:
-  std::int32_t ListRadios(std::vector<Radio>&) override { return 120; }
-  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return 0; }
-};
-
 struct Program {
   Program() {
     shell.onResize = [this] { form.Form_Resize(); };
     controls.onChange = [this](Ctl c) { form.OnControlChanged(c); };
+    store.onWrite = [this] { log.push_back("save"); };
+    discovery.radio = nullptr;
   }
   Log log;
   FakeControls controls;
@@ -102,18 +80,18 @@ struct Program {
   LoggedTimer timer1{log, "Timer1"}, timer3{log, "Timer3"};
   FakeClient client{clock};
   LoggedLibrary library{log, client};
-  NoDiscovery discovery;
-  MemoryStore store{log};
+  FakeDiscovery discovery;
+  FakeStore store;
   FakeDialogs dialogs;
   FakeShell shell;
-  LoggedTimer trayRetry{log, "TrayRetry"};
+  FakeTimer trayRetry;
   FakeTarget target;
   FakeNotice notice;
   RecordingLog diag;
-  int ended = 0, selections = 0;
+  int ended = 0;
   RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [] { return std::string("C:\\WINDOWS"); }, dialogs, shell, timer1,
-               [this] { ++ended; }, [this] { ++selections, log.push_back("selection window"); },
+               [this] { ++ended; }, [this] { log.push_back("selection window"); },
                [this] { log.push_back("tray record"); },
                trayRetry, target, notice, diag}};
 };
@@ -130,89 +108,60 @@ TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
   p.log.clear();
   p.form.Timer1_Timer();
   EXPECT_EQ(p.log.front(), "Timer1 off");
-  EXPECT_EQ(p.shell.state, WindowState::Minimized);
-  EXPECT_FALSE(p.shell.visible);
-  EXPECT_EQ(p.shell.icons, 1);
+  EXPECT_TRUE(p.form.InTray() && !p.shell.visible);
   EXPECT_EQ(p.client.connects, 1);
   EXPECT_EQ(p.client.Parameters.address, "(COM7)");
 }
 
-TEST(RxForm, TrayEventsDecodedFromThePointersX) {
-  Program p;
-  p.shell.SetState(WindowState::Minimized);
-  ASSERT_EQ(p.shell.icons, 1);
-  for (int code : {0x200, 0x201, 0x204, 0x206, 0x207, 0x208}) {
-    p.form.Form_MouseMove(code * 15.0);
-    EXPECT_EQ(p.shell.icons, 1) << code;
-    EXPECT_FALSE(p.shell.visible) << code;
+// Steps: m minimize, n restore, r the retry tick, t the shell restarted, b a
+// second start, x the shell refuses the next icon, 0 the shell lost its icons,
+// @12 12 twips a pixel; a number is the tray's event code where x would be.
+TEST(Tray, TheWindowGoesToTheTrayOnlyWithItsIconAndComesBackOnAClick) {
+  struct Case {
+    const char* steps;
+    bool visible, minimized;
+    int icons, adds;
+    bool retrying, inTray;
+  };
+  const Case cases[] = {
+      {"m 512 513 516 518 519 520", false, true, 1, 1, false, true},  // moves and other buttons
+      {"m 514", true, false, 0, 1, false, false},  // left button up
+      {"m 515", true, false, 0, 1, false, false},  // double click
+      {"m 517", true, false, 0, 1, false, false},  // right button up
+      {"@12 m 514", true, false, 0, 1, false, false},
+      {"m b", true, false, 0, 1, false, false},
+      {"t", true, false, 0, 0, false, false},  // shown: no icon to add
+      {"m 0 t", false, true, 1, 2, false, true},
+      {"m 0 x t", true, true, 0, 2, true, false},  // the new shell refuses: onto the taskbar, retried
+      {"x x m", true, true, 0, 1, true, false},  // never hidden without an icon
+      {"x x m r", true, true, 0, 2, true, false},
+      {"x x m r r", false, true, 1, 3, false, true},
+      {"x m t", false, true, 1, 2, false, true},  // a shell that comes up between retries is used at once
+      {"x m n r", true, false, 0, 1, false, false},  // restored from the taskbar: the retries stop
+      {"x m b", true, false, 0, 1, false, false},
+  };
+  for (const auto& c : cases) {
+    FakeShell shell;
+    FakeTimer retry;
+    Tray tray(shell, retry);
+    shell.onResize = [&] { tray.Form_Resize(); };
+    std::istringstream steps(c.steps);
+    for (std::string s; steps >> s;) {
+      if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
+      else if (s == "r") tray.Retry_Timer();
+      else if (s == "t") tray.TaskbarCreated();
+      else if (s == "b") tray.BringBack();
+      else if (s == "x") ++shell.refuseAdds;
+      else if (s == "0") shell.icons = 0;
+      else if (s == "@12") shell.twipsPerPixel = 12;
+      else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
+    }
+    EXPECT_EQ(shell.visible, c.visible) << c.steps;
+    EXPECT_EQ(shell.state == WindowState::Minimized, c.minimized) << c.steps;
+    EXPECT_EQ(std::pair(shell.icons, shell.adds), std::pair(c.icons, c.adds)) << c.steps;
+    EXPECT_EQ(retry.enabled, c.retrying) << c.steps;
+    EXPECT_EQ(tray.InTray(), c.inTray) << c.steps;
   }
-  p.form.Form_MouseMove(0x202 * 15.0);  // left button released
-  EXPECT_TRUE(p.shell.visible);
-  EXPECT_EQ(p.shell.state, WindowState::Normal);
-  EXPECT_EQ(p.shell.icons, 0);
-  for (int code : {0x203, 0x205}) {
-    p.shell.SetState(WindowState::Minimized);
-    EXPECT_EQ(p.shell.icons, 1);
-    p.form.Form_MouseMove(code * 15.0);
-    EXPECT_EQ(p.shell.icons, 0);
-  }
-  // At 12 twips a pixel the codes still come out.
-  p.shell.twipsPerPixel = 12;
-  p.shell.SetState(WindowState::Minimized);
-  p.form.Form_MouseMove(0x202 * 12.0);
-  EXPECT_TRUE(p.shell.visible);
-  p.form.Form_MouseMove(514 * 12.0);  // a real pointer on the shown window: harmless
-  EXPECT_TRUE(p.shell.visible);
-  EXPECT_EQ(p.shell.icons, 0);
-  p.shell.SetState(WindowState::Minimized);  // a second start brings the window back
-  p.form.BringBack();
-  EXPECT_TRUE(p.shell.visible);
-  EXPECT_EQ(p.shell.icons, 0);
-}
-
-TEST(RxForm, TheIconComesBackWhenTheShellRestarts) {
-  Program p;
-  p.form.TaskbarCreated();
-  EXPECT_EQ(p.shell.adds, 0);  // shown: no icon to add
-  p.shell.SetState(WindowState::Minimized);
-  p.shell.icons = 0;  // the new shell has none
-  p.form.TaskbarCreated();
-  EXPECT_EQ(p.shell.icons, 1);
-  p.shell.icons = 0;
-  p.shell.refuseAdds = 1;  // one that refuses it: onto the taskbar, and retried
-  p.form.TaskbarCreated();
-  EXPECT_TRUE(p.shell.visible);
-  EXPECT_TRUE(p.trayRetry.enabled);
-}
-
-TEST(RxForm, WhileTheShellRefusesTheIconTheWindowWaitsOnTheTaskbar) {
-  Program p;
-  p.shell.refuseAdds = 2;
-  p.shell.SetState(WindowState::Minimized);  // never hidden without an icon
-  EXPECT_TRUE(p.shell.visible);
-  EXPECT_TRUE(p.trayRetry.enabled);
-  p.form.TrayRetry_Timer();
-  EXPECT_TRUE(p.shell.visible);
-  p.form.TrayRetry_Timer();
-  EXPECT_FALSE(p.shell.visible);
-  EXPECT_EQ(p.shell.icons, 1);
-  EXPECT_FALSE(p.trayRetry.enabled);
-  EXPECT_TRUE(p.form.InTray());
-  // A shell that comes up between two retries is used at once.
-  p.form.Form_MouseMove(0x202 * 15.0);
-  p.shell.refuseAdds = 1;
-  p.shell.SetState(WindowState::Minimized);
-  p.form.TaskbarCreated();
-  EXPECT_FALSE(p.shell.visible);
-  EXPECT_EQ(p.shell.adds, 5);
-  // Restored from the taskbar while waiting: the retries stop.
-  p.form.Form_MouseMove(0x202 * 15.0);
-  p.shell.refuseAdds = 1;
-  p.shell.SetState(WindowState::Minimized);
-  p.shell.SetState(WindowState::Normal);
-  p.form.TrayRetry_Timer();
-  EXPECT_FALSE(p.trayRetry.enabled);
-  EXPECT_EQ(p.shell.adds, 6);
 }
 
 TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {
@@ -264,7 +213,7 @@ TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
   p.client.dropReason = wcl::kClosedByPeer;
   p.client.state = 0;
   p.client.OnDisconnect();
-  p.store.fail = true;
+  p.store.failWrites = true;
   p.controls.SetListIndex(Ctl::Combo1, 2);
   EXPECT_EQ(p.diag.events, (std::vector<std::string>{"Settings: C:\\WINDOWS\\pelrin.ini", "Link to COM7 open",
                 "Record of 9 characters: typed", "Record of 8 characters: typed",
@@ -292,37 +241,13 @@ class FakeView : public ISelectionView {
   bool closed = false;
 };
 
-class ScriptedDiscovery : public wclBluetoothDiscovery {
- public:
-  std::int32_t ListRadios(std::vector<Radio>& r) override {
-    if (radio) r.push_back(radio);
-    return radio ? 0 : 120;
-  }
-  std::int32_t Discover(const Radio&, std::uint8_t timeout, std::uint32_t flags) override {
-    return lastTimeout = timeout, lastFlags = flags, 0;
-  }
-  int lastTimeout = -1;
-  std::uint32_t lastFlags = 99;
-  // Never looked into: any non-null handle will do.
-  Radio radio{std::shared_ptr<void>(), reinterpret_cast<IRadio*>(&lastTimeout)};
-};
-
-class Device : public IDiscoveredDevice {
- public:
-  Device(std::string a, std::string n, std::int32_t r) : a_(std::move(a)), n_(std::move(n)), r_(r) {}
-  std::string Address() const override { return a_; }
-  std::string ReadName(const Radio&, std::int32_t& result) const override { return result = r_, n_; }
-  std::string a_, n_;
-  std::int32_t r_;
-};
-
 struct Selection {
   FakeView view;
   FakeClock clock;
   FakePump pump{clock};
   FakeDialogs dialogs;
   FakeLibrary library;
-  ScriptedDiscovery discovery;
+  FakeDiscovery discovery;
   std::string deviceAddress = "COM1";
   FakeControls main;
   DeviceSelection window{{view, pump, dialogs, library, discovery, deviceAddress, main}};
@@ -338,9 +263,9 @@ TEST(DeviceSelection, RowsForEveryOutcome) {
   s.view.rows = {{"(old)", "row"}};
   s.discovery.OnDiscoveryStarted(s.discovery.radio);
   EXPECT_TRUE(s.view.rows.empty());
-  DeviceList found = {std::make_shared<Device>("(00:1A:7D:DA:71:13)", "Scanner", 0),
-                      std::make_shared<Device>("(00:11:22:33:44:55)", "", 5),
-                      std::make_shared<Device>("(AA)", "", -7)};
+  DeviceList found = {std::make_shared<FakeDevice>("(00:1A:7D:DA:71:13)", "Scanner", 0),
+                      std::make_shared<FakeDevice>("(00:11:22:33:44:55)", "", 5),
+                      std::make_shared<FakeDevice>("(AA)", "", -7)};
   s.discovery.OnDiscoveryComplete(s.discovery.radio, found);
   EXPECT_EQ(s.view.status, "");
   EXPECT_EQ(s.view.rows, (std::vector<std::pair<std::string, std::string>>{

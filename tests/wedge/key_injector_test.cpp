@@ -7,7 +7,6 @@
 #include "fakes/fake_keyboard.h"
 #include "fakes/fake_layout.h"
 #include "fakes/fake_pump.h"
-#include "wedge/option_lists.h"
 
 namespace tarvik {
 namespace {
@@ -80,20 +79,15 @@ TEST(KeyInjector, AnOpenInputMethodGetsCharactersAsPacketsAndKeysAsKeys) {
 }
 
 TEST(KeyInjector, ARefusalPartWayStopsTheRecordAndLeavesNothingDown) {
-  FakeControls controls;
-  FakeClock clock;
-  FakePump pump{clock};
-  std::int16_t ready = 0;
-  creacombo(controls, pump, ready);
-  controls.minimized = true;
-  controls.Preset(Ctl::Combo2, 5), controls.Preset(Ctl::Combo4, 1);  // {ENTER} after the record
+  FilledWindow w;
+  w.controls.Preset(Ctl::Combo2, 5), w.controls.Preset(Ctl::Combo4, 1);  // {ENTER} after the record
   const FakeLayout us = UsLayout();
   FakeKeyboard kb(us);
   kb.User(vk::kLControl, true);  // the user holds Ctrl, which is let go for each key
   kb.shortCall = 2;              // the "A": Ctrl up, Shift down, A down, then no more
   kb.shortTake = 3;
   KeyInjector keys(kb);
-  KeystrokeOutput out(controls, pump, clock, keys);
+  KeystrokeOutput out(w.controls, w.pump, w.clock, keys);
   EXPECT_EQ(out.inviarecord("aAb"), TypeOutcome::kRefused);
   EXPECT_EQ(EncodeUtf8(kb.typed), "aA");  // nothing after the refusal, no Enter
   EXPECT_EQ(kb.Stray(), 0);

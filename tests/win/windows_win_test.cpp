@@ -19,22 +19,12 @@
 namespace tarvik::win {
 namespace {
 
-struct OneReader : wclBluetoothDiscovery {  // counts the discoveries asked of it
-  struct R : IRadio {};
-  struct Reader : IDiscoveredDevice {
-    std::string Address() const override { return "(00:1A:7D:DA:71:13)"; }
-    std::string ReadName(const Radio&, std::int32_t& r) const override { return r = 0, "Scanner"; }
-  };
-  std::int32_t ListRadios(std::vector<Radio>& radios) override { return radios.push_back(std::make_shared<R>()), 0; }
-  std::int32_t Discover(const Radio&, std::uint8_t, std::uint32_t) override { return ++discoveries, 0; }
-  int discoveries = 0;
-};
-
 // The window with the reader listed, run modally after a key, then Esc.
 struct Selection {
   void RunAfterKey(WPARAM vk, bool rowSelected) {
     logic.Form_Load();
-    discovery.OnDiscoveryComplete(nullptr, DeviceList{std::make_shared<OneReader::Reader>()});
+    discovery.OnDiscoveryComplete(nullptr,
+                                  DeviceList{std::make_shared<testing::FakeDevice>("(00:1A:7D:DA:71:13)", "Scanner")});
     ShowWindow(window.hwnd(), SW_SHOW);
     bench::ForceForeground(window.hwnd(), 5000);
     if (rowSelected)
@@ -51,14 +41,14 @@ struct Selection {
     RunModal(window, logic, nullptr, pump);
     KillTimer(nullptr, guard);
     EXPECT_FALSE(forcedClose) << "neither Enter nor Esc closed the window";
-    EXPECT_EQ(discovery.discoveries, 0);
+    EXPECT_EQ(discovery.lastTimeout, -1);  // no discovery
   }
   bool forcedClose = false;
   Win32EventPump pump;
   SelectionWindow window{nullptr, nullptr};
   testing::FakeDialogs dialogs;
   testing::FakeLibrary library;
-  OneReader discovery;
+  testing::FakeDiscovery discovery;
   std::string deviceAddress = "COM1";
   testing::FakeControls mainWindow;
   DeviceSelection logic{{window, pump, dialogs, library, discovery, deviceAddress, mainWindow}};
