@@ -5,7 +5,6 @@
 #include "bluetooth/reader_commands.h"
 #include "core/dialogs.h"
 #include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
 
 namespace tarvik {

@@ -5,8 +5,6 @@
 #include "core/utf8.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_keyboard.h"
-#include "fakes/fake_layout.h"
-#include "fakes/fake_pump.h"
 
 namespace tarvik {
 namespace {

@@ -4,7 +4,6 @@
 
 #include "core/utf8.h"
 #include "fakes/fake_keyboard.h"
-#include "fakes/fake_layout.h"
 
 namespace tarvik {
 namespace {

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fakes/fake_controls.h"
-#include "fakes/fake_keys.h"
+#include "fakes/fake_wedge.h"
 #include "wedge/option_lists.h"
 
 namespace tarvik {
