@@ -1,14 +1,18 @@
-// A wireless library that records what the program writes, when, and what it
-// asks of the link, and a discovery; plus the window's timer, sound and code page.
+// The services the logic talks to, simulated: a wireless library that records
+// what the program writes, when, and what it asks of the link, a discovery,
+// the window's timer, sound and code page, the messages to the user (answered
+// as the test says) and the diagnostics log.
 #pragma once
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "bluetooth/wireless.h"
+#include "core/diagnostics.h"
+#include "core/dialogs.h"
+#include "core/services.h"
 #include "core/utf8.h"
 #include "fakes/fake_pump.h"
-#include "core/services.h"
 
 namespace tarvik::testing {
 
@@ -115,5 +119,35 @@ class FakeDecoder : public ICodePage {
 };
 
 inline std::vector<std::uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+class FakeDialogs : public IDialogs {
+ public:
+  void Inform(const std::string& text) override { informed.push_back(text); }
+  bool AskYesNo(const std::string& text, const std::string& caption) override {
+    asked.push_back(caption + " " + text);
+    return answer;
+  }
+  void Beep() override { ++beeps; }
+  std::vector<std::string> informed, asked;
+  bool answer = false;
+  int beeps = 0;
+};
+
+class FakeNotice : public INotice {
+ public:
+  void Warn(const std::string& text) override { warnings.push_back(text); }
+  std::vector<std::string> warnings;
+};
+
+class RecordingLog : public IDiagnostics {
+ public:
+  void Event(std::string_view text) override { events.emplace_back(text); }
+  std::string Text() const {  // one event a line
+    std::string out;
+    for (const auto& e : events) out += e + "\n";
+    return out;
+  }
+  std::vector<std::string> events;
+};
 
 }  // namespace tarvik::testing

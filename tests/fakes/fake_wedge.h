@@ -1,19 +1,72 @@
-// Record reception wired to fakes as the main window wires it: minimized,
-// with sound and reader feedback off unless a test turns them on.
+// Key injection that records each token and when it went out, where the keys
+// would go, and record reception wired to fakes as the main window wires it:
+// minimized, with sound and reader feedback off unless a test turns them on.
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "bluetooth/reader_commands.h"
 #include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
-#include "fakes/fake_keys.h"
 #include "fakes/fake_link.h"
+#include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/record_reception.h"
 
 namespace tarvik::testing {
+
+struct Sent {
+  std::string token;
+  std::chrono::milliseconds at;
+  bool operator==(const Sent&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Sent& s) {
+  return os << s.token << "@" << s.at.count();
+}
+
+class RecordingKeys : public IKeySender {
+ public:
+  explicit RecordingKeys(const FakeClock& clock) : clock_(clock) {}
+  bool SendKeyTokens(std::string_view token) override {
+    if (refuseAfter == 0) return false;
+    if (refuseAfter > 0) --refuseAfter;
+    return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
+  }
+  // Marks where a record began (the keyboard's state is read there).
+  void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
+
+  // The tokens alone, records run together.
+  std::string Text() const {
+    std::string out;
+    for (const auto& s : sent)
+      if (s.token != "<record>") out += s.token;
+    return out;
+  }
+
+  std::vector<Sent> sent;
+  // The system takes this many more tokens, then refuses (-1: never refuses).
+  int refuseAfter = -1;
+
+ private:
+  const FakeClock& clock_;
+};
+
+// Where keys would go: an ordinary window of an ordinary program, unless a
+// test says otherwise.
+class FakeTarget : public IKeyTarget {
+ public:
+  FakeTarget() {
+    target.ownIntegrity = target.targetIntegrity.emplace(0x2000);
+    target.program = "notepad.exe";
+  }
+  KeyTarget Query() const override { return ++queries, target; }
+  KeyTarget target;
+  mutable int queries = 0;
+};
 
 struct FakeWedge : FilledWindow {
   explicit FakeWedge(std::size_t limit = kReceiveBufferLimit)

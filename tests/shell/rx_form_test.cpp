@@ -5,11 +5,8 @@
 #include <sstream>
 
 #include "bluetooth/device_selection.h"
-#include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
-#include "fakes/fake_keys.h"
-#include "fakes/fake_link.h"
 #include "fakes/fake_settings.h"
+#include "fakes/fake_wedge.h"
 
 namespace tarvik {
 namespace {

@@ -6,7 +6,6 @@
 #include "core/win/event_pump_win.h"
 #include "core/win/services_win.h"
 #include "fakes/fake_controls.h"
-#include "fakes/fake_dialogs.h"
 #include "fakes/fake_link.h"
 #include "shell/tray.h"
 #include "shell/win/rx_window_win.h"
