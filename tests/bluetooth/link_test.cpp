@@ -168,8 +168,7 @@ struct Link : FilledWindow {
 TEST(Connection, OpensWithFeedbackThenTheSoundReopensWhenDroppedOrAfterSleep) {
   Link l;
   l.manager.Resumed();  // nothing open: nothing to do
-  l.controls.SetCheckValue(Ctl::Check1, 1);
-  l.controls.SetCheckValue(Ctl::Check2, 1);
+  l.controls.SetCheckValue(Ctl::Check1, 1), l.controls.SetCheckValue(Ctl::Check2, 1);
   l.manager.ConnectReader();
   EXPECT_EQ(l.client.tried.back().address, "(tcp://127.0.0.1:5000)");
   EXPECT_EQ(l.client.Parameters.service, l.service);
@@ -184,8 +183,7 @@ TEST(Connection, OpensWithFeedbackThenTheSoundReopensWhenDroppedOrAfterSleep) {
   EXPECT_FALSE(l.timer3.enabled);
   EXPECT_EQ(l.client.connects, 2);  // at once after a link that was open
   l.RunUntil(5s);
-  l.manager.Resumed();
-  l.RunUntil(6s);
+  l.manager.Resumed(), l.RunUntil(6s);
   EXPECT_EQ(std::pair(l.client.disconnects, l.client.connects), std::pair(1, 3));
   EXPECT_EQ(l.controls.linkColour, "green");
 }
@@ -195,8 +193,7 @@ TEST(Connection, OpensWithFeedbackThenTheSoundReopensWhenDroppedOrAfterSleep) {
 // minutes and at the open.
 TEST(Connection, RepeatedFailuresAreSpacedAndLoggedAFewTimesThenCounted) {
   Link l;
-  l.client.opens = false;
-  l.client.delay = 5s;  // out of range, then refused at once
+  l.client.opens = false, l.client.delay = 5s;  // out of range, then refused at once
   l.pump.At(6s, [&] { l.client.delay = 10ms; });
   l.pump.At(25min, [&] { l.client.opens = true; });
   l.manager.ConnectReader();
@@ -215,8 +212,7 @@ TEST(Connection, RepeatedFailuresAreSpacedAndLoggedAFewTimesThenCounted) {
 
 TEST(Connection, EndlessFailuresOrDropsNeitherNestNorOverlap) {
   Link l;
-  l.client.opens = false;
-  l.client.delay = 1ms;
+  l.client.opens = false, l.client.delay = 1ms;
   int overlap = 0;
   l.client.OnConnect = [&](std::int32_t e) { overlap += l.client.state != 0, l.manager.wclClient_OnConnect(e); };
   l.manager.ConnectReader();
@@ -293,8 +289,7 @@ struct Commands : Link {
 TEST(Commands, TheInactivitySequence) {
   Commands c;
   c.commands.ArmInactivityDeadline();
-  c.clock.now = 50s;
-  c.commands.Timer3_Timer();
+  c.clock.now = 50s, c.commands.Timer3_Timer();
   EXPECT_TRUE(c.client.written.empty());
   c.clock.now = 64s;
   c.pump.At(64500ms, [&] { c.commands.ArmInactivityDeadline(); });
@@ -302,16 +297,14 @@ TEST(Commands, TheInactivitySequence) {
   EXPECT_EQ(c.client.written, (std::vector<W>{{{0x42}, 64000ms}, {{0x7C, 0x1E, 0x0D}, 64100ms}, {{0x53}, 65100ms}}));
   EXPECT_EQ(c.library.results, std::vector<std::int32_t>(3, 0));
   c.commands.ArmInactivityDeadline();
-  c.clock.now = 200s;
-  c.commands.Timer3_Timer();
+  c.clock.now = 200s, c.commands.Timer3_Timer();
   EXPECT_EQ(c.library.results, (std::vector<std::int32_t>{0, 0, 0, wcl::kNotConnected, wcl::kNotConnected, wcl::kNotConnected}));
   EXPECT_EQ(c.client.disconnects, 2);
 }
 
-// Now plus the minutes, rounded half to even; armed at 23:59:30 it fires a
-// minute later, after midnight; armed at 00:00:05 not early; with no timeout never.
-// The deadline is a whole second of the day, rounded half to even: it fires
-// at that second and not 10 ms before, across midnight too.
+// Now plus the minutes, a whole second of the day rounded half to even: it
+// fires at that second and not 10 ms before, across midnight too; with no
+// timeout never.
 TEST(Commands, Deadlines) {
   for (auto [start, deadline] : {std::pair{1000.5, 1060.0}, {1001.5, 1062.0}, {86400 - 30.5, 86430.0}}) {
     for (const bool due : {false, true}) {

@@ -48,8 +48,7 @@ TEST(DiagnosticsLog, TheFileIsCappedWithOnePreviousFileKept) {
   EXPECT_EQ(files.previous.size(), 99u);
   files.failAppends = true;  // a file that cannot be written is skipped, never past the cap
   writer.Write("lost\n");
-  files.failAppends = false;
-  files.failRotate = true;
+  files.failAppends = false, files.failRotate = true;
   for (int i = 0; i < 20; ++i) writer.Write("0123456789\n");
   EXPECT_LE(files.current.size(), 100u);
   files.failRotate = false;

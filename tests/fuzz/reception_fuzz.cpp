@@ -4,9 +4,9 @@
 // Input layout:
 //   byte 0           the longest unfinished line kept, kMinLimit..kMaxLimit
 //   byte 1           n, how many chunk lengths follow
-//   next n bytes     chunk lengths (0 is an event with no bytes, on the first
-//                    pass only), used in turn and again from the first until
-//                    the stream is used up
+//   next n bytes     chunk lengths, used in turn and again from the first
+//                    until the stream is used up (0 is an event with no
+//                    bytes on the first pass, one byte after it)
 //   the rest         the stream the reader sends
 // The window is minimized, sound and reader feedback are off (nothing waits,
 // so no event arrives inside another), the code page is Latin-1 so every byte
@@ -68,19 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a line feed is left in the receive buffer after an event");
     Require(w.timer3.enabled, "Timer3 is off after an event");
   };
-  std::size_t at = 0;
-  for (bool firstPass = true; at < stream.size(); firstPass = false) {
-    const std::size_t passStart = at;
-    for (std::size_t k = 0; k < lengthCount && at < stream.size(); ++k) {
-      const std::size_t n = std::min<std::size_t>(lengths[k], stream.size() - at);
-      if (n == 0 && !firstPass) continue;  // empty events once, or the passes never end
-      deliver(stream.substr(at, n));
-      at += n;
-    }
-    if (at == passStart) {  // no lengths, or only empty ones: the rest at once
-      deliver(stream.substr(at));
-      at = stream.size();
-    }
+  for (std::size_t k = 0, at = 0; at < stream.size(); ++k) {
+    std::size_t n = lengthCount ? lengths[k % lengthCount] : stream.size();
+    if (n == 0 && k >= lengthCount) n = 1;  // or the passes never end
+    deliver(stream.substr(at, n));
+    at += std::min(n, stream.size() - at);
   }
 
   // The keys of each record, as typed: one character each.

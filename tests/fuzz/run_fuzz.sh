@@ -1,10 +1,7 @@
 #!/usr/bin/env bash
-# Runs one fuzz target for a bounded time, as CTest does:
-#   run_fuzz.sh TARGET SEED_DIR WORK_DIR SECONDS [libFuzzer options...]
-# The checked-in seeds in SEED_DIR are only read. New inputs go to
-# WORK_DIR/corpus, emptied first so that every run starts from the seeds
-# alone; a crashing input is written to WORK_DIR/crashes/. Exits non-zero when
-# the target crashes or one of its checks fails.
+# run_fuzz.sh TARGET SEED_DIR WORK_DIR SECONDS [libFuzzer options...]
+# The seeds are only read; new inputs go to WORK_DIR/corpus, emptied first so
+# that every run starts from the seeds alone, a crashing input to crashes/.
 set -euo pipefail
 target=$1 seeds=$2 work=$3 seconds=$4
 shift 4

@@ -101,8 +101,7 @@ TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
   EXPECT_EQ(p.controls.Caption(Ctl::Label25), "COM7");
   EXPECT_EQ(p.controls.ListIndex(Ctl::Combo1), 3);
   EXPECT_EQ(p.client.connects, 0);  // nothing connects before the start-up tick
-  p.client.state = 0;
-  p.log.clear();
+  p.client.state = 0, p.log.clear();
   p.form.Timer1_Timer();
   EXPECT_EQ(p.log.front(), "Timer1 off");
   EXPECT_TRUE(p.form.InTray() && !p.shell.visible);
@@ -204,11 +203,9 @@ TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
   p.client.OnData(Bytes("SECRET123\r\nPII-4711\r\n"));
   p.target.target.inputDesktopIsOurs = false;
   p.client.OnData(Bytes("LOCKED9\r\n"));
-  p.form.Form_MouseMove(0x202 * 15.0);  // back from the tray
-  p.controls.minimized = false;
+  p.form.Form_MouseMove(0x202 * 15.0), p.controls.minimized = false;  // back from the tray
   p.client.OnData(Bytes("SHOWN77\r\n"));
-  p.client.dropReason = wcl::kClosedByPeer;
-  p.client.state = 0;
+  p.client.dropReason = wcl::kClosedByPeer, p.client.state = 0;
   p.client.OnDisconnect();
   p.store.failWrites = true;
   p.controls.SetListIndex(Ctl::Combo1, 2);
@@ -217,14 +214,12 @@ TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
                 "Record of 7 characters: not typed: locked or secure desktop",
                 "Record of 7 characters: shown only (the window is not in the tray)",
                 "Link to COM7 dropped: -8 (the reader closed the link)",
-                "The settings could not be saved: Access is denied. (error 5)",
-            }));
+                "The settings could not be saved: Access is denied. (error 5)"}));
   for (const char* scanned : {"SECRET", "PII", "4711", "LOCKED", "SHOWN"})
     EXPECT_EQ(p.diag.Text().find(scanned), std::string::npos) << scanned;
 }
 
-class FakeView : public ISelectionView {
- public:
+struct FakeView : ISelectionView {
   void SetStatus(const std::string& t) override { status = t; }
   void ClearRows() override { rows.clear(); }
   void AddRow(const std::string& a, const std::string& n) override { rows.push_back({a, n}); }
@@ -255,8 +250,7 @@ TEST(DeviceSelection, RowsForEveryOutcome) {
   Selection s;
   s.window.btDiscover_Click();
   EXPECT_EQ(s.view.status, "Discovering... Wait please...");
-  EXPECT_EQ(s.discovery.lastTimeout, 15);
-  EXPECT_EQ(s.discovery.lastFlags, 0u);
+  EXPECT_EQ(std::pair(s.discovery.lastTimeout, s.discovery.lastFlags), std::pair(15, 0u));
   s.view.rows = {{"(old)", "row"}};
   s.discovery.OnDiscoveryStarted(s.discovery.radio);
   EXPECT_TRUE(s.view.rows.empty());

@@ -43,23 +43,15 @@ TEST(OptionLists, CountsFirstSelectionKeyIndexesAndTheReadyFlagLast) {
 class Typing : public ::testing::Test, public FilledWindow {
  protected:
   Typing() { pump.processed = 0; }
-  std::vector<std::string> Tokens() const {
-    std::vector<std::string> tokens;
-    for (const auto& s : keys.sent)
-      if (s.token != "<record>") tokens.push_back(s.token);
-    return tokens;
-  }
   RecordingKeys keys{clock};
   KeystrokeOutput out{controls, pump, clock, keys};
 };
 
 TEST_F(Typing, TheExampleRecordKeyByKey) {
-  controls.Preset(Ctl::Combo8, 11);  // {TAB}
-  controls.Preset(Ctl::Combo7, 3);
-  controls.Preset(Ctl::Combo1, 5);  // 50 ms
-  controls.Preset(Ctl::Combo2, 5);  // {ENTER}
-  controls.Preset(Ctl::Combo4, 1);
-  controls.Preset(Ctl::Combo5, 7);  // suffix 2 "none": nothing
+  // {TAB} x3, 50 ms after every key, {ENTER} x1, suffix 2 "none" x7: nothing.
+  for (auto [list, index] : {std::pair{Ctl::Combo8, 11}, {Ctl::Combo7, 3}, {Ctl::Combo1, 5}, {Ctl::Combo2, 5},
+                             {Ctl::Combo4, 1}, {Ctl::Combo5, 7}})
+    controls.Preset(list, index);
   out.inviarecord("AB");
   EXPECT_EQ(keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"{TAB}", 0ms}, {"{TAB}", 50ms}, {"{TAB}", 100ms},
                                           {"A", 150ms}, {"B", 200ms}, {"{ENTER}", 250ms}}));
@@ -68,9 +60,9 @@ TEST_F(Typing, TheExampleRecordKeyByKey) {
 
 TEST_F(Typing, DefaultsTypeOnlyTheCharactersEachFollowedByEventProcessing) {
   int lastSeen = -1;
-  pump.onProcess = [&] { lastSeen = static_cast<int>(Tokens().size()); };
+  pump.onProcess = [&] { lastSeen = static_cast<int>(keys.sent.size()) - 1; };  // less the record's mark
   out.inviarecord("x1\u00E9");
-  EXPECT_EQ(Tokens(), (std::vector<std::string>{"x", "1", "\u00E9"}));
+  EXPECT_EQ(keys.Text(), "x1\u00E9");
   EXPECT_EQ(lastSeen, 3);  // events were processed after the last key too
   EXPECT_EQ(clock.now, 0ms);
   EXPECT_GE(pump.processed, 3 * 2 + 4);
@@ -80,21 +72,21 @@ TEST_F(Typing, PrefixAndSuffixSelections) {
   struct Case {
     std::vector<std::pair<Ctl, int>> presets;
     std::string text;
-    std::vector<std::string> tokens;
+    std::string typed;
   };
   const Case cases[] = {
       // Index 0 is "none", a count of 0 is nothing; 13 in suffix 2 is its second {UP}.
       {{{Ctl::Combo8, 0}, {Ctl::Combo7, 5}, {Ctl::Combo2, 5}, {Ctl::Combo4, 0}, {Ctl::Combo3, 13}, {Ctl::Combo5, 2}},
-       "Q", {"Q", "{UP}", "{UP}"}},
+       "Q", "Q{UP}{UP}"},
       // An empty record still types its prefix and suffixes.
       {{{Ctl::Combo8, 12}, {Ctl::Combo7, 1}, {Ctl::Combo2, 5}, {Ctl::Combo4, 1}, {Ctl::Combo3, 1}, {Ctl::Combo5, 1}},
-       "", {"{F1}", "{ENTER}", "{BS}"}},
+       "", "{F1}{ENTER}{BS}"},
   };
   for (const auto& c : cases) {
     keys.sent.clear();
     for (auto [ctl, i] : c.presets) controls.Preset(ctl, i);
     out.inviarecord(c.text);
-    EXPECT_EQ(Tokens(), c.tokens) << c.text;
+    EXPECT_EQ(keys.Text(), c.typed) << c.text;
   }
   controls.minimized = false;  // nothing at all while the window is shown
   keys.sent.clear();
