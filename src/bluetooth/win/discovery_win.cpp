@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "bluetooth/address.h"
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/handover_win.h"
 #include "core/win/message_window_win.h"
 #include "core/win/text_win.h"

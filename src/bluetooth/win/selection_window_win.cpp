@@ -8,7 +8,7 @@
 #include "bluetooth/selection_layout.h"
 #include "bluetooth/win/discovery_win.h"
 #include "bluetooth/win/library_win.h"
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/text_win.h"
 #include "core/twips.h"
 #include "core/win/event_pump_win.h"

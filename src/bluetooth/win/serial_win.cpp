@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/text_win.h"
 
 namespace tarvik::win {

@@ -30,16 +30,21 @@ bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
 
 void QtDialogs::Beep() { QApplication::beep(); }
 
+}  // namespace tarvik::lnx
+
+namespace tarvik {
+
+// Also to standard error: the box may never show (no display, a second failure).
 void FatalError(std::string_view what) {
   static bool failing = false;  // a second failure while the box is up ends at once
   std::fprintf(stderr, "tarvik: %.*s\n", static_cast<int>(what.size()), what.data());
   std::fflush(stderr);
   if (!failing && qobject_cast<QApplication*>(QCoreApplication::instance())) {
     failing = true;
-    QMessageBox::critical(nullptr, QString::fromLatin1(kProgramTitle),
+    QMessageBox::critical(nullptr, QString::fromLatin1(lnx::kProgramTitle),
                           QString::fromUtf8(what.data(), static_cast<int>(what.size())));
   }
   std::_Exit(1);
 }
 
-}  // namespace tarvik::lnx
+}  // namespace tarvik

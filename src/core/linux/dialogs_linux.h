@@ -1,6 +1,7 @@
 // The user's message boxes, the standard beep, and what happens when a
 // handler fails, on Linux (Qt Widgets).
 #pragma once
+#include "core/guard.h"  // FatalError and RunGuarded
 #include <exception>
 #include <string_view>
 
@@ -24,21 +25,5 @@ class QtDialogs : public IDialogs {
 };
 
 inline constexpr char kProgramTitle[] = "Tarvik";
-
-// Shows what failed (and writes it to standard error) and ends the program.
-[[noreturn]] void FatalError(std::string_view what);
-
-// Nothing may unwind through Qt's code that called a slot, a timer or an
-// event handler: they run inside RunGuarded.
-template <typename F>
-void RunGuarded(F&& f) noexcept {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    FatalError(e.what());
-  } catch (...) {
-    FatalError("An unexpected failure.");
-  }
-}
 
 }  // namespace tarvik::lnx

@@ -58,14 +58,14 @@ void DebugLine(std::string_view text) {
 
 }  // namespace tarvik::win
 
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 
-namespace tarvik::win {
+namespace tarvik {
 
 void FatalError(std::string_view what) {
-  const std::wstring text = Widen(what);
+  const std::wstring text = win::Widen(what);
   MessageBoxW(nullptr, text.c_str(), L"Tarvik", MB_OK | MB_ICONERROR);
   ExitProcess(1);
 }
 
-}  // namespace tarvik::win
+}  // namespace tarvik

@@ -7,7 +7,7 @@
 #include "bluetooth/win/library_win.h"
 #include "bluetooth/win/selection_window_win.h"
 #include "core/diagnostics.h"
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/log_files_win.h"
 #include "core/win/text_win.h"
 #include "settings/win/settings_store_win.h"

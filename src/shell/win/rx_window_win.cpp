@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/text_win.h"
 #include "shell/rx_layout.h"
 #include "shell/win/fonts_win.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/win/guard_win.h"
+#include "core/guard.h"
 #include "core/win/text_win.h"
 
 #ifndef MAPVK_VK_TO_VSC_EX

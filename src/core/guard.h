@@ -1,12 +1,12 @@
 // Nothing may unwind through the system's code that called a window
-// procedure or a thread: handlers run inside RunGuarded.
+// procedure, a slot, a timer or a thread: handlers run inside RunGuarded.
 #pragma once
 #include <exception>
 #include <string_view>
 
-namespace tarvik::win {
+namespace tarvik {
 
-// Shows what failed and ends the program.
+// Shows what failed and ends the program; each platform has its own.
 [[noreturn]] void FatalError(std::string_view what);
 
 template <typename F>
@@ -20,4 +20,4 @@ void RunGuarded(F&& f) noexcept {
   }
 }
 
-}  // namespace tarvik::win
+}  // namespace tarvik
