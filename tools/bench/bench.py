@@ -29,6 +29,19 @@ def wine_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+def wait_quiet(path, quiet):
+    """Until the file has not grown for `quiet` seconds: a receiver's log is
+    written as keys are read, some time after they were sent."""
+    last, since = -1, time.monotonic()
+    while True:
+        size = path.stat().st_size
+        if size != last:
+            last, since = size, time.monotonic()
+        elif time.monotonic() - since >= quiet:
+            return
+        time.sleep(0.05)
+
+
 def poll(predicate, timeout=20.0, interval=0.05, what="condition"):
     """Calls predicate until it returns something true; raises after timeout."""
     end = time.monotonic() + timeout
@@ -318,11 +331,4 @@ class Receiver:
         return self.text()
 
     def wait_quiet(self, quiet=0.3):
-        last, since = -1, time.monotonic()
-        while True:
-            size = self.log.stat().st_size
-            if size != last:
-                last, since = size, time.monotonic()
-            elif time.monotonic() - since >= quiet:
-                return
-            time.sleep(0.05)
+        wait_quiet(self.log, quiet)

@@ -19,7 +19,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from bench import poll
+from bench import poll, wait_quiet
 from fake_reader import SerialReader, _Recorder
 
 MAIN = "QUILLMARKS Tarvik"
@@ -317,12 +317,4 @@ class Receiver:
         return sorted(kc for kc, n in count.items() if n > 0)
 
     def wait_quiet(self, quiet=0.5):
-        """Until the log has not grown for `quiet` seconds."""
-        last, since = -1, time.monotonic()
-        while True:
-            size = self.log.stat().st_size
-            if size != last:
-                last, since = size, time.monotonic()
-            elif time.monotonic() - since >= quiet:
-                return
-            time.sleep(0.05)
+        wait_quiet(self.log, quiet)
