@@ -19,6 +19,7 @@ add_library(tarvik_qt STATIC
   src/core/linux/event_pump_linux.cpp
   src/core/linux/log_files_linux.cpp
   src/core/linux/services_linux.cpp
+  src/core/linux/watched_file_linux.cpp
   src/core/linux/xdg_linux.cpp
   src/settings/linux/settings_store_linux.cpp
   src/bluetooth/linux/selection_window_linux.cpp

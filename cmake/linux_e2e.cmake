@@ -9,7 +9,7 @@ target_link_libraries(tarvik_receiver PRIVATE X11::X11)
 set_target_properties(tarvik_receiver PROPERTIES AUTOMOC OFF)  # plain Xlib, no Qt
 
 if(BUILD_TESTING AND TARGET tarvik)
-  foreach(name program serial)
+  foreach(name program serial rules)
     add_test(NAME e2e_linux_${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e_linux/test_${name}.py)
     set_tests_properties(e2e_linux_${name} PROPERTIES

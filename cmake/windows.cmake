@@ -16,6 +16,7 @@ add_library(tarvik_win STATIC
   src/core/win/message_window_win.cpp
   src/core/win/services_win.cpp
   src/core/win/text_win.cpp
+  src/core/win/watched_file_win.cpp
   src/settings/win/settings_store_win.cpp
   src/bluetooth/win/client_win.cpp
   src/bluetooth/win/discovery_win.cpp

@@ -8,9 +8,10 @@ RxForm::RxForm(Parts parts)
     : p_(std::move(parts)),
       output_(p_.controls, p_.pump, p_.clock, p_.keys),
       commands_(p_.client, p_.library, p_.controls, p_.pump, p_.clock, p_.diag),
+      rules_(p_.rulesFile, p_.notice, p_.clock, p_.diag),
       reception_({p_.controls, p_.pump, p_.clock, p_.timer3, p_.sound, p_.codePage, p_.library,
-                  commands_, output_, p_.winPath, p_.target, p_.notice, kReceiveBufferLimit,
-                  p_.diag}),
+                  commands_, output_, p_.winPath, p_.target, p_.notice, rules_,
+                  kReceiveBufferLimit, p_.diag}),
       keeper_({p_.controls, p_.pump, p_.store, p_.codePage, settingsReady_, deviceAddress_,
                [this] { commands_.ArmInactivityDeadline(); }, p_.diag}),
       tray_(p_.shell, p_.trayRetry, p_.diag),
@@ -30,6 +31,8 @@ void RxForm::Form_Load() {
   if (p_.fillTrayRecord) p_.fillTrayRecord();
   creacombo(p_.controls, p_.pump, settingsReady_);
   keeper_.leggiconf();
+  rules_.Refresh();
+  p_.rulesCheck.SetEnabled(true);
   p_.timer1.SetEnabled(true);
 }
 

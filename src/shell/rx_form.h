@@ -17,6 +17,7 @@
 #include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/record_reception.h"
+#include "wedge/record_rules.h"
 
 namespace tarvik {
 
@@ -27,6 +28,9 @@ inline constexpr std::string_view kSerialPortService = "{00001101-0000-1000-8000
 // Timer2 is never started; the tray retry adds the icon while the shell
 // refuses it.
 inline constexpr int kTimer1Ms = 10000, kTimer2Ms = 1000, kTimer3Ms = 64000, kTrayRetryMs = 1000;
+// How often the rules file is looked at for changes, so that a notice about
+// lines it cannot use comes soon after the user saves it.
+inline constexpr int kRulesCheckMs = 2000;
 
 class RxForm {
  public:
@@ -53,6 +57,8 @@ class RxForm {
     const IKeyTarget& target;
     INotice& notice;
     IDiagnostics& diag;
+    IWatchedFile& rulesFile;  // tarvik.ini beside the settings file
+    ITimer& rulesCheck;       // every kRulesCheckMs from the load on
   };
   explicit RxForm(Parts parts);
 
@@ -78,6 +84,13 @@ class RxForm {
   // The window is closing: close the library (its objects go with the form).
   void Form_Unload();
   bool InTray() const { return tray_.InTray(); }
+  void RulesCheck_Timer() { rules_.Refresh(); }
+  // The user asked to edit the rules: the file is made from the template
+  // if there is none. False, with the reason, when it could not be made.
+  bool PrepareRules(std::string_view lineEnd, std::string& why) {
+    return rules_.PrepareForEditing(lineEnd, why);
+  }
+  std::string RulesPath() const { return rules_.Describe(); }
 
   std::int16_t SettingsReady() const { return settingsReady_; }
   const std::string& DeviceAddress() const { return deviceAddress_; }
@@ -94,6 +107,7 @@ class RxForm {
   std::string serviceText_;
   KeystrokeOutput output_;
   ReaderCommands commands_;
+  RecordRules rules_;
   RecordReception reception_;
   SettingsKeeper keeper_;
   Tray tray_;

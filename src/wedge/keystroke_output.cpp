@@ -1,6 +1,7 @@
 #include "wedge/keystroke_output.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "core/utf8.h"
 #include "core/event_pump.h"
@@ -8,17 +9,54 @@
 
 namespace tarvik {
 
+namespace {
+
+constexpr std::string_view kUnicodeTokenStart = "{U+", kUnicodeTokenEnd = "}";
+constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr int kHexBase = 16;
+
+}  // namespace
+
+std::string UnicodeToken(char32_t ch) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(ch));
+  return std::string(kUnicodeTokenStart) + hex + std::string(kUnicodeTokenEnd);
+}
+
+std::optional<char32_t> ParseUnicodeToken(std::string_view token) {
+  if (!token.starts_with(kUnicodeTokenStart) || !token.ends_with(kUnicodeTokenEnd)) return {};
+  const auto digits = token.substr(kUnicodeTokenStart.size(),
+                                   token.size() - kUnicodeTokenStart.size() - kUnicodeTokenEnd.size());
+  std::uint32_t cp = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), cp, kHexBase);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || cp > kLastCodePoint)
+    return {};
+  return static_cast<char32_t>(cp);
+}
+
+TypedRecord TypedRecord::Of(std::string_view utf8) {
+  TypedRecord r;
+  // A character is a whole code point: the two halves of a surrogate pair
+  // never go out as two keys.
+  for (char32_t ch : DecodeUtf8(utf8)) r.keys.push_back(EncodeUtf8(ch));
+  return r;
+}
+
 TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
+  return TypeRecord(TypedRecord::Of(typedText));
+}
+
+TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   if (!c_.IsMinimized()) return TypeOutcome::kShownOnly;
   refused_ = false;
   keys_.BeginRecord();
-  inviaprefix();
+  SendRepeated(kPrefixKeyList, kPrefixCountList, record.prefix);
   pump_.ProcessPending();
-  inviachar(std::string(typedText));
+  SendKeys(record.keys);
   pump_.ProcessPending();
-  inviaterm1();
+  SendRepeated(kSuffix1KeyList, kSuffix1CountList, record.suffix1);
   pump_.ProcessPending();
-  inviaterm2();
+  SendRepeated(kSuffix2KeyList, kSuffix2CountList, record.suffix2);
   pump_.ProcessPending();
   keys_.EndRecord();
   return refused_ ? TypeOutcome::kRefused : TypeOutcome::kTyped;
@@ -30,27 +68,34 @@ bool KeystrokeOutput::Send(std::string_view token) {
   return !refused_;
 }
 
-void KeystrokeOutput::inviaprefix() { SendRepeated(kPrefixKeyList, kPrefixCountList); }
-void KeystrokeOutput::inviaterm1() { SendRepeated(kSuffix1KeyList, kSuffix1CountList); }
-void KeystrokeOutput::inviaterm2() { SendRepeated(kSuffix2KeyList, kSuffix2CountList); }
+void KeystrokeOutput::inviaprefix() { SendRepeated(kPrefixKeyList, kPrefixCountList, {}); }
+void KeystrokeOutput::inviaterm1() { SendRepeated(kSuffix1KeyList, kSuffix1CountList, {}); }
+void KeystrokeOutput::inviaterm2() { SendRepeated(kSuffix2KeyList, kSuffix2CountList, {}); }
 
-void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList) {
-  const int key = c_.ListIndex(keyList);
-  const int repeat = c_.ListIndex(repeatList);
-  // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
-  if (key <= 0 || repeat <= 0) return;
-  const std::string token = std::string(Trim(c_.ItemText(keyList, key), " "));
+void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) {
+  std::string token;
+  int repeat = 0;
+  if (instead) {
+    token = instead->token;
+    repeat = token.empty() ? 0 : instead->count;
+  } else {
+    const int key = c_.ListIndex(keyList);
+    repeat = c_.ListIndex(repeatList);
+    // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
+    if (key <= 0 || repeat <= 0) return;
+    token = std::string(Trim(c_.ItemText(keyList, key), " "));
+  }
   for (int i = 0; i < repeat; ++i) {
     if (!Send(token)) return;
     DelayAfterKey();
   }
 }
 
-void KeystrokeOutput::inviachar(const std::string& prova) {
-  // One character at a time, a character being a whole code point: the two
-  // halves of a surrogate pair never go out as two keys.
-  for (char32_t ch : DecodeUtf8(prova)) {
-    if (!Send(EncodeUtf8(ch))) return;
+void KeystrokeOutput::inviachar(const std::string& prova) { SendKeys(TypedRecord::Of(prova).keys); }
+
+void KeystrokeOutput::SendKeys(const std::vector<std::string>& keys) {
+  for (const auto& key : keys) {
+    if (!Send(key)) return;
     pump_.ProcessPending();
     DelayAfterKey();
   }

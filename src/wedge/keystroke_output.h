@@ -3,8 +3,10 @@
 // setting is read from its list at the moment it is needed, so a change made
 // while a record is being typed takes effect at the next key.
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/controls.h"
 
@@ -12,6 +14,13 @@ namespace tarvik {
 
 class IEventPump;
 class IClock;
+
+// A key token is a brace token of the option lists ("{TAB}"), one character
+// (typed with the layout's keys where it has them), or a Unicode token
+// "{U+001D}": that character itself, sent as a Unicode character without
+// looking at the layout, for control characters the rules say to send as such.
+std::string UnicodeToken(char32_t ch);
+std::optional<char32_t> ParseUnicodeToken(std::string_view token);
 
 // Key injection: the events of one key token go to the window that has the
 // keyboard focus; returns without waiting for that window to read them.
@@ -34,6 +43,24 @@ enum class TypeOutcome {
   kRefused,    // the system refused the keys part-way: the rest was not typed
 };
 
+// A key typed a number of times before or after a record, in place of the
+// window's lists. No token: none.
+struct KeyRun {
+  std::string token;
+  int count = 0;
+  bool operator==(const KeyRun&) const = default;
+};
+
+// One record's keys: its tokens in order, and where the rules say so, the
+// prefix and suffixes to use instead of the lists'.
+struct TypedRecord {
+  std::vector<std::string> keys;
+  std::optional<KeyRun> prefix, suffix1, suffix2;
+  // Each character of the text one key, the lists' prefix and suffixes.
+  static TypedRecord Of(std::string_view utf8);
+  bool operator==(const TypedRecord&) const = default;
+};
+
 class KeystrokeOutput {
  public:
   KeystrokeOutput(IControls& controls, IEventPump& pump, const IClock& clock, IKeySender& keys)
@@ -41,13 +68,15 @@ class KeystrokeOutput {
 
   // Types nothing unless the main window is minimized (read once per record).
   TypeOutcome inviarecord(std::string_view typedText);
+  TypeOutcome TypeRecord(const TypedRecord& record);
   void inviaprefix();
   void inviachar(const std::string& prova);
   void inviaterm1();
   void inviaterm2();
 
  private:
-  void SendRepeated(Ctl keyList, Ctl repeatList);
+  void SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead);
+  void SendKeys(const std::vector<std::string>& keys);
   // False once the system has refused a key of this record: nothing more goes.
   bool Send(std::string_view token);
   void DelayAfterKey();

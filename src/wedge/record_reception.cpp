@@ -13,18 +13,30 @@
 #include "core/services.h"
 #include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
+#include "wedge/record_rules.h"
 
 namespace tarvik {
 
 // The reader hears "F" this long after the line, once its own beep is done.
 constexpr int kBeforeFeedbackMs = 100;
 
-void RecordReception::Append(const std::vector<std::uint8_t>& bytes) {
+namespace {
+
+constexpr std::uint8_t kLf = 0x0A, kCr = 0x0D;
+
+bool EndsLine(std::uint8_t b, LineMode mode) {
+  return b == kLf || (mode == LineMode::kPlain && b == kCr);
+}
+
+}  // namespace
+
+void RecordReception::Append(const std::vector<std::uint8_t>& bytes, LineMode mode) {
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
   if (buffer_.size() <= p_.limit) return;
-  const auto lastFeed = std::find(buffer_.rbegin(), buffer_.rend(), std::uint8_t{0x0A});
+  const auto lastEnd = std::find_if(buffer_.rbegin(), buffer_.rend(),
+                                    [mode](std::uint8_t b) { return EndsLine(b, mode); });
   // Only the unfinished tail can be too long: complete lines are handled.
-  const std::size_t tailStart = static_cast<std::size_t>(buffer_.rend() - lastFeed);
+  const std::size_t tailStart = static_cast<std::size_t>(buffer_.rend() - lastEnd);
   const std::size_t tail = buffer_.size() - tailStart;
   if (tail <= p_.limit) return;
   buffer_.erase(buffer_.begin() + static_cast<std::ptrdiff_t>(tailStart),
@@ -37,7 +49,9 @@ void RecordReception::Append(const std::vector<std::uint8_t>& bytes) {
 
 void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
   p_.timer3.SetEnabled(false);
-  Append(chunk);
+  // A rules file saved since the last chunk applies from this chunk's lines on.
+  p_.rules.Refresh();
+  Append(chunk, p_.rules.Current().lines);
   // An event that arrives while an earlier one waits (sound, feedback,
   // typing) only adds its bytes: the running handler takes its lines in
   // turn, so no two lines interleave and the order holds.
@@ -45,44 +59,83 @@ void RecordReception::wclClient_OnData(std::vector<std::uint8_t> chunk) {
   ScopedFlag busy(busy_);
 
   for (;;) {
-    const auto feed = std::find(buffer_.begin(), buffer_.end(), std::uint8_t{0x0A});
-    if (feed == buffer_.end()) break;
-    std::vector<std::uint8_t> line(buffer_.begin(), feed);
-    buffer_.erase(buffer_.begin(), feed + 1);
+    const LineMode mode = p_.rules.Current().lines;
+    const auto end = std::find_if(buffer_.begin(), buffer_.end(),
+                                  [mode](std::uint8_t b) { return EndsLine(b, mode); });
+    if (end == buffer_.end()) break;
+    std::vector<std::uint8_t> line(buffer_.begin(), end);
+    buffer_.erase(buffer_.begin(), end + 1);
     overflowing_ = false;
-    HandleLine(line);
+    HandleLine(line, mode);
     if (p_.pump.QuitRequested()) return;
   }
   p_.timer3.SetEnabled(true);
   p_.commands.ArmInactivityDeadline();
 }
 
-void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
-  // The character before the line feed is the reader's carriage return.
-  // With fewer than two characters there is no record to type: a lone line
-  // feed, or CR LF alone, is passed over.
+void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, LineMode mode) {
   std::u32string text = DecodeUtf8(p_.decoder.Decode(lineBytes));
-  if (text.size() < 2) return;
-  text.pop_back();
-  const std::string record = EncodeUtf8(text);
+  std::u32string typed;
+  if (mode == LineMode::kClassic) {
+    // The character before the line feed is the reader's carriage return.
+    // With fewer than two characters there is no record to type: a lone
+    // line feed, or CR LF alone, is passed over.
+    if (text.size() < 2) return;
+    text.pop_back();
+    typed = text.substr(0, text.size() - 1);
+  } else {
+    // The terminator is gone already. An empty line is passed over: so the
+    // LF of a CR LF ends no second line, in whichever chunk it comes.
+    if (text.empty()) return;
+    typed = text;
+  }
   // The log gets its length and what became of it, never its characters:
   // barcodes can carry personal data.
-  const std::string logged = "Record of " + std::to_string(text.size()) + " characters: ";
-  text.pop_back();
-  const std::string typedText = EncodeUtf8(text);
+  std::string logged = "Record of " + std::to_string(text.size()) + " characters";
+  p_.controls.SetCaption(kLastLineLabel, EncodeUtf8(text));
 
-  p_.controls.SetCaption(kLastLineLabel, record);
   // Where the record would be typed, its keys must be able to reach the
   // target before the reader is told the read went through: a record the
   // system would drop gets no sound of success and no "F", and the user
   // hears of it at once. It is not typed later on its own.
-  if (p_.controls.IsMinimized()) {
-    const Reach reach = DecideReach(p_.target.Query());
+  const bool minimized = p_.controls.IsMinimized();
+  const bool ruled = p_.rules.Active();
+  KeyTarget target;
+  if (minimized || p_.rules.NeedsTarget()) target = p_.target.Query();
+  if (minimized) {
+    const Reach reach = DecideReach(target);
     if (!reach.ok()) {
-      p_.diag.Event(logged + "not typed: " + std::string(UnreachableReason(reach.why)) +
+      p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(reach.why)) +
                     (reach.program.empty() ? "" : " (" + reach.program + ")"));
       p_.notice.Warn(UnreachableMessage(reach));
       return;
+    }
+  }
+  TypedRecord keys = TypedRecord::Of(EncodeUtf8(typed));
+  RuledRecord ruling;
+  bool skipped = false;
+  if (ruled) {
+    ruling = p_.rules.Apply(typed, target);
+    logged += " (" + ruling.section + (ruling.changed ? ", changed by the rules" : "") + ")";
+    switch (ruling.outcome) {
+      case RuledRecord::Outcome::kStopped:
+        p_.diag.Event(logged + ": not typed: the rule on line " + std::to_string(ruling.ruleLine) +
+                      " of " + p_.rules.Describe() + " could not finish on it");
+        p_.notice.Warn("A scan was not typed: the rule on line " + std::to_string(ruling.ruleLine) +
+                       " of " + p_.rules.Describe() + " could not finish on it.");
+        return;
+      case RuledRecord::Outcome::kSkip:
+        logged += ": not typed: skipped by the rule on line " + std::to_string(ruling.ruleLine);
+        skipped = true;
+        break;
+      case RuledRecord::Outcome::kType:
+        if (p_.rules.IsRepeat(ruling)) {
+          logged += ": not typed: the same as the last typed record, within " +
+                    std::to_string(ruling.repeatMs) + " ms";
+          skipped = true;
+        }
+        keys = ruling.keys;
+        break;
     }
   }
   if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
@@ -90,8 +143,14 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes) {
     Pause(p_.pump, p_.clock, kBeforeFeedbackMs);
     p_.commands.SendFeedback();
   }
-  switch (p_.output.inviarecord(typedText)) {
+  if (skipped) {
+    p_.diag.Event(logged);
+    return;
+  }
+  logged += ": ";
+  switch (p_.output.TypeRecord(keys)) {
     case TypeOutcome::kTyped:
+      if (ruled) p_.rules.Typed(ruling);
       p_.diag.Event(logged + "typed");
       break;
     case TypeOutcome::kShownOnly:

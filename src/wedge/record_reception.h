@@ -9,6 +9,7 @@
 
 #include "core/diagnostics.h"
 #include "core/controls.h"
+#include "wedge/key_reach.h"
 
 namespace tarvik {
 
@@ -22,6 +23,8 @@ class ReaderCommands;
 class KeystrokeOutput;
 class IKeyTarget;
 class INotice;
+class RecordRules;
+enum class LineMode;
 
 // Text without a line feed is kept up to this many bytes; past it the oldest
 // bytes are dropped, so a reader that never ends a line cannot fill memory.
@@ -42,6 +45,7 @@ class RecordReception {
     std::function<std::string()> winPath;  // GetWinPath
     const IKeyTarget& target;  // where the keys would go
     INotice& notice;
+    RecordRules& rules;
     std::size_t limit = kReceiveBufferLimit;  // of an unfinished line
     IDiagnostics& diag = NoLog();
   };
@@ -53,8 +57,8 @@ class RecordReception {
   const std::vector<std::uint8_t>& ReceiveBuffer() const { return buffer_; }
 
  private:
-  void Append(const std::vector<std::uint8_t>& bytes);
-  void HandleLine(const std::vector<std::uint8_t>& lineBytes);
+  void Append(const std::vector<std::uint8_t>& bytes, LineMode mode);
+  void HandleLine(const std::vector<std::uint8_t>& lineBytes, LineMode mode);
 
   Parts p_;
   std::vector<std::uint8_t> buffer_;

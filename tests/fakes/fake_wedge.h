@@ -15,6 +15,7 @@
 #include "wedge/key_reach.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/record_reception.h"
+#include "wedge/record_rules.h"
 
 namespace tarvik::testing {
 
@@ -68,10 +69,35 @@ class FakeTarget : public IKeyTarget {
   mutable int queries = 0;
 };
 
+// The rules file: there when it has a stamp; each write a new stamp.
+class FakeWatchedFile : public IWatchedFile {
+ public:
+  std::string Describe() const override { return "C:\\WINDOWS\\tarvik.ini"; }
+  std::string Stamp() const override { return stamp; }
+  std::optional<std::string> Read(std::size_t limit, std::string& why) const override {
+    ++reads;
+    if (!readable || bytes.size() > limit) return why = "locked", std::nullopt;
+    return bytes;
+  }
+  bool CreateIfMissing(std::string_view text, std::string& why) override {
+    if (!stamp.empty()) return true;
+    if (!readable) return why = "denied", false;
+    return Write(std::string(text)), true;
+  }
+  void Write(std::string text) {
+    bytes = std::move(text);
+    stamp = std::to_string(++writes);
+  }
+  std::string bytes, stamp;
+  bool readable = true;
+  int writes = 0;
+  mutable int reads = 0;
+};
+
 struct FakeWedge : FilledWindow {
   explicit FakeWedge(std::size_t limit = kReceiveBufferLimit)
       : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
-                   [] { return std::string("C:\\WINDOWS"); }, target, notice, limit}} {
+                   [] { return std::string("C:\\WINDOWS"); }, target, notice, rules, limit, log}} {
     controls.SetCheckValue(kBeepBox, 0);
     controls.SetCheckValue(kFeedbackBox, 0);
   }
@@ -86,6 +112,9 @@ struct FakeWedge : FilledWindow {
   KeystrokeOutput output{controls, pump, clock, keys};
   FakeTarget target;
   FakeNotice notice;
+  RecordingLog log;
+  FakeWatchedFile rulesFile;
+  RecordRules rules{rulesFile, notice, clock, log};
   RecordReception reception;
 };
 

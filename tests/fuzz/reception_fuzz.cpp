@@ -2,7 +2,10 @@
 // give the same records, in order, however they are cut.
 //
 // Input layout:
-//   byte 0           the longest unfinished line kept, kMinLimit..kMaxLimit
+//   byte 0           its top bit: lines end at CR, LF or CR LF ("lines = plain"
+//                    in the rules file), else at LF with the CR before it;
+//                    the other bits: the longest unfinished line kept,
+//                    kMinLimit..kMaxLimit
 //   byte 1           n, how many chunk lengths follow
 //   next n bytes     chunk lengths, used in turn and again from the first
 //                    until the stream is used up (0 is an event with no
@@ -18,6 +21,7 @@
 
 #include "core/utf8.h"
 #include "fakes/fake_wedge.h"
+#include "wedge/rules.h"
 
 namespace {
 
@@ -29,8 +33,8 @@ constexpr std::size_t kMinLimit = 2;
 // Small, so that the cap is reached often.
 constexpr std::size_t kMaxLimit = 64;
 constexpr std::size_t kHeaderBytes = 2;
-constexpr char kLineFeed = '\n';
-constexpr std::size_t kCharsDroppedFromTyped = 2;  // the CR and the record's last character
+constexpr char kLineFeed = '\n', kReturn = '\r';
+constexpr std::uint8_t kPlainBit = 0x80;
 constexpr char32_t kLastLatin1 = 0xFF;
 
 void Require(bool ok, const char* what) {
@@ -49,23 +53,38 @@ std::string Latin1(std::string_view utf8) {
   return out;
 }
 
+// What a line types: with a rules file (plain lines), control characters
+// no rule names are left out, but for HT; without one they go to the key
+// injection as they are, which types nothing for them.
+std::string Typeable(std::string_view line, bool ruled) {
+  std::string out;
+  for (char c : line)
+    if (!ruled || c == '\t' || !ControlIndex(static_cast<unsigned char>(c))) out += c;
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kHeaderBytes) return 0;
-  const std::size_t limit = kMinLimit + data[0] % (kMaxLimit - kMinLimit + 1);
+  const bool plain = data[0] & kPlainBit;
+  const std::size_t limit = kMinLimit + (data[0] & ~kPlainBit) % (kMaxLimit - kMinLimit + 1);
+  // Classic lines lose the CR and the record's last character.
+  const std::size_t dropped = plain ? 0 : 2;
+  const std::string_view ends = plain ? "\r\n" : "\n";
   const std::size_t lengthCount = std::min<std::size_t>(data[1], size - kHeaderBytes);
   const std::uint8_t* lengths = data + kHeaderBytes;
   const std::string_view stream(reinterpret_cast<const char*>(lengths + lengthCount),
                                 size - kHeaderBytes - lengthCount);
 
   tarvik::testing::FakeWedge w(limit);
+  if (plain) w.rulesFile.Write("[reader]\nlines = plain\n");
   const auto& held = w.reception.ReceiveBuffer();
   auto deliver = [&](std::string_view chunk) {
     w.reception.wclClient_OnData(tarvik::testing::Bytes(chunk));
     Require(held.size() <= limit, "the receive buffer holds more than the limit after an event");
-    Require(std::find(held.begin(), held.end(), kLineFeed) == held.end(),
-            "a line feed is left in the receive buffer after an event");
+    const auto lineEnd = std::find_first_of(held.begin(), held.end(), ends.begin(), ends.end());
+    Require(lineEnd == held.end(), "a line end is left in the receive buffer after an event");
     Require(w.timer3.enabled, "Timer3 is off after an event");
   };
   for (std::size_t k = 0, at = 0; at < stream.size(); ++k) {
@@ -87,21 +106,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     records.back() += Latin1(s.token);
   }
 
-  // Each line of the whole stream long enough for a record, in turn.
+  // Each line of the whole stream long enough for a record, in turn. A
+  // plain CR LF is one end, not two.
   bool anyCut = false;
   std::size_t r = 0, start = 0;
   std::string_view lastLine;
-  for (std::size_t end; (end = stream.find(kLineFeed, start)) != std::string_view::npos; start = end + 1) {
+  for (std::size_t end; (end = stream.find_first_of(ends, start)) != std::string_view::npos; start = end + 1) {
     const std::string_view line = stream.substr(start, end - start);
-    if (line.size() < kCharsDroppedFromTyped) continue;  // too short for a record: passed over
+    if (plain && stream[end] == kReturn && end + 1 < stream.size() && stream[end + 1] == kLineFeed) ++end;
+    if (line.size() < std::max<std::size_t>(dropped, 1)) continue;  // too short for a record: passed over
     Require(r < records.size(), "a line with a record was not typed");
     const std::string& typed = records[r++];
-    const std::string_view whole = line.substr(0, line.size() - kCharsDroppedFromTyped);
+    const std::string whole = Typeable(line.substr(0, line.size() - dropped), plain);
     if (line.size() <= limit) {
       Require(typed == whole, "a line within the limit was not typed exactly");
     } else {
-      Require(whole.ends_with(typed), "a long line was typed as something other than its end");
-      Require(typed.size() + kCharsDroppedFromTyped >= limit, "a long line was cut below the limit");
+      Require(std::string_view(whole).ends_with(typed), "a long line was typed as something other than its end");
+      Require(plain || typed.size() + dropped >= limit, "a long line was cut below the limit");
       anyCut = anyCut || typed.size() < whole.size();
     }
     lastLine = line;
@@ -113,7 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The last record is the one shown: what was typed and the character after it.
   const std::string shown = Latin1(w.controls.Caption(Ctl::Label1));
-  Require(records.empty() ? shown.empty() : shown == records.back() + lastLine[lastLine.size() - kCharsDroppedFromTyped],
+  Require(records.empty() ? shown.empty()
+                          : plain ? Typeable(shown, plain) == records.back()
+                                  : shown == records.back() + std::string(lastLine.substr(lastLine.size() - dropped, 1)),
           "the window does not show the last record");
 
   // What is left is the end of the unfinished text, at most the limit.

@@ -85,12 +85,14 @@ struct Program {
   FakeTarget target;
   FakeNotice notice;
   RecordingLog diag;
+  FakeWatchedFile rulesFile;
+  FakeTimer rulesCheck;
   int ended = 0;
   RxForm form{{controls, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [] { return std::string("C:\\WINDOWS"); }, dialogs, shell, timer1,
                [this] { ++ended; }, [this] { log.push_back("selection window"); },
                [this] { log.push_back("tray record"); },
-               trayRetry, target, notice, diag}};
+               trayRetry, target, notice, diag, rulesFile, rulesCheck}};
 };
 
 TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
@@ -209,7 +211,8 @@ TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
   p.client.OnDisconnect();
   p.store.failWrites = true;
   p.controls.SetListIndex(Ctl::Combo1, 2);
-  EXPECT_EQ(p.diag.events, (std::vector<std::string>{"Settings: C:\\WINDOWS\\pelrin.ini", "Link to COM7 open",
+  EXPECT_EQ(p.diag.events, (std::vector<std::string>{"Settings: C:\\WINDOWS\\pelrin.ini",
+                "Rules: no C:\\WINDOWS\\tarvik.ini: scans are typed without rules", "Link to COM7 open",
                 "Record of 9 characters: typed", "Record of 8 characters: typed",
                 "Record of 7 characters: not typed: locked or secure desktop",
                 "Record of 7 characters: shown only (the window is not in the tray)",

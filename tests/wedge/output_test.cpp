@@ -243,5 +243,81 @@ TEST(Reception, KeysRefusedPartWayStopTheRecordAndAreTold) {
             std::vector<std::string>{"A scan was not typed in full: the system refused the keys."});
 }
 
+
+// A reader that ends its lines with CR, LF or CR LF: each line whole, one
+// record however the bytes are cut, also a CR LF split between two chunks.
+TEST(Reception, PlainLinesAreTypedWholeUnderAnyCutting) {
+  const std::string stream = "\r\nAB\rCD\nEF\r\n\r\n\nG\rH\r\nrest";
+  for (const std::size_t step : {stream.size(), std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+    Wedge w;
+    w.rulesFile.Write("[reader]\nlines = plain\n");
+    w.controls.SetCheckValue(Ctl::Check2, 1);
+    for (std::size_t at = 0; at < stream.size(); at += step) w.Data(std::string_view(stream).substr(at, step));
+    EXPECT_EQ(w.Records(), (std::vector<std::string>{"AB", "CD", "EF", "G", "H"})) << step;
+    EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(5, "F")) << step;
+    EXPECT_EQ(w.controls.Caption(Ctl::Label1), "H") << step;
+    EXPECT_EQ(w.reception.ReceiveBuffer(), Bytes("rest")) << step;
+  }
+}
+
+// The rules decide before the reader hears: a skipped or repeated record is
+// answered and not typed, one a rule cannot finish is neither, and the user
+// is told. The log names the section and the rule's line, never the data.
+TEST(Reception, RulesDecideBeforeTheReaderHears) {
+  Wedge w;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.rulesFile.Write("[all]\nrepeat_ms = 800\nskip = ^CFG\n[app notepad.exe]\nreplace = (x|x)*y => z\n"
+                    "GS = {TAB}\n");
+  w.target.target.program = "other.exe";
+  w.Data("CFG-1\r\n");  // skipped
+  w.Data("A\x1d" "B.\r\n");
+  w.clock.now += 500ms;
+  w.Data("A\x1d" "B.\r\n");  // the same again, soon
+  w.clock.now += 900ms;
+  w.Data("A\x1d" "B.\r\n");  // the same again, later
+  w.target.target.program = "NOTEPAD.EXE";
+  w.Data(std::string(30, 'x') + "..\r\n");  // too costly
+  // Each answered record takes 300 ms before its keys (Pause and "F").
+  EXPECT_EQ(w.keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"A", 600ms}, {"B", 600ms},
+                                            {"<record>", -1ms}, {"A", 2600ms}, {"B", 2600ms}}));
+  EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(4, "F"));
+  EXPECT_EQ(w.notice.warnings, std::vector<std::string>{
+      "A scan was not typed: the rule on line 5 of C:\\WINDOWS\\tarvik.ini could not finish on it."});
+  const std::string log = w.log.Text();
+  for (const char* line : {
+           "Record of 5 characters ([all]): not typed: skipped by the rule on line 3\n",
+           "Record of 4 characters ([all]): typed\n",
+           "Record of 4 characters ([all]): not typed: the same as the last typed record, within 800 ms\n",
+           "Record of 32 characters ([app notepad.exe]): not typed: the rule on line 5 of "
+           "C:\\WINDOWS\\tarvik.ini could not finish on it\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_EQ(log.find("CFG"), std::string::npos);
+}
+
+// Read at the first line and whenever the file changes; lines it cannot use
+// are told once per change; a file the editor holds keeps the rules before.
+TEST(Reception, TheRulesFileIsReadAgainWhenItChanges) {
+  Wedge w;
+  w.Data("AB1\r\n");
+  w.rulesFile.Write("[all]\nreplace = A => a\nbogus = 1\n");
+  w.Data("AB2\r\n");
+  w.Data("AB3\r\n");
+  EXPECT_EQ(w.rulesFile.reads, 1);
+  w.rulesFile.readable = false;
+  w.rulesFile.Write("[reader]\nlines = plain\n");
+  w.Data("AB4\r\n");
+  w.rulesFile.readable = true;
+  w.Data("AB5\r\n");
+  w.rulesFile.Write("");
+  w.Data("AB6\r\n");
+  EXPECT_EQ(w.Records(), (std::vector<std::string>{"AB", "aB", "aB", "aB", "AB5", "AB"}));
+  ASSERT_EQ(w.notice.warnings.size(), 2u);
+  EXPECT_EQ(w.notice.warnings[0], "1 line of C:\\WINDOWS\\tarvik.ini cannot be used and is skipped; the "
+                                  "rest applies. Line 3: unknown key \"bogus\".");
+  EXPECT_NE(w.log.Text().find("Rules: C:\\WINDOWS\\tarvik.ini line 3 skipped: unknown key \"bogus\"\n"),
+            std::string::npos);
+  EXPECT_NE(w.log.Text().find("Record of 3 characters: typed\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvik

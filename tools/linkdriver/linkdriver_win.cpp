@@ -22,6 +22,7 @@
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
 #include "wedge/record_reception.h"
+#include "wedge/record_rules.h"
 #include "core/dialogs.h"
 #include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
@@ -63,6 +64,15 @@ class TellingControls : public IControls {
 class TellingNotice : public INotice {
  public:
   void Warn(const std::string& text) override { Say("warn " + text); }
+};
+
+// The bench types as the program does without a rules file.
+class NoRulesFile : public IWatchedFile {
+ public:
+  std::string Describe() const override { return "no rules file"; }
+  std::string Stamp() const override { return {}; }
+  std::optional<std::string> Read(std::size_t, std::string&) const override { return std::nullopt; }
+  bool CreateIfMissing(std::string_view, std::string&) override { return false; }
 };
 
 }  // namespace
@@ -111,8 +121,10 @@ int wmain(int argc, wchar_t** argv) {
     TellingControls controls(*rx);
     Win32KeyTarget target;
     TellingNotice notice;
+    NoRulesFile noRules;
+    RecordRules rules(noRules, notice, clock);
     RecordReception reception({controls, pump, clock, timer3, sound, decoder, library, commands,
-                               output, [] { return GetWinPath(); }, target, notice});
+                               output, [] { return GetWinPath(); }, target, notice, rules});
 
     bool done = false;
     client.OnConnect = [&](std::int32_t error) {

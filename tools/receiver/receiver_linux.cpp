@@ -6,6 +6,7 @@
 // press; releases carry none. FI and FO (same fields, empty) mark the focus
 // coming and going, MAPPED the window's first mapping.
 // It stays up until its window is closed or the process is ended.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +90,10 @@ int main(int argc, char** argv) {
   XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(title),
                   static_cast<int>(std::strlen(title)));
+  // As toolkits do: the process behind the window, for rules by program.
+  const long pid = static_cast<long>(getpid());
+  XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&pid), 1);
   XClassHint cls{const_cast<char*>("receiver"), const_cast<char*>("TarvikReceiver")};
   XSetClassHint(dpy, w, &cls);
   XWMHints hints{};

@@ -88,6 +88,8 @@ std::string Win32SettingsStore::Describe() const {
   return "read from " + Narrow(readPath_) + ", saved to " + Narrow(writePath_);
 }
 
+std::wstring Win32SettingsStore::WriteFolder() const { return Folder(writePath_); }
+
 bool Win32SettingsStore::Exists() const { return IsOrdinaryFile(readPath_); }
 
 std::optional<std::string> Win32SettingsStore::Read() const {

@@ -19,7 +19,8 @@ class Win32SettingsStore : public ISettingsStore {
   bool Write(const std::string& bytes) override;
   std::string Describe() const override;
   std::string LastError() const override { return lastError_; }
-
+  // The folder the file is saved in: where the files beside it belong.
+  std::wstring WriteFolder() const;
 
  private:
   Win32SettingsStore(std::wstring readPath, std::wstring writePath)

@@ -1,6 +1,8 @@
 // tarvik on Linux: one copy per user, the main window, its library objects
 // and the Qt event loop; the same logic as tarvik.exe.
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "core/linux/event_pump_linux.h"
 #include "core/linux/log_files_linux.h"
 #include "core/linux/services_linux.h"
+#include "core/linux/watched_file_linux.h"
 #include "core/linux/xdg_linux.h"
 #include "settings/linux/settings_store_linux.h"
 #include "shell/linux/end_signals_linux.h"
@@ -35,7 +38,7 @@ using namespace tarvik::lnx;
 namespace {
 
 constexpr std::chrono::milliseconds kTimer1{kTimer1Ms}, kTimer2{kTimer2Ms}, kTimer3{kTimer3Ms},
-    kTrayRetry{kTrayRetryMs};
+    kTrayRetry{kTrayRetryMs}, kRulesCheck{kRulesCheckMs};
 // Quit ends the program at once; the log gets this long to write its last lines.
 constexpr std::chrono::milliseconds kLogFlushLimit{500};
 
@@ -78,6 +81,9 @@ int Run() {
   // The folder the Windows program finds with GetWinPath: pelrin.ini and beep1.wav.
   const std::string folder = SettingsFolder();
   LinuxSettingsStore store(folder);
+  // The rules live with the settings.
+  LinuxWatchedFile rulesFile(folder + "/" + kRulesFileName);
+  QtTimer rulesCheck(kRulesCheck, [&] { formPtr->RulesCheck_Timer(); });
 
   // Created in the load's order; released in reverse at the end of Run:
   // discovery, client, library.
@@ -98,8 +104,22 @@ int Run() {
                  RunSelectionWindow(&rx, rx.icon(), pump, ownLibrary, ownDiscovery,
                                     formPtr->DeviceAddressRef(), rx);
                },
-               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log});
+               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log, rulesFile,
+               rulesCheck});
   formPtr = &form;
+
+  rx.onRules = [&] {
+    std::string why;
+    const QUrl file = QUrl::fromLocalFile(QString::fromStdString(form.RulesPath()));
+    if (form.PrepareRules("\n", why) && !QDesktopServices::openUrl(file))
+      why = "No program to edit " + form.RulesPath() + " was found (xdg-open)";
+    if (!why.empty()) {
+      log.Event("Rules: " + why);
+      dialogs.Inform("Tarvik could not open its rules file. " + why + ".");
+      return;
+    }
+    log.Event("Rules: " + form.RulesPath() + " opened for editing");
+  };
 
   rx.onChange = [&](Ctl ctl) { form.OnControlChanged(ctl); };
   rx.onClick = [&](int id) {

@@ -1,5 +1,7 @@
 #include "shell/linux/rx_window_linux.h"
 
+#include <QAction>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -68,6 +70,16 @@ RxWindow::RxWindow() : dpi_(LogicalDpi()), icon_(QString::fromLatin1(kIconFile))
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   CreateControls();
+  // Right-click on the window: where a menu is looked for on a window that
+  // has no menu bar, and the layout stays as it is.
+  auto* rules = new QAction(QStringLiteral("&Rules\u2026"), this);
+  connect(rules, &QAction::triggered, [this] {
+    RunGuarded([this] {
+      if (onRules) onRules();
+    });
+  });
+  addAction(rules);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 int RxWindow::Px(int twips) const { return TwipsToPixels(twips, dpi_); }

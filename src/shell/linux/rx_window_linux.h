@@ -31,6 +31,8 @@ class RxWindow : public QWidget, public IControls {
   std::function<void(int)> onClick;
   // Minimized or restored: the window's resize handler.
   std::function<void()> onStateChange;
+  // "Rules..." from the window's context menu.
+  std::function<void()> onRules;
 
   const QIcon& icon() const { return icon_; }
   int dpi() const { return dpi_; }

@@ -10,6 +10,7 @@
 #include "core/guard.h"
 #include "core/win/log_files_win.h"
 #include "core/win/text_win.h"
+#include "core/win/watched_file_win.h"
 #include "settings/win/settings_store_win.h"
 #include "shell/rx_form.h"
 #include "shell/rx_layout.h"
@@ -27,7 +28,13 @@ using namespace tarvik::win;
 
 namespace {
 
-constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3, kTrayRetryTimer = 4;
+constexpr UINT_PTR kTimer1 = 1, kTimer2 = 2, kTimer3 = 3, kTrayRetryTimer = 4, kRulesCheckTimer = 5;
+// "Rules..." in the window's system menu. The system keeps the low four bits
+// of a system command for itself, and uses the ids from 0xF000 up.
+constexpr UINT kRulesCommand = 0x0010;
+constexpr WPARAM kSystemCommandMask = 0xFFF0;
+// ShellExecute's result is above this when it worked.
+constexpr INT_PTR kShellExecuteFailed = 32;
 // A second copy looks for the first one's window this often, this far apart.
 constexpr int kHandOverTries = 50;
 constexpr DWORD kHandOverPauseMs = 100;
@@ -55,6 +62,19 @@ bool HandOverToRunningCopy(UniqueHandle& mutex) {
   return true;
 }
 
+// The user's editor for .ini files, Notepad where there is none.
+bool OpenInEditor(HWND owner, const std::wstring& path, std::string& why) {
+  const auto opened = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(owner, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (opened > kShellExecuteFailed) return true;
+  const std::wstring quoted = L"\"" + path + L"\"";
+  const auto notepad = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(owner, nullptr, L"notepad.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL));
+  if (notepad > kShellExecuteFailed) return true;
+  why = Narrow(DescribeFailure(L"Opening " + path + L" in Notepad", GetLastError()));
+  return false;
+}
+
 int Run(HINSTANCE instance) {
   UniqueHandle mutex;
   if (HandOverToRunningCopy(mutex)) return 0;
@@ -77,6 +97,10 @@ int Run(HINSTANCE instance) {
   Win32Dialogs dialogs(rx->hwnd());
   RxShell shell(rx->hwnd(), rx->smallIcon());
   auto store = Win32SettingsStore::ChooseAtStart(GetWinPath());
+  // The rules live with the settings, wherever those are kept.
+  const std::wstring rulesPath = store.WriteFolder() + L"\\" + Widen(kRulesFileName);
+  Win32WatchedFile rulesFile(rulesPath);
+  WindowTimer rulesCheck(rx->hwnd(), kRulesCheckTimer, kRulesCheckMs);
 
   // Created in the load's order; released in reverse at the end of Run:
   // discovery, client, library.
@@ -95,8 +119,23 @@ int Run(HINSTANCE instance) {
                [&] {
                  RunSelectionWindow(rx->hwnd(), rx->icon(), pump, formPtr->DeviceAddressRef(), *rx);
                },
-               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log});
+               [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log, rulesFile,
+               rulesCheck});
   formPtr = &form;
+
+  if (HMENU menu = GetSystemMenu(rx->hwnd(), FALSE)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kRulesCommand, L"Rules\u2026");
+  }
+  auto editRules = [&] {
+    std::string why;
+    if (!form.PrepareRules("\r\n", why) || !OpenInEditor(rx->hwnd(), rulesPath, why)) {
+      log.Event("Rules: " + why);
+      dialogs.Inform("Tarvik could not open its rules file. " + why + ".");
+      return;
+    }
+    log.Event("Rules: " + Narrow(rulesPath) + " opened for editing");
+  };
 
   const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
   const UINT bringBack = RegisterWindowMessageW(kBringBackMessage);
@@ -106,6 +145,7 @@ int Run(HINSTANCE instance) {
     if (id == kTimer1) form.Timer1_Timer();
     if (id == kTimer3) form.Timer3_Timer();
     if (id == kTrayRetryTimer) form.TrayRetry_Timer();
+    if (id == kRulesCheckTimer) form.RulesCheck_Timer();
   };
   rx->onClick = [&](int id) {
     if (id == ControlId("Command3")) form.Command3_Click();
@@ -124,6 +164,10 @@ int Run(HINSTANCE instance) {
       // The window's unit is the twip; x arrives in pixels (and from the
       // tray, the event code stands there).
       form.Form_MouseMove(static_cast<short>(LOWORD(lp)) * shell.TwipsPerPixelX());
+      return true;
+    }
+    if (msg == WM_SYSCOMMAND && (wp & kSystemCommandMask) == kRulesCommand) {
+      editRules();
       return true;
     }
     if (msg == WM_POWERBROADCAST && wp == PBT_APMRESUMEAUTOMATIC) {

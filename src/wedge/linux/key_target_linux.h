@@ -6,6 +6,7 @@
 #include "wedge/key_reach.h"
 
 typedef struct _XDisplay Display;
+typedef unsigned long XID;
 
 namespace tarvik::lnx {
 
@@ -18,9 +19,11 @@ class X11KeyTarget : public IKeyTarget {
   ~X11KeyTarget() override;
   X11KeyTarget(const X11KeyTarget&) = delete;
   X11KeyTarget& operator=(const X11KeyTarget&) = delete;
+  // The program (its process name) and title of the window in front.
   KeyTarget Query() const override;
 
  private:
+  void Describe(XID focus, KeyTarget& t) const;
   Display* d_ = nullptr;
 };
 

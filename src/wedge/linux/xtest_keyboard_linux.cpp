@@ -11,6 +11,8 @@
 #include <xkbcommon/xkbcommon.h>
 // clang-format on
 
+#include "wedge/linux/x_error_trap.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -25,41 +27,6 @@ constexpr int kBoundLevels = 2;
 constexpr int kXInputMajor = 2, kXInputMinor = 0;
 // The XTest device of each master keyboard carries this in its name.
 constexpr std::string_view kXTestDeviceMark = "XTEST";
-
-// Xlib's default error handler ends the process. Around our requests an
-// error is noted instead, and the request counts as refused. One connection,
-// one thread: the program's user-interface thread.
-int g_lastError = 0;
-int NoteError(Display*, XErrorEvent* e) {
-  g_lastError = e->error_code;
-  return 0;
-}
-
-class ErrorTrap {
- public:
-  explicit ErrorTrap(Display* d) : d_(d) {
-    g_lastError = 0;
-    previous_ = XSetErrorHandler(&NoteError);
-  }
-  ~ErrorTrap() {
-    if (!synced_) XSync(d_, False);
-    XSetErrorHandler(previous_);
-  }
-  ErrorTrap(const ErrorTrap&) = delete;
-  ErrorTrap& operator=(const ErrorTrap&) = delete;
-  // Waits until the server has handled every request so far; the last call
-  // on the trap.
-  bool Failed() {
-    XSync(d_, False);
-    synced_ = true;
-    return g_lastError != 0;
-  }
-
- private:
-  Display* d_;
-  bool synced_ = false;
-  int (*previous_)(Display*, XErrorEvent*) = nullptr;
-};
 
 bool IsLockKey(::KeySym s) {
   return s == XK_Caps_Lock || s == XK_Shift_Lock || s == XK_Num_Lock || s == XK_Scroll_Lock;

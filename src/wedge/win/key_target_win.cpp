@@ -10,6 +10,8 @@ namespace {
 
 // Medium: a standard user's programs, and ours unless started as administrator.
 constexpr std::uint32_t kMediumIntegrity = 0x2000;
+// A window title longer than this is matched on its beginning.
+constexpr int kTitleChars = 1024;
 
 std::wstring DesktopName(HDESK desktop) {
   wchar_t name[256] = {};
@@ -67,6 +69,11 @@ KeyTarget Win32KeyTarget::Query() const {
   HWND foreground = GetForegroundWindow();
   t.hasForeground = foreground != nullptr;
   if (!foreground) return t;
+  // For another process's window this reads the caption the system keeps,
+  // without a message to a program that may be hung.
+  wchar_t title[kTitleChars] = {};
+  const int length = GetWindowTextW(foreground, title, kTitleChars);
+  t.title = Narrow(std::wstring_view(title, static_cast<std::size_t>(length > 0 ? length : 0)));
   DWORD pid = 0;
   GetWindowThreadProcessId(foreground, &pid);
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));

@@ -1,0 +1,76 @@
+// Regular expressions in ECMAScript syntax over code points, for the rules
+// file. Reader data is untrusted and patterns are typed by hand, so every
+// match runs against a budget of steps: a pattern that would backtrack for
+// ever on some record stops with kTooCostly instead of hanging the program,
+// and the cost is the same on every platform (steps, not wall-clock time).
+// No recursion depends on the text, so no record can exhaust the stack.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik {
+
+// Work allowed for one use of a rule on one record. A step is one
+// instruction of the matcher, or one start position tried.
+inline constexpr std::uint64_t kPatternStepBudget = 1'000'000;
+// A pattern that compiles to more instructions than this is refused
+// (counted repetitions are expanded: "(a{1000}){1000}" would be a million).
+inline constexpr std::size_t kMaxPatternProgram = 20'000;
+// Groups nested deeper than this are refused: the parser recurses on them.
+inline constexpr int kMaxPatternNesting = 64;
+
+struct PatternBudget {
+  std::uint64_t left = kPatternStepBudget;
+};
+
+enum class MatchResult { kMatch, kNoMatch, kTooCostly };
+
+struct PatternMatch {
+  // groups[0] is the whole match, groups[n] the n-th capture group; a group
+  // that took part in no match has begin == npos.
+  struct Span {
+    std::size_t begin = std::u32string_view::npos, end = std::u32string_view::npos;
+    bool matched() const { return begin != std::u32string_view::npos; }
+  };
+  std::vector<Span> groups;
+};
+
+class Pattern {
+ public:
+  // Nothing, with `error` set to a short reason ("unmatched ')'", "pattern
+  // too large" ...), when `source` is no pattern this engine accepts.
+  static std::optional<Pattern> Compile(std::u32string_view source, std::string& error);
+
+  // The leftmost match starting at or after `from`, as ECMAScript's exec
+  // finds it (alternatives in order, greedy and lazy quantifiers).
+  MatchResult Search(std::u32string_view text, std::size_t from, PatternMatch& match,
+                     PatternBudget& budget) const;
+
+  // Every non-overlapping match replaced by `replacement`, in which $1..$9
+  // stand for groups (empty if unmatched), $& for the match and $$ for "$";
+  // any other "$" is itself. After an empty match the next search starts one
+  // character further on. kTooCostly, with `out` unspecified, when the
+  // budget runs out or `out` would grow past `maxOut` characters.
+  MatchResult ReplaceAll(std::u32string_view text, std::u32string_view replacement,
+                         std::u32string& out, PatternBudget& budget, std::size_t maxOut) const;
+
+  std::size_t GroupCount() const;  // capture groups, not counting the whole match
+
+  Pattern(Pattern&&) noexcept;
+  Pattern& operator=(Pattern&&) noexcept;
+  Pattern(const Pattern&);
+  Pattern& operator=(const Pattern&);
+  ~Pattern();
+
+ private:
+  struct Program;
+  explicit Pattern(std::unique_ptr<Program> program);
+  std::unique_ptr<Program> p_;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,83 @@
+"""The rules file with tarvik.exe under Wine: a plain reader's lines typed whole, a
+control character typed as text, a section chosen by the program in front, a
+changed file used for the next scan without a restart, and "Rules..." in the
+window's system menu making the file from its template and opening it."""
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
+from bench import Bench, Receiver, poll  # noqa: E402
+from fake_reader import TcpReader  # noqa: E402
+
+MAIN = "QUILLMARKS Tarvik"
+WM_SYSCOMMAND, RULES_COMMAND = 0x0112, 0x0010
+
+FIRST = """; a plain reader, GS shown, a mark per program
+[reader]
+lines = plain
+[all]
+GS = "<GS>"
+[app notepad.exe]
+replace = ^ => N:
+[app RECEIVER.EXE]
+replace = ^ => R:
+"""
+SECOND = "[title .*Receiver.*]\r\nreplace = ^ => T:\r\n"
+
+
+class Rules(unittest.TestCase):
+    def setUp(self):
+        self.bench = Bench("rules").start()
+        self.addCleanup(self.bench.stop)
+        self.reader = TcpReader()
+        self.addCleanup(self.reader.stop)
+        self.windows = self.bench.prefix / "drive_c" / "windows"
+
+    def log_text(self):
+        users = self.bench.prefix / "drive_c" / "users"
+        path = next(users.glob("*/AppData/Local/Tarvik/tarvik.log"), None)
+        return path.read_text(encoding="utf-8") if path else ""
+
+    def test_plain_lines_text_for_gs_a_section_per_program_and_a_changed_file(self):
+        bench, reader = self.bench, self.reader
+        (self.windows / "pelrin.ini").write_bytes(
+            f'0\r\n1\r\n"{reader.address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'.encode())
+        rules = self.windows / "tarvik.ini"
+        rules.write_bytes(b"\xef\xbb\xbf" + FIRST.encode())
+        receiver = Receiver(bench)
+        bench.spawn("tarvik.exe")
+        bench.wait_visible(MAIN)
+        poll(lambda: bench.wbench("state", MAIN) == "visible=0 iconic=1", timeout=40, interval=0.5,
+             what="the window in the tray")
+        reader.wait_connected(timeout=30)
+        poll(lambda: reader.received() == b"F", what="the F after the connect")
+
+        bench.focus(receiver.TITLE)
+        reader.send_chunks([b"4006381333931\r", b"\nA\x1dB\r\n"])
+        poll(lambda: receiver.text() == "R:4006381333931R:A<GS>B", what="two plain lines typed whole")
+        poll(lambda: reader.received() == b"FFF", what="one F for each line")
+
+        rules.write_bytes(SECOND.encode())  # a classic reader again, by title
+        bench.focus(receiver.TITLE)
+        reader.send(b"XY1\r\n")
+        poll(lambda: receiver.text().endswith("T:XY"), what="the line typed by the changed rules")
+        log = self.log_text()
+        for line in ["Record of 13 characters ([app RECEIVER.EXE], changed by the rules): typed",
+                     "Record of 3 characters ([app RECEIVER.EXE], changed by the rules): typed",
+                     "Record of 3 characters ([title .*Receiver.*], changed by the rules): typed"]:
+            self.assertIn(line, log)
+        self.assertNotIn("4006381333931", log)
+
+        # "Rules..." from the system menu: the file made from the template, then opened.
+        rules.unlink()
+        bench.post(MAIN, WM_SYSCOMMAND, RULES_COMMAND, 0)
+        poll(lambda: rules.exists() and rules.stat().st_size > 0, what="the template written")
+        self.assertTrue(rules.read_bytes().startswith(b"; tarvik.ini: rules for what Tarvik types."))
+        self.assertIn(b"\r\n", rules.read_bytes())
+        poll(lambda: "tarvik.ini opened for editing" in self.log_text(), what="the editor opened")
+        bench.wait_window("tarvik.ini - Notepad")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,102 @@
+// Fuzzes the rules file and what it does to records: any file parses, any
+// record goes through the parsed rules within the step budget, and no
+// control character is typed unless a rule says what it types.
+//
+// Input layout:
+//   bytes 0-1        n, the length of the file (little-endian, cut to what is there)
+//   next n bytes     the rules file
+//   the rest         lines cut at LF: the first is the window in front,
+//                    "program<TAB>title"; each further one is a record, one
+//                    character per byte (Latin-1), so control characters
+//                    are as common as the fuzzer makes them
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "core/utf8.h"
+#include "wedge/key_plan.h"
+#include "wedge/rules.h"
+
+namespace {
+
+using namespace tarvik;
+
+constexpr std::size_t kLengthBytes = 2;
+constexpr unsigned kByteBits = 8;
+
+void Require(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "rules_fuzz: %s\n", what);
+  std::abort();
+}
+
+std::u32string Latin1(std::string_view bytes) {
+  std::u32string out;
+  for (char c : bytes) out += static_cast<char32_t>(static_cast<unsigned char>(c));
+  return out;
+}
+
+const ControlMapping* MappingFor(const Rules& rules, const std::string& section, std::size_t index) {
+  for (const auto& s : rules.sections)
+    if (s.label == section && s.set.controls[index]) return &*s.set.controls[index];
+  return rules.all.controls[index] ? &*rules.all.controls[index] : nullptr;
+}
+
+// Every key is a brace token, a Unicode token for a control character the
+// rules send as itself, or one character that is no control character
+// (HT only where no rule names it: it is Tab, as it always was).
+void CheckKeys(const Rules& rules, const RuledRecord& r) {
+  for (const std::string& key : r.keys.keys) {
+    if (FindBraceKey(key)) continue;
+    if (const auto cp = ParseUnicodeToken(key)) {
+      const auto index = ControlIndex(*cp);
+      Require(index.has_value(), "a Unicode token for a character that is no control character");
+      const ControlMapping* m = MappingFor(rules, r.section, *index);
+      Require(m && m->kind == ControlMapping::Kind::kChar, "a control character sent as itself unasked");
+      continue;
+    }
+    const std::u32string chars = DecodeUtf8(key);
+    Require(chars.size() == 1, "a key is neither a token nor one character");
+    const auto index = ControlIndex(chars[0]);
+    if (!index) continue;
+    Require(chars[0] == U'\t' && !MappingFor(rules, r.section, *index), "a control character typed unmapped");
+  }
+  for (const auto* run : {&r.keys.prefix, &r.keys.suffix1, &r.keys.suffix2})
+    Require(!*run || (*run)->token.empty() || FindBraceKey((*run)->token), "a prefix or suffix no list holds");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < kLengthBytes) return 0;
+  const std::size_t fileSize =
+      std::min<std::size_t>(data[0] | (static_cast<std::size_t>(data[1]) << kByteBits), size - kLengthBytes);
+  const std::string_view all(reinterpret_cast<const char*>(data) + kLengthBytes, size - kLengthBytes);
+  const std::string_view file = all.substr(0, fileSize);
+  std::string_view rest = all.substr(fileSize);
+
+  const Rules rules = ParseRules(file);
+  const auto lines = static_cast<int>(std::count(file.begin(), file.end(), '\n')) + 1;
+  for (const auto& p : rules.problems) Require(p.line >= 1 && p.line <= lines, "a problem on no line of the file");
+  if (rules.Empty()) Require(rules.sections.empty(), "rules said to change nothing hold sections");
+
+  FocusedWindow window;
+  bool first = true;
+  while (!rest.empty()) {
+    const auto feed = rest.find('\n');
+    const std::string_view line = rest.substr(0, feed);
+    rest.remove_prefix(feed == std::string_view::npos ? rest.size() : feed + 1);
+    if (std::exchange(first, false)) {
+      const auto tab = line.find('\t');
+      window.program = std::string(line.substr(0, tab));
+      window.title = tab == std::string_view::npos ? std::string() : EncodeUtf8(Latin1(line.substr(tab + 1)));
+      continue;
+    }
+    const RuledRecord r = ApplyRules(rules, Latin1(line), window);
+    Require(r.steps <= kRecordStepBudget, "a record cost more than the step budget");
+    Require(r.text.size() <= kRuledRecordLimit, "the rules made a record longer than the limit");
+    if (r.outcome == RuledRecord::Outcome::kType) CheckKeys(rules, r);
+  }
+  return 0;
+}
