@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/utf8.h"
+#include "wedge/keystroke_output.h"
 
 namespace tarvik {
 namespace {
@@ -204,6 +205,9 @@ KeyPlan PlanKeyTokens(std::string_view token, const IKeyboardLayout& layout,
   if (const auto brace = FindBraceKey(token)) {
     return Wrap(Tap(brace->vk, brace->scan), brace->withCtrl ? kCtrlBit : 0, st);
   }
+  // The character itself, whatever the layout has: a control character the
+  // rules send as such, never a Ctrl chord.
+  if (const auto unicode = ParseUnicodeToken(token)) return UnicodePlan(*unicode, st);
   const auto chars = DecodeUtf8(token);
   if (chars.empty()) return {};
   return CharacterPlan(chars.front(), layout, st);

@@ -24,6 +24,7 @@ TEST(UinputPlan, UsKeysWithCapsLockAndBraceTokens) {
       {"\t", false, Tap(KEY_TAB), true},
       {"\r", false, {}, true},
       {"\u00E9", false, {}, false},
+      {"{U+001D}", false, {}, false},
       {"{BREAK}", false, With(KEY_LEFTCTRL, KEY_PAUSE), true},
       {"{F10}", false, Tap(KEY_F10), true},
       {"{F11}", false, Tap(KEY_F11), true},

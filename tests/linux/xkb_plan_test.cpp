@@ -32,6 +32,8 @@ TEST(XkbPlan, TypesEachCharacterOnItsOwnLevelAndNoKeyStaysDown) {
       {"\t", UsKeymap, 0, U"", {xk::kTab}}, {"\r", UsKeymap, 0, U"", {}},
       {"\n", UsKeymap, 0, U"", {}}, {"\x17", UsKeymap, 0, U"", {}}, {"\x7F", UsKeymap, 0, U"", {}},
       {"\u0085", UsKeymap, 0, U"", {}}, {"{BREAK}", UsKeymap, 0, U"", {xk::kBreak}},
+      // The character itself, by its Unicode keysym on a spare keycode.
+      {"{U+001D}", UsKeymap, 0, U"\x1d", {}}, {"{U+00E9}", UsKeymap, 0, U"\u00E9", {}},
   };
   for (const auto& c : cases) {
     FakeXKeyboard kb(c.map());

@@ -46,8 +46,9 @@ TEST(KeyPlan, UsKeysExactly) {
       {"\u00E9", {Down(0, 0xE9, R::Unicode), Up(0, 0xE9, R::Unicode)}},
       {"\U0001F600", {Down(0, 0xD83D, R::Unicode), Up(0, 0xD83D, R::Unicode), Down(0, 0xDE00, R::Unicode),
                        Up(0, 0xDE00, R::Unicode)}},
-      // Control characters type nothing, never a Ctrl chord.
+      // Control characters type nothing, never a Ctrl chord; a Unicode token sends one itself.
       {"\x17", {}}, {"\r", {}}, {std::string(1, '\0'), {}}, {"\x7F", {}},
+      {"{U+001D}", {Down(0, 0x1D, R::Unicode), Up(0, 0x1D, R::Unicode)}},
   };
   for (const auto& [token, events] : cases) EXPECT_EQ(PlanKeyTokens(token, us, {}).events, events) << token;
   // Every brace token as its key; the navigation keys and Break are extended.

@@ -1,5 +1,6 @@
 #include "wedge/linux/uinput_linux.h"
 
+
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 
 #include "core/utf8.h"
 #include "wedge/key_plan.h"
+#include "wedge/keystroke_output.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -117,6 +119,8 @@ UinputPlan PlanUinputKeys(std::string_view token, bool capsLock) {
     if (brace->withCtrl) ctrl = KEY_LEFTCTRL;
     return {Around(*code, ctrl)};
   }
+  // A fixed US keyboard has no way to send a character by itself.
+  if (ParseUnicodeToken(token)) return {{}, false};
   const auto chars = DecodeUtf8(token);
   if (chars.empty()) return {};
   const char32_t ch = chars.front();

@@ -1,9 +1,11 @@
 #include "wedge/linux/xkb_plan.h"
 
+
 #include <algorithm>
 
 #include "core/utf8.h"
 #include "wedge/key_plan.h"
+#include "wedge/keystroke_output.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -138,10 +140,13 @@ XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardSt
     if (!s) return {{}, {}, *sym};
     return Wrap(*s, map, st);
   }
-  const auto chars = DecodeUtf8(token);
+  // A Unicode token is the character itself, a control character too: its
+  // keysym is the Unicode one, bound to a spare keycode like any missing one.
+  const auto unicode = ParseUnicodeToken(token);
+  const auto chars = unicode ? std::u32string(1, *unicode) : DecodeUtf8(token);
   if (chars.empty()) return {};
   const char32_t ch = chars.front();
-  const Keysym sym = KeysymFor(ch);
+  const Keysym sym = unicode && KeysymFor(ch) == xk::kNoSymbol ? xk::kUnicodeOffset + ch : KeysymFor(ch);
   if (sym == xk::kNoSymbol) return {};
   // A keypad key is never used for a character: in a terminal's application
   // keypad mode it sends an escape sequence instead. Layouts often give a
