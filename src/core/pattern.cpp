@@ -462,6 +462,9 @@ struct Compiled {
   std::uint64_t startAscii[2] = {0, 0};
   std::vector<std::uint32_t> startTests;  // one-character instructions to try past ASCII
   bool leadingStar = false;               // code[1] is an unbounded star (`.*x`)
+  // A character every match holds, if the pattern has one outside any
+  // choice: no match can start after its last place in the text.
+  std::optional<char32_t> required;
 
   bool Unit(Op unit, std::uint32_t arg, char32_t c) const {
     switch (unit) {
@@ -599,6 +602,24 @@ class Compiler {
   std::vector<std::uint32_t> regs_;
 };
 
+// A literal that every match of the node contains: in a sequence, any part's;
+// in a group or a repeat taken at least once, its body's.
+std::optional<char32_t> RequiredChar(const std::vector<Node>& nodes, int index) {
+  const Node& n = nodes[static_cast<std::size_t>(index)];
+  switch (n.kind) {
+    case Kind::kChar: return static_cast<char32_t>(n.arg);
+    case Kind::kGroup: return RequiredChar(nodes, n.kids.front());
+    case Kind::kRepeat:
+      if (n.min == 0) return std::nullopt;
+      return RequiredChar(nodes, n.kids.front());
+    case Kind::kSeq:
+      for (int kid : n.kids)
+        if (const auto c = RequiredChar(nodes, kid)) return c;
+      return std::nullopt;
+    default: return std::nullopt;
+  }
+}
+
 // Follows every path from the start up to its first character test.
 void ComputeStartFilter(Compiled& p) {
   bool sawEol = false;
@@ -654,6 +675,8 @@ void ComputeStartFilter(Compiled& p) {
 }
 
 enum class Run { kYes, kNo, kOut };
+// Looking for the required character costs a step per this many characters.
+constexpr std::size_t kRequiredScan = 64;
 enum FrameKind : std::uint32_t { kUndo, kBranch, kGreedyStar, kLazyStar };
 
 // One entry of the backtracking stack. kUndo: slot `pc` held `a`. kBranch:
@@ -677,6 +700,8 @@ class Matcher {
   }
 
  private:
+  std::optional<std::size_t> lastRequired_;  // see SearchSteps
+
   bool Spend() {
     if (left_ == 0) return false;
     --left_;
@@ -686,10 +711,21 @@ class Matcher {
   MatchResult SearchSteps(std::size_t from, PatternMatch& match) {
     const std::size_t n = text_.size();
     if (from > n || (p_.anchored && from > 0)) return MatchResult::kNoMatch;
+    // Where the required character last stands, found once per text (one
+    // step for every kRequiredScan characters looked at).
+    if (p_.required && !p_.anchored && !lastRequired_) {
+      std::size_t i = n;
+      while (i > 0 && text_[i - 1] != *p_.required) --i;
+      lastRequired_ = i;  // one past it; 0: nowhere
+      for (std::size_t k = 0; k <= (n - i) / kRequiredScan; ++k)
+        if (!Spend()) return MatchResult::kTooCostly;
+    }
+    const std::size_t lastStart = lastRequired_ ? (*lastRequired_ == 0 ? 0 : *lastRequired_ - 1) : n;
+    if (lastRequired_ && *lastRequired_ == 0) return MatchResult::kNoMatch;
     // A failed attempt undoes all its writes, so the slots start clear at every position.
     slots_.assign(p_.slots, kUnset);
     stack_.clear();
-    for (std::size_t at = from; at <= n; ++at) {
+    for (std::size_t at = from; at <= lastStart; ++at) {
       if (!Spend()) return MatchResult::kTooCostly;
       if (at > 0) {
         if (p_.anchored) break;
@@ -913,6 +949,7 @@ std::optional<Pattern> Pattern::Compile(std::u32string_view source, std::string&
   }
   p->slots = 2 * (p->groups + 1) + compiler.registers;
   ComputeStartFilter(*p);
+  p->required = RequiredChar(parser.nodes, root);
   return Pattern(std::move(p));
 }
 

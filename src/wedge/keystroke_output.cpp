@@ -38,8 +38,17 @@ TypedRecord TypedRecord::Of(std::string_view utf8) {
   TypedRecord r;
   // A character is a whole code point: the two halves of a surrogate pair
   // never go out as two keys.
-  for (char32_t ch : DecodeUtf8(utf8)) r.keys.push_back(EncodeUtf8(ch));
+  r.keys = DecodeUtf8(utf8);
   return r;
+}
+
+void TypedRecord::AddToken(std::string token) {
+  keys.push_back(kTokenKey + static_cast<char32_t>(tokens.size()));
+  tokens.push_back(std::move(token));
+}
+
+std::string TypedRecord::Token(char32_t k) const {
+  return k >= kTokenKey ? tokens.at(k - kTokenKey) : EncodeUtf8(k);
 }
 
 TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
@@ -52,7 +61,7 @@ TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   keys_.BeginRecord();
   SendRepeated(kPrefixKeyList, kPrefixCountList, record.prefix);
   pump_.ProcessPending();
-  SendKeys(record.keys);
+  SendKeys(record);
   pump_.ProcessPending();
   SendRepeated(kSuffix1KeyList, kSuffix1CountList, record.suffix1);
   pump_.ProcessPending();
@@ -91,11 +100,11 @@ void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList, const std::optio
   }
 }
 
-void KeystrokeOutput::inviachar(const std::string& prova) { SendKeys(TypedRecord::Of(prova).keys); }
+void KeystrokeOutput::inviachar(const std::string& prova) { SendKeys(TypedRecord::Of(prova)); }
 
-void KeystrokeOutput::SendKeys(const std::vector<std::string>& keys) {
-  for (const auto& key : keys) {
-    if (!Send(key)) return;
+void KeystrokeOutput::SendKeys(const TypedRecord& record) {
+  for (char32_t key : record.keys) {
+    if (!Send(record.Token(key))) return;
     pump_.ProcessPending();
     DelayAfterKey();
   }

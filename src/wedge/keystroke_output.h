@@ -52,12 +52,21 @@ struct KeyRun {
 };
 
 // One record's keys: its tokens in order, and where the rules say so, the
-// prefix and suffixes to use instead of the lists'.
+// prefix and suffixes to use instead of the lists'. A key is a character,
+// or past the last code point a token of `tokens` (kTokenKey + its index):
+// a brace key or a Unicode token. Kept as one run of code points, so a long
+// record costs four bytes a key, not a string each.
+inline constexpr char32_t kTokenKey = 0x110000;
+
 struct TypedRecord {
-  std::vector<std::string> keys;
+  std::u32string keys;
+  std::vector<std::string> tokens;
   std::optional<KeyRun> prefix, suffix1, suffix2;
   // Each character of the text one key, the lists' prefix and suffixes.
   static TypedRecord Of(std::string_view utf8);
+  void AddToken(std::string token);
+  // What SendKeyTokens gets for key k.
+  std::string Token(char32_t k) const;
   bool operator==(const TypedRecord&) const = default;
 };
 
@@ -76,7 +85,7 @@ class KeystrokeOutput {
 
  private:
   void SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead);
-  void SendKeys(const std::vector<std::string>& keys);
+  void SendKeys(const TypedRecord& record);
   // False once the system has refused a key of this record: nothing more goes.
   bool Send(std::string_view token);
   void DelayAfterKey();

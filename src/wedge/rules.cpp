@@ -289,14 +289,15 @@ bool RuleSet::Empty() const {
 
 Rules ParseRules(std::string_view bytes) { return Parser().Run(bytes); }
 
-RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const FocusedWindow& window) {
+RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const FocusedWindow& window,
+                       std::uint64_t steps) {
   RuledRecord r;
   r.section = "[all]";
-  PatternBudget budget{kRecordStepBudget};
+  PatternBudget budget{steps};
   auto stop = [&](int line) {
     r.outcome = RuledRecord::Outcome::kStopped;
     r.ruleLine = line;
-    r.steps = kRecordStepBudget - budget.left;
+    r.steps = steps - budget.left;
     return r;
   };
 
@@ -348,7 +349,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
       r.ruleLine = skip->line;
       r.changed = out != text;
       r.text = std::move(out);
-      r.steps = kRecordStepBudget - budget.left;
+      r.steps = steps - budget.left;
       return r;
     }
   }
@@ -370,22 +371,22 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
   for (char32_t ch : out) {
     const auto index = ControlIndex(ch);
     if (!index) {
-      r.keys.keys.push_back(EncodeUtf8(ch));
+      r.keys.keys.push_back(ch);
       continue;
     }
     const auto& m = mine.controls[*index] ? mine.controls[*index] : all.controls[*index];
     if (!m) {
-      if (ch == kTab) r.keys.keys.push_back(EncodeUtf8(ch));
+      if (ch == kTab) r.keys.keys.push_back(ch);
       continue;
     }
     mapped = true;
     switch (m->kind) {
       case ControlMapping::Kind::kNone: break;
       case ControlMapping::Kind::kText:
-        for (char32_t c : m->text) r.keys.keys.push_back(EncodeUtf8(c));
+        r.keys.keys += m->text;
         break;
-      case ControlMapping::Kind::kKey: r.keys.keys.push_back(m->key); break;
-      case ControlMapping::Kind::kChar: r.keys.keys.push_back(UnicodeToken(ch)); break;
+      case ControlMapping::Kind::kKey: r.keys.AddToken(m->key); break;
+      case ControlMapping::Kind::kChar: r.keys.AddToken(UnicodeToken(ch)); break;
     }
   }
   r.keys.prefix = mine.prefix ? mine.prefix : all.prefix;
@@ -393,7 +394,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
   r.keys.suffix2 = mine.suffix2 ? mine.suffix2 : all.suffix2;
   r.changed = mapped || out != text;
   r.text = std::move(out);
-  r.steps = kRecordStepBudget - budget.left;
+  r.steps = steps - budget.left;
   return r;
 }
 

@@ -127,7 +127,9 @@ struct RuledRecord {
 // One record through the rules, in their order: AIM identifier, GS1, skip,
 // replace, control characters. The repeat check is the caller's: it knows
 // what was typed when.
-RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const FocusedWindow& window);
+// `steps` is the work allowed; the fuzz target allows less, to try more.
+RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const FocusedWindow& window,
+                       std::uint64_t steps = kRecordStepBudget);
 
 // The commented file the program writes when the user asks to edit rules and
 // there is none yet; it holds no rule, so it changes nothing.

@@ -188,8 +188,9 @@ TEST(PatternBudget, PathologicalPatternsRunOutOfStepsWhileOrdinaryRulesDoNot) {
   while (lines.size() < 65536) lines += std::u32string(19, 'a') + U"\n";
   // clang-format off
   const struct { const char32_t* pattern; std::u32string text; } costly[] = {
-      {U"(a*)*b", as}, {U"(a|a)*b", as}, {U"(a+)+$", as + U"!"}, {U"(.*a){20}", lines},
-      {U"(?:a*)*b", as}, {U"(a|aa)+$", as + U"!"}, {U"^(a+)\\1*b", as}, {U"(?=(a*))\\1*b", as}};
+      {U"(a*)*[bc]", as}, {U"(a|a)*[bc]", as}, {U"(a+)+$", as + U"!"}, {U"(.*a){20}", lines},
+      {U"(?:a*)*[bc]", as}, {U"(a|aa)+$", as + U"!"}, {U"^(a+)\\1*[bc]", as},
+      {U"(?=(a*))\\1*[bc]", as}};
   // clang-format on
   for (const auto& c : costly) {
     PatternMatch m;
@@ -201,6 +202,9 @@ TEST(PatternBudget, PathologicalPatternsRunOutOfStepsWhileOrdinaryRulesDoNot) {
   const std::u32string record = U"0000" + std::u32string(65532, '7');
   PatternMatch m;
   PatternBudget budget;
+  // A literal every match needs, nowhere in the text: no start is tried.
+  EXPECT_EQ(Must(U"(a*)*b").Search(as, 0, m, budget), MatchResult::kNoMatch);
+  EXPECT_EQ(budget.left, kPatternStepBudget - 1 - as.size() / 64);
   EXPECT_EQ(Describe(Must(U"^0+(\\d+)$").Search(record, 0, m, budget), m), "0,65536 4,65536");
   EXPECT_EQ(Describe(Must(U"7+$").Search(record, 0, m, budget), m), "4,65536");
   EXPECT_EQ(Describe(Must(U".*Invoice.*").Search(lines, 0, m, budget), m), "none");

@@ -266,7 +266,7 @@ TEST(Reception, PlainLinesAreTypedWholeUnderAnyCutting) {
 TEST(Reception, RulesDecideBeforeTheReaderHears) {
   Wedge w;
   w.controls.SetCheckValue(Ctl::Check2, 1);
-  w.rulesFile.Write("[all]\nrepeat_ms = 800\nskip = ^CFG\n[app notepad.exe]\nreplace = (x|x)*y => z\n"
+  w.rulesFile.Write("[all]\nrepeat_ms = 800\nskip = ^CFG\n[app notepad.exe]\nreplace = (x|x)*[yz] => z\n"
                     "GS = {TAB}\n");
   w.target.target.program = "other.exe";
   w.Data("CFG-1\r\n");  // skipped
