@@ -675,8 +675,9 @@ void ComputeStartFilter(Compiled& p) {
 }
 
 enum class Run { kYes, kNo, kOut };
-// Looking for the required character costs a step per this many characters.
-constexpr std::size_t kRequiredScan = 64;
+// Looking for the required character costs a step per this many characters;
+// clearing or copying capture slots, per this many slots.
+constexpr std::size_t kRequiredScan = 64, kSlotsPerStep = 16;
 enum FrameKind : std::uint32_t { kUndo, kBranch, kGreedyStar, kLazyStar };
 
 // One entry of the backtracking stack. kUndo: slot `pc` held `a`. kBranch:
@@ -722,6 +723,10 @@ class Matcher {
     }
     const std::size_t lastStart = lastRequired_ ? (*lastRequired_ == 0 ? 0 : *lastRequired_ - 1) : n;
     if (lastRequired_ && *lastRequired_ == 0) return MatchResult::kNoMatch;
+    // Clearing and reporting the groups is work too: a pattern of thousands
+    // of groups that matches everywhere must not run free of the budget.
+    for (std::size_t k = 0; k < p_.slots / kSlotsPerStep; ++k)
+      if (!Spend()) return MatchResult::kTooCostly;
     // A failed attempt undoes all its writes, so the slots start clear at every position.
     slots_.assign(p_.slots, kUnset);
     stack_.clear();
@@ -979,6 +984,9 @@ MatchResult Pattern::ReplaceAll(std::u32string_view text, std::u32string_view re
     if (r == MatchResult::kTooCostly) return r;
     if (r == MatchResult::kNoMatch) break;
     any = true;
+    // Each character of the replacement is looked at for every match.
+    if (budget.left < replacement.size()) return MatchResult::kTooCostly;
+    budget.left -= replacement.size();
     const PatternMatch::Span whole = m.groups[0];
     if (!append(text.substr(copied, whole.begin - copied))) return MatchResult::kTooCostly;
     for (std::size_t i = 0; i < replacement.size(); ++i) {

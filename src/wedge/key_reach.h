@@ -17,6 +17,7 @@ struct KeyTarget {
   std::uint32_t ownIntegrity = 0;
   std::optional<std::uint32_t> targetIntegrity;  // none: it could not be read
   std::string program;  // the target's program file, where known
+  std::string processName;  // Linux: the process's own name (comm), where it differs
   std::string title;    // the title of its top-level window, where known
 };
 

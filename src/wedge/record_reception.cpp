@@ -118,12 +118,19 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, Lin
     ruling = p_.rules.Apply(typed, target);
     logged += " (" + ruling.section + (ruling.changed ? ", changed by the rules" : "") + ")";
     switch (ruling.outcome) {
-      case RuledRecord::Outcome::kStopped:
-        p_.diag.Event(logged + ": not typed: the rule on line " + std::to_string(ruling.ruleLine) +
-                      " of " + p_.rules.Describe() + " could not finish on it");
-        p_.notice.Warn("A scan was not typed: the rule on line " + std::to_string(ruling.ruleLine) +
-                       " of " + p_.rules.Describe() + " could not finish on it.");
+      case RuledRecord::Outcome::kStopped: {
+        const std::string why = "the rule on line " + std::to_string(ruling.ruleLine) + " of " +
+                                p_.rules.Describe() + " could not finish on it";
+        // Shown only, it would not be typed anyway: answered as such a record is.
+        if (!minimized) {
+          logged += ": shown only (the window is not in the tray); " + why;
+          skipped = true;
+          break;
+        }
+        p_.diag.Event(logged + ": not typed: " + why);
+        p_.notice.Warn("A scan was not typed: " + why + ".");
         return;
+      }
       case RuledRecord::Outcome::kSkip:
         logged += ": not typed: skipped by the rule on line " + std::to_string(ruling.ruleLine);
         skipped = true;

@@ -29,7 +29,9 @@ void RecordRules::Refresh() {
     return;
   }
   unreadable_.clear();
-  stamp_ = stamp;
+  // Saved again while we read: what we have may be half of it, so the next
+  // look reads it once more.
+  stamp_ = file_.Stamp() == stamp ? stamp : std::string("(changed while read)");
   rules_ = ParseRules(*bytes);
   const std::size_t sections = rules_.sections.size();
   diag_.Event("Rules: " + where + " read: lines " +
@@ -49,7 +51,7 @@ void RecordRules::Refresh() {
 }
 
 RuledRecord RecordRules::Apply(std::u32string_view text, const KeyTarget& target) const {
-  return ApplyRules(rules_, text, {target.program, target.title});
+  return ApplyRules(rules_, text, {target.program, target.title, target.processName});
 }
 
 bool RecordRules::IsRepeat(const RuledRecord& record) const {

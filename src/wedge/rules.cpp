@@ -37,6 +37,15 @@ std::string InQuotes(std::string_view text) {
   return out;
 }
 
+// Key tokens are read in any case, as everything else; the lists spell them
+// in capitals.
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
 bool Blank(char c) { return c == ' ' || c == '\t'; }
 
 // A ';' or '#' at the start or after a blank starts a comment. In a pattern,
@@ -178,7 +187,7 @@ void Parser::Key(std::string_view key, std::string_view rawValue) {
 std::optional<KeyRun> Parser::KeyRunOf(std::string_view value) {
   if (Lower(value) == "none") return KeyRun{};
   const auto space = value.find_first_of(kBlank);
-  const std::string_view token = value.substr(0, space);
+  const std::string token = Upper(value.substr(0, space));
   const std::string_view count =
       space == std::string_view::npos ? "1" : Trim(value.substr(space), kBlank);
   if (!FindBraceKey(token)) {
@@ -190,7 +199,7 @@ std::optional<KeyRun> Parser::KeyRunOf(std::string_view value) {
     Problem("the count is a number from 0 to " + std::to_string(kMaxRunCount));
     return std::nullopt;
   }
-  return KeyRun{std::string(token), *n};
+  return KeyRun{token, *n};
 }
 
 void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawValue) {
@@ -214,9 +223,9 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
       m.kind = ControlMapping::Kind::kNone;
     } else if (lower == "char") {
       m.kind = ControlMapping::Kind::kChar;
-    } else if (FindBraceKey(value)) {
+    } else if (FindBraceKey(Upper(value))) {
       m.kind = ControlMapping::Kind::kKey;
-      m.key = std::string(value);
+      m.key = Upper(value);
     } else {
       return Problem(InQuotes(value) + " is none, \"text\", {KEY} or char");
     }
@@ -231,22 +240,29 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
     set.gs1Parens = v == "parens";
   } else if (key == "skip") {
     if (value.empty()) return Problem("skip needs a pattern");
-    if (auto p = pattern(value)) set.skip = RuleSet::Skip{std::move(*p), line_};
+    if (auto p = pattern(value)) set.skip.push_back({std::move(*p), line_});
   } else if (key == "replace") {
-    // The first "=>" with a blank before it; a replacement in quotes keeps
-    // its blanks.
+    // The first "=>" with a blank before it, looked for before comments are
+    // cut: a replacement in quotes may hold " ;" and keeps its blanks.
     std::size_t arrow = std::string_view::npos;
-    for (std::size_t i = value.find("=>"); i != std::string_view::npos; i = value.find("=>", i + 1))
-      if (i > 0 && Blank(value[i - 1])) {
+    for (std::size_t i = rawValue.find("=>"); i != std::string_view::npos; i = rawValue.find("=>", i + 1))
+      if (i > 0 && Blank(rawValue[i - 1])) {
         arrow = i;
         break;
       }
-    if (arrow == std::string_view::npos) return Problem("replace is: pattern => replacement");
-    const auto from = Trim(value.substr(0, arrow), kBlank);
-    std::string_view with = Trim(value.substr(arrow + 2), kBlank);
-    if (from.empty()) return Problem("replace needs a pattern before =>");
-    if (with.size() >= 2 && with.front() == '"' && with.back() == '"') with = with.substr(1, with.size() - 2);
-    if (auto p = pattern(from)) set.replace.push_back({std::move(*p), DecodeUtf8(with), line_});
+    const auto before = Trim(rawValue.substr(0, arrow == std::string_view::npos ? 0 : arrow), kBlank);
+    // An arrow inside a comment is none.
+    if (arrow == std::string_view::npos || WithoutComment(before).size() != before.size())
+      return Problem("replace is: pattern => replacement");
+    if (before.empty()) return Problem("replace needs a pattern before =>");
+    const auto after = Trim(rawValue.substr(arrow + 2), kBlank);
+    std::string_view with = WithoutComment(after);
+    if (!after.empty() && after.front() == '"') {
+      const auto quoted = Quoted(after);
+      if (!quoted) return Problem("the replacement's closing quote is missing");
+      with = *quoted;
+    }
+    if (auto p = pattern(before)) set.replace.push_back({std::move(*p), DecodeUtf8(with), line_});
   } else if (key == "repeat_ms") {
     const auto n = Number(value, kMaxRepeatMs);
     if (!n) return Problem("repeat_ms is a number of milliseconds up to " + std::to_string(kMaxRepeatMs));
@@ -283,7 +299,7 @@ std::optional<std::size_t> ControlIndex(char32_t ch) {
 
 bool RuleSet::Empty() const {
   return std::none_of(controls.begin(), controls.end(), [](const auto& c) { return c.has_value(); }) &&
-         !stripAim && !gs1Parens && !skip && replace.empty() && !repeatMs && !prefix && !suffix1 &&
+         !stripAim && !gs1Parens && skip.empty() && replace.empty() && !repeatMs && !prefix && !suffix1 &&
          !suffix2;
 }
 
@@ -302,11 +318,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
   };
 
   const RuleSet* own = nullptr;
-  const std::string program = [&] {
-    std::string p;
-    for (char c : window.program) p += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return p;
-  }();
+  const std::string program = Lower(window.program), process = Lower(window.processName);
   const std::u32string title = DecodeUtf8(window.title);
   for (const auto& s : rules.sections) {
     bool hit = false;
@@ -316,7 +328,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
       if (found == MatchResult::kTooCostly) return stop(s.line);
       hit = found == MatchResult::kMatch;
     } else {
-      hit = !program.empty() && program == s.app;
+      hit = (!program.empty() && program == s.app) || (!process.empty() && process == s.app);
     }
     if (hit) {
       own = &s.set;
@@ -334,19 +346,18 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
     body = text.substr(kAimLength);
   }
   if (Pick(mine.gs1Parens, all.gs1Parens, false) && IsGs1Symbology(aim)) {
-    if (auto human = FormatGs1(body)) body = std::move(*human);
+    if (auto human = FormatGs1(body); human && human->size() <= kRuledRecordLimit) body = std::move(*human);
   }
   if (Pick(mine.stripAim, all.stripAim, false)) aim.clear();
   std::u32string out = aim + body;
 
-  const auto& skip = mine.skip ? mine.skip : all.skip;
-  if (skip) {
+  for (const auto& skip : mine.skip.empty() ? all.skip : mine.skip) {
     PatternMatch m;
-    const MatchResult found = skip->pattern.Search(out, 0, m, budget);
-    if (found == MatchResult::kTooCostly) return stop(skip->line);
+    const MatchResult found = skip.pattern.Search(out, 0, m, budget);
+    if (found == MatchResult::kTooCostly) return stop(skip.line);
     if (found == MatchResult::kMatch) {
       r.outcome = RuledRecord::Outcome::kSkip;
-      r.ruleLine = skip->line;
+      r.ruleLine = skip.line;
       r.changed = out != text;
       r.text = std::move(out);
       r.steps = steps - budget.left;

@@ -67,7 +67,7 @@ struct RuleSet {
   std::array<std::optional<ControlMapping>, kControlCount> controls;
   std::optional<bool> stripAim;
   std::optional<bool> gs1Parens;
-  std::optional<Skip> skip;
+  std::vector<Skip> skip;  // any one that matches skips
   std::vector<Replace> replace;  // a section's run after [all]'s
   std::optional<int> repeatMs;
   std::optional<KeyRun> prefix, suffix1, suffix2;  // a run with no token: none
@@ -105,6 +105,7 @@ Rules ParseRules(std::string_view bytes);
 struct FocusedWindow {
   std::string program;  // its program's file name
   std::string title;
+  std::string processName;  // Linux: the name the process gives itself, also matched
 };
 
 // What the rules make of one record.

@@ -64,11 +64,10 @@ void CheckKeys(const Rules& rules, const RuledRecord& r) {
       Require(m && m->kind == ControlMapping::Kind::kChar, "a control character sent as itself unasked");
       continue;
     }
-    const std::u32string chars = DecodeUtf8(key);
-    Require(chars.size() == 1, "a key is neither a token nor one character");
-    const auto index = ControlIndex(chars[0]);
+    Require(k < kTokenKey, "a token that is neither a list's key nor a Unicode token");
+    const auto index = ControlIndex(k);
     if (!index) continue;
-    Require(chars[0] == U'\t' && !MappingFor(rules, r.section, *index), "a control character typed unmapped");
+    Require(k == U'\t' && !MappingFor(rules, r.section, *index), "a control character typed unmapped");
   }
   for (const auto* run : {&r.keys.prefix, &r.keys.suffix1, &r.keys.suffix2})
     Require(!*run || (*run)->token.empty() || FindBraceKey((*run)->token), "a prefix or suffix no list holds");
@@ -87,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Rules rules = ParseRules(file);
   const auto lines = static_cast<int>(std::count(file.begin(), file.end(), '\n')) + 1;
   for (const auto& p : rules.problems) Require(p.line >= 1 && p.line <= lines, "a problem on no line of the file");
-  if (rules.Empty()) Require(rules.sections.empty(), "rules said to change nothing hold sections");
 
   FocusedWindow window;
   bool first = true;
@@ -102,7 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     const RuledRecord r = ApplyRules(rules, Latin1(line), window, kFuzzSteps);
-    Require(r.steps <= kFuzzSteps, "a record cost more than the step budget");
     Require(r.text.size() <= kRuledRecordLimit, "the rules made a record longer than the limit");
     if (r.outcome == RuledRecord::Outcome::kType) CheckKeys(rules, r);
   }

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   for (int field = 0; record.size() + 24 < kRecordChars; ++field)
     record += U"10ABCD-" + std::u32string(12, U"0123456789"[field % 10]) + U"-12\x1d";
   record.resize(kRecordChars, U'7');
-  const FocusedWindow window{"notepad.exe", "Orders - Invoice 2026-12"};
+  const FocusedWindow window{"notepad.exe", "Orders - Invoice 2026-12", ""};
 
   std::size_t keys = 0;
   std::uint64_t steps = 0;

@@ -58,9 +58,10 @@ bool Win32WatchedFile::CreateIfMissing(std::string_view bytes, std::string& why)
     return false;
   }
   DWORD n = 0;
-  if (!WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) ||
-      n != bytes.size()) {
-    why = Reason(L"Writing " + path_, n == bytes.size() ? GetLastError() : ERROR_WRITE_FAULT);
+  const BOOL wrote = WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+  const DWORD error = !wrote ? GetLastError() : n != bytes.size() ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
+  if (error != ERROR_SUCCESS) {
+    why = Reason(L"Writing " + path_, error);
     f.reset();
     DeleteFileW(path_.c_str());
     return false;

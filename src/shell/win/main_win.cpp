@@ -23,6 +23,8 @@
 #include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
 
+#include <objbase.h>
+
 using namespace tarvik;
 using namespace tarvik::win;
 
@@ -71,11 +73,29 @@ bool OpenInEditor(HWND owner, const std::wstring& path, std::string& why) {
   const auto notepad = reinterpret_cast<INT_PTR>(
       ShellExecuteW(owner, nullptr, L"notepad.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL));
   if (notepad > kShellExecuteFailed) return true;
-  why = Narrow(DescribeFailure(L"Opening " + path + L" in Notepad", GetLastError()));
+  // ShellExecute's own result is the reason; the thread's last error need
+  // not be set. Its low values are the system's error codes.
+  why = Narrow(DescribeFailure(L"Opening " + path + L" in Notepad", static_cast<DWORD>(notepad)));
   return false;
 }
 
+// ShellExecute may hand the work to shell extensions, which want COM on the
+// calling thread: the window's thread is a single-threaded apartment.
+class ComApartment {
+ public:
+  ComApartment() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~ComApartment() {
+    if (ok_) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool ok_;
+};
+
 int Run(HINSTANCE instance) {
+  ComApartment com;
   UniqueHandle mutex;
   if (HandOverToRunningCopy(mutex)) return 0;
   DiagnosticsLog log(std::make_unique<Win32LogFiles>(), &LocalNow, "\r\n");

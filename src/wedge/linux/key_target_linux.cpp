@@ -2,13 +2,16 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
 
 #include "core/trim.h"
+#include "core/utf8.h"
 #include "wedge/linux/x_error_trap.h"
 
 namespace tarvik::lnx {
@@ -46,12 +49,26 @@ std::optional<long> CardinalProperty(Display* d, Window w, Atom name, Atom type)
   return *reinterpret_cast<const long*>(bytes.data());
 }
 
-// The process name, as the system lists it.
-std::string ProcessName(long pid) {
-  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+// The process's name as the system lists it (cut to 15 characters; a
+// script's own name rather than its interpreter's), and its program file's
+// name, readable for the user's own processes.
+void ProgramNames(long pid, KeyTarget& t) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream comm(proc + "/comm");
   std::string name;
   std::getline(comm, name);
-  return std::string(Trim(name));
+  t.processName = std::string(Trim(name));
+  char path[PATH_MAX];
+  const ssize_t n = readlink((proc + "/exe").c_str(), path, sizeof path - 1);
+  const std::string exe = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+  t.program = exe.empty() ? t.processName : exe.substr(exe.rfind('/') + 1);
+}
+
+// An old-style title is Latin-1.
+std::string Latin1ToUtf8(const std::string& text) {
+  std::u32string chars;
+  for (char c : text) chars += static_cast<char32_t>(static_cast<unsigned char>(c));
+  return EncodeUtf8(chars);
 }
 
 }  // namespace
@@ -84,9 +101,9 @@ void X11KeyTarget::Describe(Window focus, KeyTarget& t) const {
     int format = 0;
     unsigned long items = 0;
     std::string title = Property(d_, w, nameAtom, utf8, format, items);
-    if (title.empty()) title = Property(d_, w, XA_WM_NAME, XA_STRING, format, items);
+    if (title.empty()) title = Latin1ToUtf8(Property(d_, w, XA_WM_NAME, XA_STRING, format, items));
     if (pid || !title.empty()) {
-      if (pid) t.program = ProcessName(*pid);
+      if (pid) ProgramNames(*pid, t);
       t.title = title;
       break;
     }
