@@ -24,6 +24,8 @@ std::string UnreachableMessage(const Reach& r) {
              " runs as administrator and does not take keys from Tarvik.";
     case Unreachable::kRefused:
       return "A scan was not typed in full: the system refused the keys.";
+    case Unreachable::kUntypeable:
+      return "A scan was not typed: Tarvik cannot type one of its characters here.";
   }
   return {};
 }
@@ -35,6 +37,7 @@ std::string_view UnreachableReason(Unreachable why) {
     case Unreachable::kNoFocus: return "no focused window";
     case Unreachable::kElevated: return "target runs at a higher integrity level";
     case Unreachable::kRefused: return "keys refused";
+    case Unreachable::kUntypeable: return "a character the keyboard here cannot type";
   }
   return "unknown";
 }

@@ -33,6 +33,7 @@ enum class Unreachable {
   kNoFocus,   // no window to take the keys
   kElevated,  // the target runs above us, or we cannot tell
   kRefused,   // the system took only part of the keys
+  kUntypeable,  // a character the way of typing here cannot produce
 };
 
 struct Reach {

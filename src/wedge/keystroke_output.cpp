@@ -81,19 +81,27 @@ void KeystrokeOutput::inviaprefix() { SendRepeated(kPrefixKeyList, kPrefixCountL
 void KeystrokeOutput::inviaterm1() { SendRepeated(kSuffix1KeyList, kSuffix1CountList, {}); }
 void KeystrokeOutput::inviaterm2() { SendRepeated(kSuffix2KeyList, kSuffix2CountList, {}); }
 
+KeyRun KeystrokeOutput::RunFor(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) const {
+  if (instead) return instead->token.empty() ? KeyRun{} : *instead;
+  const int key = c_.ListIndex(keyList);
+  const int repeat = c_.ListIndex(repeatList);
+  // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
+  if (key <= 0 || repeat <= 0) return {};
+  return {std::string(Trim(c_.ItemText(keyList, key), " ")), repeat};
+}
+
+bool KeystrokeOutput::CanType(const TypedRecord& record) {
+  for (char32_t key : record.keys)
+    if (!keys_.CanType(record.Token(key))) return false;
+  for (const KeyRun& run : {RunFor(kPrefixKeyList, kPrefixCountList, record.prefix),
+                            RunFor(kSuffix1KeyList, kSuffix1CountList, record.suffix1),
+                            RunFor(kSuffix2KeyList, kSuffix2CountList, record.suffix2)})
+    if (run.count > 0 && !keys_.CanType(run.token)) return false;
+  return true;
+}
+
 void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) {
-  std::string token;
-  int repeat = 0;
-  if (instead) {
-    token = instead->token;
-    repeat = token.empty() ? 0 : instead->count;
-  } else {
-    const int key = c_.ListIndex(keyList);
-    repeat = c_.ListIndex(repeatList);
-    // Index 0 is "none" / 0 times; the test is on the indexes, not the texts.
-    if (key <= 0 || repeat <= 0) return;
-    token = std::string(Trim(c_.ItemText(keyList, key), " "));
-  }
+  const auto [token, repeat] = RunFor(keyList, repeatList, instead);
   for (int i = 0; i < repeat; ++i) {
     if (!Send(token)) return;
     DelayAfterKey();

@@ -30,6 +30,10 @@ class IKeySender {
   // False when the system took none or only part of the token's events: the
   // keys cannot reach the target, and the rest of the record is not typed.
   virtual bool SendKeyTokens(std::string_view token) = 0;
+  // Whether this way of typing can type the token at all, on the keyboard as
+  // it is now. A record with a token it cannot is not typed, nor answered:
+  // dropping the character would type a different record.
+  virtual bool CanType(std::string_view /*token*/) { return true; }
   // A record starts: the keyboard's lock state and input method are read afresh.
   virtual void BeginRecord() {}
   // A record has ended: no modifier stays down that the user does not hold.
@@ -78,6 +82,8 @@ class KeystrokeOutput {
   // Types nothing unless the main window is minimized (read once per record).
   TypeOutcome inviarecord(std::string_view typedText);
   TypeOutcome TypeRecord(const TypedRecord& record);
+  // Every key of the record, prefix and suffixes included, can be typed.
+  bool CanType(const TypedRecord& record);
   void inviaprefix();
   void inviachar(const std::string& prova);
   void inviaterm1();
@@ -85,6 +91,8 @@ class KeystrokeOutput {
 
  private:
   void SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead);
+  // The key and count a prefix or suffix types: the rules' or the lists'.
+  KeyRun RunFor(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) const;
   void SendKeys(const TypedRecord& record);
   // False once the system has refused a key of this record: nothing more goes.
   bool Send(std::string_view token);

@@ -145,6 +145,13 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, Lin
         break;
     }
   }
+  // Keys the way of typing cannot produce would be dropped, and the target
+  // would get another record than the one scanned.
+  if (minimized && !skipped && !p_.output.CanType(keys)) {
+    p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(Unreachable::kUntypeable)));
+    p_.notice.Warn(UnreachableMessage({Unreachable::kUntypeable, {}}));
+    return;
+  }
   if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
   if (p_.controls.CheckValue(kFeedbackBox) == 1) {
     Pause(p_.pump, p_.clock, kBeforeFeedbackMs);

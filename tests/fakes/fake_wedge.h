@@ -37,6 +37,7 @@ class RecordingKeys : public IKeySender {
     if (refuseAfter > 0) --refuseAfter;
     return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
   }
+  bool CanType(std::string_view token) override { return untypeable.find(token) == std::string::npos; }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
 
@@ -51,6 +52,8 @@ class RecordingKeys : public IKeySender {
   std::vector<Sent> sent;
   // The system takes this many more tokens, then refuses (-1: never refuses).
   int refuseAfter = -1;
+  // Tokens the way of typing cannot produce, run together.
+  std::string untypeable;
 
  private:
   const FakeClock& clock_;

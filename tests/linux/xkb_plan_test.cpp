@@ -111,6 +111,7 @@ TEST(XKeyInjector, MissingCharactersAreBoundUntilTheNextRecord) {
   FakeXKeyboard kb(UsKeymap());
   XKeyInjector keys(kb);
   keys.BeginRecord();
+  EXPECT_TRUE(keys.CanType("\u20AC"));
   for (auto t : {"\u00E9", "\u20AC", "\u00E9", "\u00F1", "a"}) EXPECT_TRUE(keys.SendKeyTokens(t));
   keys.EndRecord();
   EXPECT_EQ(kb.typed, U"\u00E9\u20AC\u00E9\u00F1a");
@@ -130,6 +131,8 @@ TEST(XKeyInjector, WithoutASpareKeycodeAMissingCharacterIsSkipped) {
   map.spare.clear();
   FakeXKeyboard kb(map);
   XKeyInjector keys(kb);
+  EXPECT_FALSE(keys.CanType("\u00E9"));  // so the record is not typed at all
+  EXPECT_TRUE(keys.CanType("b"));
   EXPECT_TRUE(keys.SendKeyTokens("\u00E9"));
   EXPECT_TRUE(keys.SendKeyTokens("b"));
   EXPECT_EQ(kb.typed, U"b");

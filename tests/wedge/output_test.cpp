@@ -234,6 +234,26 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
   }
 }
 
+// A character that cannot be typed here (a fixed US keyboard has no "é")
+// would be dropped and another record typed: none of it goes, the reader
+// hears nothing, the user is told. A prefix key counts too.
+TEST(Reception, ARecordWithACharacterThatCannotBeTypedIsNeitherTypedNorAnswered) {
+  Wedge w;
+  w.controls.SetCheckValue(Ctl::Check2, 1);
+  w.keys.untypeable = "\u00E9{F2}";
+  w.Data("A\xE9" "B1\r\n");  // the reader's code page: é
+  w.controls.Preset(Ctl::Combo8, 13), w.controls.Preset(Ctl::Combo7, 1);  // {F2} first
+  w.Data("AB1\r\n");
+  w.controls.Preset(Ctl::Combo8, 12);  // {F1}
+  w.Data("CD1\r\n");
+  EXPECT_EQ(w.Records(), std::vector<std::string>{"{F1}CD"});
+  EXPECT_EQ(w.Feedbacks(), std::vector<std::string>{"F"});
+  EXPECT_EQ(w.notice.warnings, std::vector<std::string>(2, "A scan was not typed: Tarvik cannot type one of "
+                                                           "its characters here."));
+  EXPECT_NE(w.log.Text().find("Record of 4 characters: not typed: a character the keyboard here cannot type"),
+            std::string::npos);
+}
+
 TEST(Reception, KeysRefusedPartWayStopTheRecordAndAreTold) {
   Wedge w;
   w.keys.refuseAfter = 1;

@@ -42,6 +42,8 @@ class UinputKeySender : public IKeySender {
   UinputKeySender& operator=(const UinputKeySender&) = delete;
 
   bool SendKeyTokens(std::string_view token) override;
+  // The fixed US keyboard: characters it lacks cannot be typed.
+  bool CanType(std::string_view token) override { return PlanUinputKeys(token, false).typeable; }
   // Reads the Caps Lock light the desktop sets on every keyboard, ours too.
   void BeginRecord() override;
   void EndRecord() override;

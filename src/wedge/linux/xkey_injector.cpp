@@ -54,6 +54,12 @@ void XKeyInjector::Unbind() {
   bound_.clear();
 }
 
+bool XKeyInjector::CanType(std::string_view token) {
+  const XKeymap& map = kb_.Keymap();
+  if (PlanXKeys(token, map, {}).missing == xk::kNoSymbol) return true;
+  return !map.spare.empty() || !bound_.empty();
+}
+
 void XKeyInjector::BeginRecord() {
   Unbind();
   skippedInRecord_ = 0;

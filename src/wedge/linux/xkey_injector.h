@@ -40,6 +40,9 @@ class XKeyInjector : public IKeySender {
   XKeyInjector& operator=(const XKeyInjector&) = delete;
 
   bool SendKeyTokens(std::string_view token) override;
+  // A character the mapping lacks can be typed while a keycode is free to
+  // bind it to.
+  bool CanType(std::string_view token) override;
   void BeginRecord() override;
   void EndRecord() override;
   // Characters not typed: the mapping has no key for them and none could be bound.

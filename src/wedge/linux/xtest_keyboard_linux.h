@@ -44,6 +44,7 @@ class XTestKeySender : public IKeySender {
   static std::unique_ptr<XTestKeySender> Open(const char* display, std::string& problem,
                                               IDiagnostics& log = NoLog());
   bool SendKeyTokens(std::string_view token) override { return injector_.SendKeyTokens(token); }
+  bool CanType(std::string_view token) override { return injector_.CanType(token); }
   void BeginRecord() override { injector_.BeginRecord(); }
   void EndRecord() override { injector_.EndRecord(); }
   std::size_t Skipped() const { return injector_.Skipped(); }
