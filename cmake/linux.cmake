@@ -17,6 +17,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/linux_typing.cmake OPTIONAL)
 add_library(tarvik_qt STATIC
   src/core/linux/dialogs_linux.cpp
   src/core/linux/event_pump_linux.cpp
+  src/core/linux/file_io_linux.cpp
   src/core/linux/log_files_linux.cpp
   src/core/linux/services_linux.cpp
   src/core/linux/watched_file_linux.cpp

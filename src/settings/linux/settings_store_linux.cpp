@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/linux/file_io_linux.h"
 #include "core/linux/xdg_linux.h"
 #include "settings/settings_file.h"
 
@@ -16,31 +17,9 @@ namespace {
 constexpr mode_t kNewFileMode = 0644;  // before the umask, like any file the user saves
 constexpr mode_t kPermissionBits = 07777;
 
-// Closes the descriptor however the scope ends.
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -59,17 +38,8 @@ bool LinuxSettingsStore::Exists() const {
 
 std::optional<std::string> LinuxSettingsStore::Read() const {
   Fd f{open(path_.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0) return std::nullopt;
-  std::string bytes(kMaxSettingsFileBytes, '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = read(f.fd, bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  bytes.resize(got);
+  std::string bytes;
+  if (f.fd < 0 || !ReadUpTo(f.fd, kMaxSettingsFileBytes, bytes)) return std::nullopt;
   return bytes;
 }
 
