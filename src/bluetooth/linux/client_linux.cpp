@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "bluetooth/linux/link_errors_linux.h"
+#include "core/guard.h"
 #include "bluetooth/linux/serial_linux.h"
 #include "bluetooth/linux/sockets_linux.h"
 
@@ -45,13 +46,13 @@ QtClient::QtClient(Resolver resolver) : resolver_(std::move(resolver)) {
   addressTimer_.setSingleShot(true);
   addressTimer_.setInterval(kAddressTimeout);
   QObject::connect(&addressTimer_, &QTimer::timeout, &context_, [this] {
-    RunGuarded("Trying the reader's next address", [this] {
+    RunOrStop("Trying the reader's next address", [this] {
       if (state_ == kConnecting) AddressFailed(ETIMEDOUT);
     });
   });
   portTimer_.setInterval(kPortCheckInterval);
   QObject::connect(&portTimer_, &QTimer::timeout, &context_,
-                   [this] { RunGuarded("Looking for the serial port", [this] { CheckPort(); }); });
+                   [this] { RunOrStop("Looking for the serial port", [this] { CheckPort(); }); });
 }
 
 QtClient::~QtClient() { CloseTransport(); }
@@ -61,14 +62,14 @@ void QtClient::Post(std::function<void()> work) {
   QMetaObject::invokeMethod(
       &context_,
       [this, generation, work = std::move(work)] {
-        if (generation == generation_) RunGuarded("A reader link event", work);
+        if (generation == generation_) RunOrStop("A reader link event", work);
       },
       Qt::QueuedConnection);
 }
 
 void QtClient::PostAlways(std::function<void()> work) {
   QMetaObject::invokeMethod(
-      &context_, [work = std::move(work)] { RunGuarded("A reader link event", work); },
+      &context_, [work = std::move(work)] { RunOrStop("A reader link event", work); },
       Qt::QueuedConnection);
 }
 
@@ -102,7 +103,7 @@ std::int32_t QtClient::Connect() {
     tcpPort_ = tcp->port;
     const std::uint32_t generation = generation_;
     resolver_(QString::fromStdString(tcp->host), &context_, [this, generation](const QHostInfo& info) {
-      RunGuarded("Looking the reader's host name up", [&] {
+      RunOrStop("Looking the reader's host name up", [&] {
         if (generation == generation_ && state_ == kConnecting) OnResolved(info);
       });
     });
@@ -131,7 +132,7 @@ void QtClient::Watch(QIODevice* device) {
 }
 
 void QtClient::TakeData() {
-  RunGuarded("Reading from the reader", [this] {
+  RunOrStop("Reading from the reader", [this] {
     if (!device_->isOpen()) return;
     const QByteArray bytes = device_->readAll();
     if (bytes.isEmpty()) return;

@@ -10,6 +10,7 @@
 
 #include "bluetooth/address.h"
 #include "bluetooth/linux/link_errors_linux.h"
+#include "core/guard.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -57,7 +58,7 @@ std::int32_t QtDiscovery::Discover(const Radio& radio, std::uint8_t timeout, std
     QMetaObject::invokeMethod(
         &context_,
         [this, generation, radio, work] {
-          if (generation == generation_) RunGuarded("A discovery event", [&] { work(radio); });
+          if (generation == generation_) RunOrStop("A discovery event", [&] { work(radio); });
         },
         Qt::QueuedConnection);
   };

@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <exception>
 
 namespace tarvik::lnx {
 
@@ -23,18 +22,5 @@ QString DescribeLinuxCode(std::int32_t code);
 // The errno whose words (as Qt's qt_error_string gives them, or Qt's own
 // phrase for it) are `words`; `fallback` when none has them.
 std::int32_t ErrnoFromWords(const QString& words, std::int32_t fallback);
-
-// Runs `work`; an exception is logged with `what`, never passed on: these
-// run from Qt's event loop, which must not see one.
-template <typename Work>
-void RunGuarded(const char* what, Work&& work) noexcept {
-  try {
-    work();
-  } catch (const std::exception& e) {
-    qCCritical(linkLog, "%s failed: %s", what, e.what());
-  } catch (...) {
-    qCCritical(linkLog, "%s failed with an unknown exception", what);
-  }
-}
 
 }  // namespace tarvik::lnx

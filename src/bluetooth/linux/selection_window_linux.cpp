@@ -96,7 +96,7 @@ SelectionWindow::SelectionWindow(QWidget* owner, const QIcon& icon) : QDialog(ow
 
   auto handle = [this](void (DeviceSelection::*click)()) {
     return [this, click] {
-      RunGuarded([&] {
+      RunOrStop("A click in the selection window", [&] {
         if (logic) (logic->*click)();
       });
     };
@@ -123,7 +123,7 @@ std::optional<std::string> SelectionWindow::SelectedAddress() const {
 }
 
 void SelectionWindow::reject() {
-  RunGuarded([this] {
+  RunOrStop("Closing the selection window", [this] {
     if (logic) logic->Command1_Click();
   });
 }

@@ -127,7 +127,7 @@ std::int32_t Win32Client::Connect() {
   if (const auto* tcp = std::get_if<TcpAddress>(&*address)) {
     // Names are looked up on a thread of their own: a lookup can take seconds.
     std::thread([resolver = resolver_, notify = hwnd_.get(), generation, host = tcp->host, port = tcp->port] {
-      RunGuarded([&] {
+      RunOrStop("Looking the reader's host name up", [&] {
         Resolved r;
         r.error = resolver(host, port, r.endpoints);
         PostParcel(notify, kResolvedMsg, generation, std::move(r));
@@ -322,7 +322,7 @@ LRESULT CALLBACK Win32Client::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcW(hwnd, msg, wp, lp);
   }
   LRESULT result = 0;
-  RunGuarded([&] { result = self->Handle(msg, wp, lp); });
+  RunOrStop("A reader link event", [&] { result = self->Handle(msg, wp, lp); });
   return result;
 }
 

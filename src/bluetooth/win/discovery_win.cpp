@@ -140,7 +140,7 @@ std::int32_t Win32Discovery::Discover(const Radio& radio, std::uint8_t timeout, 
   const UCHAR multiplier = std::clamp<std::uint8_t>(timeout, 1, kMaxInquiryMultiplier);
   // The inquiry blocks for its whole length: a thread of its own, holding
   // its own reference to the radio.
-  std::thread([notify, radio, multiplier] { RunGuarded([&] {
+  std::thread([notify, radio, multiplier] { RunOrStop("Looking for readers", [&] {
     Found found{radio, std::nullopt};
     const BluetoothApi& api = Api();
     BLUETOOTH_DEVICE_SEARCH_PARAMS params{};
@@ -178,14 +178,14 @@ LRESULT CALLBACK Win32Discovery::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
   }
   if (msg == kStartedMsg) {
     const Radio radio = TakeParcel<Radio>(lp);
-    if (self->OnDiscoveryStarted) RunGuarded([&] { self->OnDiscoveryStarted(radio); });
+    if (self->OnDiscoveryStarted) RunOrStop("The start of a search for readers", [&] { self->OnDiscoveryStarted(radio); });
     return 0;
   }
   if (msg == kCompleteMsg) {
     const Found found = TakeParcel<Found>(lp);
     self->running_ = false;
     if (self->OnDiscoveryComplete)
-      RunGuarded([&] { self->OnDiscoveryComplete(found.radio, found.devices); });
+      RunOrStop("The end of a search for readers", [&] { self->OnDiscoveryComplete(found.radio, found.devices); });
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wp, lp);

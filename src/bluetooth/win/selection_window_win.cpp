@@ -123,7 +123,7 @@ LRESULT CALLBACK SelectionWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   auto* self = reinterpret_cast<SelectionWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   LRESULT result = 0;
-  RunGuarded([&] { result = self->Handle(msg, wp, lp); });
+  RunOrStop("A message to the selection window", [&] { result = self->Handle(msg, wp, lp); });
   return result;
 }
 

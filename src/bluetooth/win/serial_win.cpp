@@ -164,7 +164,7 @@ DWORD ConfigurePort(HANDLE port, const SerialAddress& address) {
 
 void OpenSerialPortAsync(HWND notify, std::uint32_t generation, const SerialAddress& address) {
   std::thread([notify, generation, address] {
-    RunGuarded([&] {
+    RunOrStop("Opening the serial port", [&] {
       SerialOpenResult result;
       const std::wstring path = L"\\\\.\\COM" + std::to_wstring(address.port);
       UniqueFile port(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -207,7 +207,7 @@ SerialLink::SerialLink(HANDLE port, HWND notify, std::uint32_t generation) : por
     ReportFailure(L"Asking to be told when the serial port's device goes", GetLastError());
   }
   thread_ =
-      std::thread([this, notify, generation] { RunGuarded([&] { Run(notify, generation); }); });
+      std::thread([this, notify, generation] { RunOrStop("Watching the serial port", [&] { Run(notify, generation); }); });
 }
 
 SerialLink::~SerialLink() {

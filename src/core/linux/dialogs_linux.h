@@ -1,7 +1,7 @@
 // The user's message boxes, the standard beep, and what happens when a
 // handler fails, on Linux (Qt Widgets).
 #pragma once
-#include "core/guard.h"  // FatalError and RunGuarded
+#include "core/guard.h"  // FatalError and RunOrStop
 #include <exception>
 #include <string_view>
 

@@ -15,7 +15,7 @@ QtTimer::QtTimer(std::chrono::milliseconds interval, std::function<void()> onTic
   timer_.setInterval(static_cast<int>(interval.count()));
   timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&timer_, &QTimer::timeout, [this] {
-    RunGuarded([this] {
+    RunOrStop("A timer's tick", [this] {
       if (onTick_) onTick_();
     });
   });

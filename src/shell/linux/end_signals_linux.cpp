@@ -29,7 +29,7 @@ EndSignals::EndSignals(std::function<void(int)> onEnd) : onEnd_(std::move(onEnd)
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
     unsigned char byte = 0;
     while (read(g_pipe[0], &byte, 1) == 1) {
-      RunGuarded([&] {
+      RunOrStop("Ending on a signal", [&] {
         if (onEnd_) onEnd_(byte);
       });
     }

@@ -21,7 +21,7 @@ SleepWatcher::SleepWatcher(std::function<void()> onResumed) : onResumed_(std::mo
 
 void SleepWatcher::PrepareForSleep(bool goingToSleep) {
   if (goingToSleep) return;
-  RunGuarded([this] {
+  RunOrStop("Waking from sleep", [this] {
     if (onResumed_) onResumed_();
   });
 }

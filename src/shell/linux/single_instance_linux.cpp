@@ -66,7 +66,7 @@ bool SingleInstance::Listen(std::function<void()> onBringBack, std::string& prob
       QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
         while (socket->canReadLine()) {
           if (socket->readLine() != kBringBack) continue;
-          RunGuarded([this] {
+          RunOrStop("Bringing the window back for a second copy", [this] {
             if (onBringBack_) onBringBack_();
           });
         }

@@ -296,7 +296,7 @@ LRESULT CALLBACK RxWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   auto* self = reinterpret_cast<RxWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   LRESULT result = 0;
-  RunGuarded([&] { result = self->Handle(msg, wp, lp); });
+  RunOrStop("A message to the main window", [&] { result = self->Handle(msg, wp, lp); });
   return result;
 }
 
@@ -340,7 +340,7 @@ LRESULT RxWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       return reinterpret_cast<LRESULT>(background_.get());
     }
     case WM_DRAWITEM: {
-      RunGuarded([&] { DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp)); });
+      RunOrStop("Drawing a control", [&] { DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp)); });
       return TRUE;
     }
     case WM_TIMER:
