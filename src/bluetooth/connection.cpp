@@ -14,12 +14,16 @@ namespace tarvik {
 
 using namespace std::chrono_literals;
 
-Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs) {
+Radio FirstRadio(wclBluetoothDiscovery& discovery) {
   std::vector<Radio> radios;
   const std::int32_t r = discovery.ListRadios(radios);
-  if (r == 0 && !radios.empty()) return radios.front();
-  dialogs.Inform("No Bluetooth API was found.");
-  return nullptr;
+  return r == 0 && !radios.empty() ? radios.front() : nullptr;
+}
+
+Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs) {
+  Radio radio = FirstRadio(discovery);
+  if (!radio) dialogs.Inform("No Bluetooth API was found.");
+  return radio;
 }
 
 namespace {
@@ -50,8 +54,15 @@ void ConnectionManager::StartAttempt() {
   // reader is reached without one, and without the radio message.
   Radio radio;
   const auto parsed = ParseReaderAddress(address);
-  if (parsed && std::holds_alternative<BluetoothAddress>(*parsed))
-    radio = FindFirstRadio(p_.discovery, p_.dialogs);
+  if (parsed && std::holds_alternative<BluetoothAddress>(*parsed)) {
+    // An adapter can be gone for a while (the computer waking, bluetoothd
+    // or the driver restarting): the attempts go on and find it when it is
+    // back. A box on each pass would stop them until someone clicked it.
+    radio = FirstRadio(p_.discovery);
+    if (!radio && !waitingForRadio_) LogEvent("No Bluetooth adapter is there: the link waits for one");
+    if (radio && waitingForRadio_) LogEvent("A Bluetooth adapter is there again");
+    waitingForRadio_ = !radio;
+  }
   p_.client.Parameters.address = "(" + address + ")";
   p_.client.Parameters.radio = radio;
   p_.client.Parameters.service = p_.serviceText;
@@ -61,7 +72,7 @@ void ConnectionManager::StartAttempt() {
   attemptAddress_ = address;
   const std::int32_t result = p_.client.Connect();
   p_.library.ReportResult(result);
-  if (result != 0) LogFailure(result);
+  if (result != 0) Failed(result);
   p_.client.Parameters.radio = nullptr;  // drop the radio
 }
 
@@ -76,6 +87,20 @@ void ConnectionManager::LogEvent(const std::string& text) {
   repeats_ = 0;
   lastFailure_.clear();
   p_.diag.Event(text);
+}
+
+void ConnectionManager::Failed(std::int32_t code) {
+  LogFailure(code);
+  // A port the user may not open fails the same way every second forever;
+  // what to do about it is said once, not with every attempt.
+  if (advised_) return;
+  const auto parsed = ParseReaderAddress(attemptAddress_);
+  if (!parsed || !std::holds_alternative<SerialAddress>(*parsed)) return;
+  const std::string advice = p_.library.SerialAdvice(code);
+  if (advice.empty()) return;
+  advised_ = true;
+  p_.diag.Event(advice);
+  p_.dialogs.Inform(advice);
 }
 
 void ConnectionManager::LogFailure(std::int32_t code) {
@@ -125,7 +150,7 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
   Depth d(depth_, maxDepth_);
   if (LinkSuspended == 1) return;
   if (error != 0) {
-    LogFailure(error);
+    Failed(error);
     failedFast_ = p_.clock.Monotonic() - attemptStart_ < kMinimumSpacing;
     ConnectReader();
     return;

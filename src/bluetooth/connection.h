@@ -20,6 +20,8 @@ class ITimer;
 class IDialogs;
 class ReaderCommands;
 
+// The first local radio, or none.
+Radio FirstRadio(wclBluetoothDiscovery& discovery);
 // The first local radio, or none after telling the user there is none.
 Radio FindFirstRadio(wclBluetoothDiscovery& discovery, IDialogs& dialogs);
 
@@ -73,6 +75,7 @@ class ConnectionManager {
  private:
   void StartAttempt();
   void WaitForSpacing();
+  void Failed(std::int32_t code);  // logged, and advice given once where there is some
   void LogFailure(std::int32_t code);
   void LogEvent(const std::string& text);  // says first how often the last failure repeated
   std::string Said(std::int32_t code) const;  // "10061 (the system's words)"
@@ -82,6 +85,8 @@ class ConnectionManager {
   bool again_ = false;
   bool failedFast_ = false;
   bool linkOpen_ = false;
+  bool waitingForRadio_ = false;  // told in the log once, until one is there
+  bool advised_ = false;
   bool greeting_ = false;
   bool greetAgain_ = false;
   std::chrono::microseconds openedAt_{0};

@@ -37,6 +37,9 @@ class LibraryManager {
   virtual void ReportResult(std::int32_t code) = 0;
   // A result code in the system's words (this library's own codes in its own).
   virtual std::string Describe(std::int32_t code) const;
+  // What the user can do about a serial port that failed to open with this
+  // code, in sentences; empty where there is nothing the user can do.
+  virtual std::string SerialAdvice(std::int32_t /*code*/) const { return {}; }
 };
 
 class wclClient {

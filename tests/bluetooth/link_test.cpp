@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "bluetooth/address.h"
 #include "bluetooth/address_walk.h"
 #include "bluetooth/reader_commands.h"
@@ -210,6 +212,20 @@ TEST(Connection, RepeatedFailuresAreSpacedAndLoggedAFewTimesThenCounted) {
   EXPECT_EQ(l.log.events.back(), "Link to tcp://127.0.0.1:5000 open");
 }
 
+// A port the user may not open fails every second: what to do is said once,
+// and only for a serial port.
+TEST(Connection, AdviceOnAPortThatKeepsFailingComesOnce) {
+  for (const auto& [address, boxes] : {std::pair{"COM3", 1u}, std::pair{"tcp://127.0.0.1:5000", 0u}}) {
+    Link l(address);
+    l.library.adviceFor = 10060;
+    l.client.opens = false, l.client.delay = 10ms;
+    l.manager.ConnectReader();
+    l.RunUntil(10s);
+    EXPECT_GE(l.client.connects, 9) << address;
+    EXPECT_EQ(l.dialogs.informed, std::vector<std::string>(boxes, "Join the group that owns serial ports.")) << address;
+  }
+}
+
 TEST(Connection, EndlessFailuresOrDropsNeitherNestNorOverlap) {
   Link l;
   l.client.opens = false, l.client.delay = 1ms;
@@ -238,7 +254,8 @@ TEST(Connection, EndlessFailuresOrDropsNeitherNestNorOverlap) {
 }
 
 // An attempt that cannot even start is retried once a second, not in a spin;
-// a Bluetooth address without a radio tells the user on each pass.
+// a Bluetooth address without a radio waits for one, said once in the log,
+// with no box to stop the attempts.
 TEST(Connection, AnAddressThatCannotStartAnAttemptDoesNotSpin) {
   Link l("00:1A:7D:DA:71:13");
   l.client.refused = true;
@@ -246,12 +263,15 @@ TEST(Connection, AnAddressThatCannotStartAnAttemptDoesNotSpin) {
   l.manager.ConnectReader();
   EXPECT_NEAR(l.client.connects, 10.5, 0.5);  // one a second
   EXPECT_LE(l.pump.processed, 100);
-  EXPECT_EQ(l.dialogs.informed, std::vector<std::string>(l.client.connects, "No Bluetooth API was found."));
+  EXPECT_TRUE(l.dialogs.informed.empty());
+  EXPECT_EQ(std::count(l.log.events.begin(), l.log.events.end(),
+                       "No Bluetooth adapter is there: the link waits for one"), 1);
   EXPECT_FALSE(l.client.tried.front().radio);
   l.discovery.radio = std::make_shared<FakeDiscovery::AnyRadio>();
   l.pump.quit = l.client.refused = false;
   l.manager.ConnectReader();
   EXPECT_TRUE(l.client.tried.back().radio);
+  EXPECT_EQ(l.log.events.back(), "A Bluetooth adapter is there again");
   EXPECT_EQ(l.client.Parameters.radio, nullptr);  // dropped after the request
 }
 

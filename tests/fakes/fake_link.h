@@ -49,7 +49,11 @@ class FakeLibrary : public LibraryManager {
   std::int32_t Open() override { return 0; }
   std::int32_t Close() override { return 0; }
   void ReportResult(std::int32_t code) override { results.push_back(code); }
+  std::string SerialAdvice(std::int32_t code) const override {
+    return code == adviceFor ? "Join the group that owns serial ports." : "";
+  }
   std::vector<std::int32_t> results;
+  std::int32_t adviceFor = -1;
 };
 
 // Lists its radio while it has one; keeps what the last discovery asked for.

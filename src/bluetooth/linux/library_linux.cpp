@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cerrno>
+
 #include "bluetooth/linux/link_errors_linux.h"
 
 namespace tarvik::lnx {
@@ -24,6 +26,13 @@ void QtLibraryManager::ReportResult(std::int32_t code) {
 std::string QtLibraryManager::Describe(std::int32_t code) const {
   QString words = code > 0 ? qt_error_string(code) : DescribeLinuxCode(code);
   return words.isEmpty() ? LibraryManager::Describe(code) : words.toStdString();
+}
+
+std::string QtLibraryManager::SerialAdvice(std::int32_t code) const {
+  if (code != EACCES && code != EPERM) return {};
+  return "Tarvik may not open the reader's serial port. Add your user to the group that owns "
+         "serial ports (on Debian and Ubuntu: sudo usermod -aG dialout $USER), then log out "
+         "and in again.";
 }
 
 }  // namespace tarvik::lnx

@@ -21,6 +21,9 @@ class QtLibraryManager : public LibraryManager {
   void ReportResult(std::int32_t code) override;
   // errno values in the system's words, this library's codes in its own.
   std::string Describe(std::int32_t code) const override;
+  // A port refused for permission: the user is not in the group that owns
+  // serial devices (Debian and Ubuntu: dialout; Fedora and Arch: dialout or uucp).
+  std::string SerialAdvice(std::int32_t code) const override;
 
   bool IsOpen() const { return open_; }
 
