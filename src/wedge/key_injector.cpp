@@ -1,13 +1,36 @@
 #include "wedge/key_injector.h"
 
-#include <algorithm>
+#include "wedge/typing_policy.h"
 
 namespace tarvik {
 namespace {
 
-bool Contains(const std::vector<std::uint8_t>& keys, std::uint8_t vk) {
-  return std::find(keys.begin(), keys.end(), vk) != keys.end();
+std::vector<typing::KeyId> Ids(const std::vector<std::uint8_t>& modifiers) {
+  std::vector<typing::KeyId> ids;
+  for (auto v : modifiers) ids.push_back(ModifierKeyId(v));
+  return ids;
 }
+
+// The keyboard as the typing policy sees it.
+class PolicyKeys final : public typing::IKeys {
+ public:
+  explicit PolicyKeys(IKeyboard& kb) : kb_(kb) {}
+  std::optional<typing::ModifierKey> Modifier(typing::KeyId key) const override {
+    return modifiers_.Modifier(key);
+  }
+  std::optional<typing::KeyId> MaskKey() const override { return modifiers_.MaskKey(); }
+  // The hook tells the fingers; without it, the keys down are taken as held.
+  std::optional<std::vector<typing::KeyId>> PhysicallyHeld() override {
+    return Ids(kb_.HeldModifiers().physical);
+  }
+  std::size_t Send(std::span<const typing::Event> events) override {
+    return kb_.Inject(ToKeyEvents(events));
+  }
+
+ private:
+  IKeyboard& kb_;
+  WinModifierKeys modifiers_;
+};
 
 }  // namespace
 
@@ -17,34 +40,15 @@ void KeyInjector::BeginRecord() {
 }
 
 bool KeyInjector::SendKeyTokens(std::string_view token) {
-  KeyboardState st;
-  st.capsLock = capsLock_;
-  st.imeOpen = imeOpen_;
-  st.held = kb_.HeldModifiers().down;
-  const KeyPlan plan = PlanKeyTokens(token, kb_.FocusedLayout(), st);
-  if (plan.events.empty()) return true;
-  const std::size_t inserted = kb_.Inject(plan.events);
-  if (inserted < plan.events.size()) {
-    const auto undo = ReleasesAfterPartialSend(plan, inserted);
-    if (!undo.empty()) kb_.Inject(undo);
-    return false;
-  }
-  if (plan.restore.empty()) return true;
-  // Read after the key went out: a modifier the user let go meanwhile stays up.
-  const auto physical = kb_.HeldModifiers().physical;
-  std::vector<std::uint8_t> again;
-  for (auto v : plan.restore)
-    if (Contains(physical, v)) again.push_back(v);
-  if (!again.empty()) kb_.Inject(RestoreEvents(again));
-  return true;
+  const auto held = Ids(kb_.HeldModifiers().down);
+  const KeyboardState st{capsLock_, imeOpen_};
+  PolicyKeys keys(kb_);
+  return typing::TypeStroke(keys, PlanKeyStroke(token, kb_.FocusedLayout(), st), held);
 }
 
 void KeyInjector::EndRecord() {
-  const auto mods = kb_.HeldModifiers();
-  std::vector<std::uint8_t> stray;
-  for (auto v : mods.down)
-    if (!Contains(mods.physical, v)) stray.push_back(v);
-  if (!stray.empty()) kb_.Inject(ReleaseEvents(stray));
+  PolicyKeys keys(kb_);
+  typing::ReleaseStrays(keys, Ids(kb_.HeldModifiers().down));
 }
 
 }  // namespace tarvik

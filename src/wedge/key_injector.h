@@ -1,7 +1,6 @@
 // Key injection, portable: each token is planned against the focused window's
-// layout and the keys held now, and injected through IKeyboard. The user's
-// modifiers are let go around a key and pressed again only while the user
-// still holds them; an Alt or Windows key release never opens a menu or Start.
+// layout and injected through IKeyboard around the keys held now, as the
+// typing policy (typing_policy.h) says.
 #pragma once
 #include <cstddef>
 #include <span>

@@ -36,16 +36,12 @@ constexpr std::array<NamedKey, 24> kBraceKeys = {{
     {"{F11}", {F(11), 0x57, false}},         {"{F12}", {F(12), 0x58, false}},
 }};
 
-enum class Kind { Shift, Ctrl, Alt, Win };
-
-Kind KindOf(std::uint8_t v) {
-  switch (v) {
-    case vk::kLShift: case vk::kRShift: return Kind::Shift;
-    case vk::kLControl: case vk::kRControl: return Kind::Ctrl;
-    case vk::kLMenu: case vk::kRMenu: return Kind::Alt;
-    default: return Kind::Win;
-  }
-}
+// The Windows keys' bit beside ShiftBits: no character needs it, so a held
+// Windows key is always let go.
+constexpr typing::ModMask kWinBit = 8;
+constexpr int kScanShift = 8;
+constexpr std::uint16_t kExtendedPrefix = 0xE0;
+constexpr std::uint32_t kByte = 0xFF;
 
 std::uint16_t ModifierScan(std::uint8_t v) {
   switch (v) {
@@ -60,101 +56,61 @@ std::uint16_t ModifierScan(std::uint8_t v) {
   }
 }
 
-KeyEvent Make(std::uint8_t v, std::uint16_t scanWithPrefix, bool up, KeyEvent::Role role) {
-  return KeyEvent{v, static_cast<std::uint16_t>(scanWithPrefix & 0xFF), up,
-                  (scanWithPrefix >> 8) == 0xE0, role};
+using Body = std::vector<typing::Event>;
+
+Body Tap(std::uint8_t v, std::uint16_t scanWithPrefix) {
+  const typing::KeyId key = WinKeyId(v, scanWithPrefix);
+  return {{key, true, typing::Role::Key}, {key, false, typing::Role::Key}};
 }
 
-std::vector<KeyEvent> MaskTap() {
-  return {KeyEvent{vk::kMask, 0, false, false, KeyEvent::Role::Mask},
-          KeyEvent{vk::kMask, 0, true, false, KeyEvent::Role::Mask}};
-}
-
-void Append(std::vector<KeyEvent>& to, const std::vector<KeyEvent>& more) {
-  to.insert(to.end(), more.begin(), more.end());
-}
-
-// Wraps `body` (the key itself) in the modifiers it needs: the user's held
-// modifiers that it does not want are let go first (and pressed again after,
-// by RestoreEvents), the wanted ones not already held are pressed around it.
-// Left-hand keys are used, except AltGr, which Windows' layouts expect as
-// left Ctrl + right Alt.
-KeyPlan Wrap(const std::vector<KeyEvent>& body, std::uint8_t wanted, const KeyboardState& st) {
+// The key and the modifiers it needs, pressed with the left-hand keys,
+// except AltGr, which Windows' layouts expect as left Ctrl + right Alt.
+typing::Stroke Needing(Body body, std::uint8_t wanted) {
   const bool altGr = (wanted & (kCtrlBit | kAltBit)) == (kCtrlBit | kAltBit);
-  auto wants = [&](Kind k) {
-    return (k == Kind::Shift && (wanted & kShiftBit)) || (k == Kind::Ctrl && (wanted & kCtrlBit)) ||
-           (k == Kind::Alt && (wanted & kAltBit));
-  };
-  std::vector<std::uint8_t> release;
-  bool haveShift = false, haveCtrl = false, haveAlt = false;
-  for (std::uint8_t h : st.held) {
-    const Kind k = KindOf(h);
-    if (!wants(k)) {
-      release.push_back(h);
-      continue;
-    }
-    haveShift |= k == Kind::Shift;
-    haveCtrl |= k == Kind::Ctrl;
-    haveAlt |= k == Kind::Alt;
-  }
-  std::vector<std::uint8_t> press;
-  if ((wanted & kCtrlBit) && !haveCtrl) press.push_back(vk::kLControl);
-  if ((wanted & kAltBit) && !haveAlt) press.push_back(altGr ? vk::kRMenu : vk::kLMenu);
-  if ((wanted & kShiftBit) && !haveShift) press.push_back(vk::kLShift);
-
-  KeyPlan plan;
-  auto& ev = plan.events;
-  Append(ev, ReleaseEvents(release));
-  for (auto v : press) ev.push_back(Make(v, ModifierScan(v), false, KeyEvent::Role::Modifier));
-  Append(ev, body);
-  for (auto it = press.rbegin(); it != press.rend(); ++it)
-    ev.push_back(Make(*it, ModifierScan(*it), true, KeyEvent::Role::Modifier));
-  plan.restore.assign(release.rbegin(), release.rend());
-  return plan;
+  typing::Stroke s{std::move(body), wanted, {}};
+  if (wanted & kCtrlBit) s.presses.push_back({kCtrlBit, ModifierKeyId(vk::kLControl)});
+  if (wanted & kAltBit) s.presses.push_back({kAltBit, ModifierKeyId(altGr ? vk::kRMenu : vk::kLMenu)});
+  if (wanted & kShiftBit) s.presses.push_back({kShiftBit, ModifierKeyId(vk::kLShift)});
+  return s;
 }
 
-std::vector<KeyEvent> Tap(std::uint8_t v, std::uint16_t scanWithPrefix) {
-  return {Make(v, scanWithPrefix, false, KeyEvent::Role::Key),
-          Make(v, scanWithPrefix, true, KeyEvent::Role::Key)};
-}
-
-KeyPlan UnicodePlan(char32_t ch, const KeyboardState& st) {
-  std::vector<KeyEvent> body;
+typing::Stroke UnicodeStroke(char32_t ch) {
+  Body body;
   for (char16_t unit : ToUtf16(ch)) {
-    body.push_back(KeyEvent{0, unit, false, false, KeyEvent::Role::Unicode});
-    body.push_back(KeyEvent{0, unit, true, false, KeyEvent::Role::Unicode});
+    body.push_back({unit, true, typing::Role::Unicode});
+    body.push_back({unit, false, typing::Role::Unicode});
   }
-  return Wrap(body, 0, st);
+  return Needing(std::move(body), 0);
 }
 
-KeyPlan CharacterPlan(char32_t ch, const IKeyboardLayout& layout, const KeyboardState& st) {
-  if (ch == U'\t') return Wrap(Tap(vk::kTab, 0x0F), 0, st);
+typing::Stroke CharacterStroke(char32_t ch, const IKeyboardLayout& layout, const KeyboardState& st) {
+  if (ch == U'\t') return Needing(Tap(vk::kTab, 0x0F), 0);
   if (ch < 0x20 || ch == 0x7F) return {};
   // An open input method would compose the letter keys instead of typing them.
-  if (st.imeOpen) return UnicodePlan(ch, st);
+  if (st.imeOpen) return UnicodeStroke(ch);
 
   const auto stroke = layout.KeyFor(ch);
-  if (!stroke || stroke->vk == 0) return UnicodePlan(ch, st);
+  if (!stroke || stroke->vk == 0) return UnicodeStroke(ch);
   std::uint8_t shift = stroke->shift;
   // Bits beyond Shift/Ctrl/Alt are Kana and OEM states SendInput cannot set.
-  if (shift & ~(kShiftBit | kCtrlBit | kAltBit)) return UnicodePlan(ch, st);
+  if (shift & ~(kShiftBit | kCtrlBit | kAltBit)) return UnicodeStroke(ch);
   // Ctrl or Alt alone would be a shortcut chord (Ctrl+W, Alt+F4...), never
   // a character; Ctrl and Alt together is AltGr.
   const bool ctrl = shift & kCtrlBit, alt = shift & kAltBit;
-  if (ctrl != alt) return UnicodePlan(ch, st);
+  if (ctrl != alt) return UnicodeStroke(ch);
 
   // The layout's answer ignores Caps Lock; check what the stroke really types
   // now and flip Shift where Caps Lock inverts it.
   IKeyboardLayout::Stroke s{stroke->vk, shift};
   auto out = layout.Produces(s, st.capsLock);
-  if (out.dead) return UnicodePlan(ch, st);
+  if (out.dead) return UnicodeStroke(ch);
   if (out.text != std::u32string(1, ch)) {
     IKeyboardLayout::Stroke flipped{stroke->vk, static_cast<std::uint8_t>(shift ^ kShiftBit)};
     const auto alt2 = layout.Produces(flipped, st.capsLock);
-    if (alt2.dead || alt2.text != std::u32string(1, ch)) return UnicodePlan(ch, st);
+    if (alt2.dead || alt2.text != std::u32string(1, ch)) return UnicodeStroke(ch);
     s = flipped;
   }
-  return Wrap(Tap(s.vk, layout.ScanCode(s.vk)), s.shift, st);
+  return Needing(Tap(s.vk, layout.ScanCode(s.vk)), s.shift);
 }
 
 }  // namespace
@@ -168,25 +124,41 @@ bool NeedsMask(std::uint8_t v) {
   return v == vk::kLMenu || v == vk::kRMenu || v == vk::kLWin || v == vk::kRWin;
 }
 
-std::vector<KeyEvent> RestoreEvents(const std::vector<std::uint8_t>& modifiers) {
+typing::KeyId WinKeyId(std::uint8_t v, std::uint16_t scanWithPrefix) {
+  return v | static_cast<typing::KeyId>(scanWithPrefix) << kScanShift;
+}
+
+typing::KeyId ModifierKeyId(std::uint8_t v) { return WinKeyId(v, ModifierScan(v)); }
+
+KeyEvent ToKeyEvent(const typing::Event& e) {
+  if (e.role == typing::Role::Unicode)
+    return KeyEvent{0, static_cast<std::uint16_t>(e.key), !e.down, false, e.role};
+  const auto scan = static_cast<std::uint16_t>(e.key >> kScanShift);
+  return KeyEvent{static_cast<std::uint16_t>(e.key & kByte), static_cast<std::uint16_t>(scan & kByte),
+                  !e.down, (scan >> kScanShift) == kExtendedPrefix, e.role};
+}
+
+std::vector<KeyEvent> ToKeyEvents(std::span<const typing::Event> events) {
   std::vector<KeyEvent> out;
-  for (auto v : modifiers) {
-    out.push_back(Make(v, ModifierScan(v), false, KeyEvent::Role::UserRestore));
-    // The user's own release of this key comes later, with nothing of ours
-    // after it: the mask stands between.
-    if (NeedsMask(v)) Append(out, MaskTap());
-  }
+  out.reserve(events.size());
+  for (const auto& e : events) out.push_back(ToKeyEvent(e));
   return out;
 }
 
-std::vector<KeyEvent> ReleaseEvents(const std::vector<std::uint8_t>& modifiers) {
-  std::vector<KeyEvent> out;
-  for (auto v : modifiers) {
-    if (NeedsMask(v)) Append(out, MaskTap());
-    out.push_back(Make(v, ModifierScan(v), true, KeyEvent::Role::UserRelease));
+std::optional<typing::ModifierKey> WinModifierKeys::Modifier(typing::KeyId key) const {
+  const auto v = static_cast<std::uint8_t>(key & kByte);
+  if (!IsModifier(v)) return std::nullopt;
+  typing::ModMask mask = kWinBit;
+  switch (v) {
+    case vk::kLShift: case vk::kRShift: mask = kShiftBit; break;
+    case vk::kLControl: case vk::kRControl: mask = kCtrlBit; break;
+    case vk::kLMenu: case vk::kRMenu: mask = kAltBit; break;
+    default: break;
   }
-  return out;
+  return typing::ModifierKey{mask, NeedsMask(v)};
 }
+
+std::optional<typing::KeyId> WinModifierKeys::MaskKey() const { return WinKeyId(vk::kMask, 0); }
 
 std::vector<std::string_view> BraceTokens() {
   std::vector<std::string_view> tokens;
@@ -200,40 +172,16 @@ std::optional<BraceKey> FindBraceKey(std::string_view token) {
   return std::nullopt;
 }
 
-KeyPlan PlanKeyTokens(std::string_view token, const IKeyboardLayout& layout,
-                      const KeyboardState& st) {
-  if (const auto brace = FindBraceKey(token)) {
-    return Wrap(Tap(brace->vk, brace->scan), brace->withCtrl ? kCtrlBit : 0, st);
-  }
+typing::Stroke PlanKeyStroke(std::string_view token, const IKeyboardLayout& layout,
+                             const KeyboardState& st) {
+  if (const auto brace = FindBraceKey(token))
+    return Needing(Tap(brace->vk, brace->scan), brace->withCtrl ? kCtrlBit : 0);
   // The character itself, whatever the layout has: a control character the
   // rules send as such, never a Ctrl chord.
-  if (const auto unicode = ParseUnicodeToken(token)) return UnicodePlan(*unicode, st);
+  if (const auto unicode = ParseUnicodeToken(token)) return UnicodeStroke(*unicode);
   const auto chars = DecodeUtf8(token);
   if (chars.empty()) return {};
-  return CharacterPlan(chars.front(), layout, st);
-}
-
-std::vector<KeyEvent> ReleasesAfterPartialSend(const KeyPlan& plan, std::size_t inserted) {
-  std::vector<KeyEvent> down;  // modifiers of ours the inserted part left pressed
-  for (std::size_t i = 0; i < inserted && i < plan.events.size(); ++i) {
-    const auto& e = plan.events[i];
-    if (e.role != KeyEvent::Role::Modifier && e.role != KeyEvent::Role::Key &&
-        e.role != KeyEvent::Role::Mask)
-      continue;
-    auto same = [&](const KeyEvent& d) { return d.vk == e.vk; };
-    if (!e.up) {
-      if (std::none_of(down.begin(), down.end(), same)) down.push_back(e);
-    } else {
-      down.erase(std::remove_if(down.begin(), down.end(), same), down.end());
-    }
-  }
-  std::vector<KeyEvent> out;
-  for (auto it = down.rbegin(); it != down.rend(); ++it) {
-    KeyEvent up = *it;
-    up.up = true;
-    out.push_back(up);
-  }
-  return out;
+  return CharacterStroke(chars.front(), layout, st);
 }
 
 }  // namespace tarvik

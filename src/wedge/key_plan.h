@@ -1,13 +1,17 @@
-// Turns one key token ("{TAB}", or one character of a record) into the exact
-// key events to inject, given the active keyboard layout and the keys the user
-// holds. Portable: the Windows side fills IKeyboardLayout from the focused
-// thread's layout and sends the plan with one SendInput call.
+// Turns one key token ("{TAB}", or one character of a record) into the key
+// that types it on the active keyboard layout and the modifiers it needs (the
+// typing policy wraps it in the user's held keys), and the policy's events
+// into SendInput's: scan codes, the extended flag, Unicode packets. Portable:
+// the Windows side fills IKeyboardLayout from the focused thread's layout.
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "wedge/typing_policy.h"
 
 namespace tarvik {
 
@@ -30,29 +34,14 @@ inline constexpr std::uint8_t kMask = 0xE8;
 enum ShiftBits : std::uint8_t { kShiftBit = 1, kCtrlBit = 2, kAltBit = 4 };
 
 struct KeyEvent {
-  enum class Role : std::uint8_t {
-    Key,          // the key that types the character or token
-    Modifier,     // a modifier pressed (or released) for this key
-    UserRelease,  // a modifier the user holds, let go for the duration of the key
-    UserRestore,  // that modifier pressed again afterwards
-    Unicode,      // one UTF-16 unit sent as a packet (vk 0, scan = the unit)
-    Mask,         // the unassigned key that keeps an Alt or Win release inert
-  };
+  // Unicode: one UTF-16 unit sent as a packet (vk 0, scan = the unit).
+  using Role = typing::Role;
   std::uint16_t vk = 0;
   std::uint16_t scan = 0;  // without the 0xE0 prefix; see extended
   bool up = false;
   bool extended = false;
   Role role = Role::Key;
   bool operator==(const KeyEvent&) const = default;
-};
-
-struct KeyPlan {
-  // One injection: the user's modifiers let go, ours pressed around the key.
-  std::vector<KeyEvent> events;
-  // The user's modifiers let go for the key, to press again afterwards,
-  // each only if the user still holds it then (RestoreEvents).
-  std::vector<std::uint8_t> restore;
-  bool operator==(const KeyPlan&) const = default;
 };
 
 // What the layout of the focused window says about keys.
@@ -81,32 +70,39 @@ struct KeyboardState {
   // The focused window's input method is open: it would compose letter keys,
   // so characters go as Unicode packets.
   bool imeOpen = false;
-  // Modifier keys down as the target sees them, as left/right virtual keys
-  // (kLShift ... kRWin).
-  std::vector<std::uint8_t> held;
 };
 
 bool IsModifier(std::uint8_t vk);
 // Alt and Win: a press and release with no key between opens a menu or Start.
 bool NeedsMask(std::uint8_t vk);
 
-// The plan for one key token. A brace token from the option lists is its one
+// Keys as the typing policy numbers them: the virtual key in the low byte,
+// its scan code (0xE0 prefix in the high byte) above it. A Unicode event's
+// key is its UTF-16 unit.
+typing::KeyId WinKeyId(std::uint8_t vk, std::uint16_t scanWithPrefix);
+// A modifier key (kLShift ... kRWin) with its scan code.
+typing::KeyId ModifierKeyId(std::uint8_t vk);
+KeyEvent ToKeyEvent(const typing::Event& e);
+std::vector<KeyEvent> ToKeyEvents(std::span<const typing::Event> events);
+
+// Shift, Ctrl, Alt and the Windows keys as the policy asks about them: the
+// ShiftBits they set (the Windows keys a bit of their own, which no
+// character needs), Alt and Win acting when tapped, kMask between.
+class WinModifierKeys : public typing::IModifierKeys {
+ public:
+  std::optional<typing::ModifierKey> Modifier(typing::KeyId key) const override;
+  std::optional<typing::KeyId> MaskKey() const override;
+};
+
+// The key for one key token. A brace token from the option lists is its one
 // key; any other text is its first character (a record hands over one at a
 // time). Control characters type nothing, except HT which types Tab. A
 // character is typed with the layout's own keys where that types exactly it
-// and is no shortcut chord; otherwise it goes as a Unicode packet.
-KeyPlan PlanKeyTokens(std::string_view token, const IKeyboardLayout& layout,
-                      const KeyboardState& state);
-
-// When SendInput inserted only the first `inserted` events of a plan, the key
-// releases that keep no key of ours stuck down.
-std::vector<KeyEvent> ReleasesAfterPartialSend(const KeyPlan& plan, std::size_t inserted);
-// Presses the user's modifiers again, in the reverse of the order they were
-// let go, an Alt or Win followed by the mask key.
-std::vector<KeyEvent> RestoreEvents(const std::vector<std::uint8_t>& modifiers);
-// Releases modifiers that are down for the target but no longer under the
-// user's finger, an Alt or Win after the mask key.
-std::vector<KeyEvent> ReleaseEvents(const std::vector<std::uint8_t>& modifiers);
+// and is no shortcut chord; otherwise it goes as a Unicode packet. AltGr is
+// left Ctrl + right Alt, as Windows' layouts expect; other modifiers are the
+// left-hand keys.
+typing::Stroke PlanKeyStroke(std::string_view token, const IKeyboardLayout& layout,
+                             const KeyboardState& state);
 
 // The brace key for a token, if it is one.
 struct BraceKey {

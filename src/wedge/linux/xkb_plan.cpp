@@ -10,7 +10,7 @@
 namespace tarvik::lnx {
 namespace {
 
-using Role = XKeyAction::Role;
+using typing::Role;
 
 // The first and last C1 control characters.
 constexpr char32_t kC1First = 0x80, kC1Last = 0x9F;
@@ -57,43 +57,16 @@ std::optional<Stroke> FindStroke(const XKeymap& map, std::uint8_t locked, bool a
   return std::nullopt;
 }
 
-// The key with the modifiers it needs around it: the user's held modifiers
-// that it does not want are let go first (and pressed again after, if still
-// held), the wanted ones the user does not already hold are pressed and
-// released around it.
-XKeyPlan Wrap(Stroke s, const XKeymap& map, const XKeyboardState& st) {
-  std::vector<Keycode> release;
-  std::uint8_t have = 0;
-  for (Keycode h : st.held) {
-    const ModifierKey* m = FindModifier(map, h);
-    if (!m) continue;
-    if (m->mask != 0 && (m->mask & s.press) == m->mask) {
-      have |= m->mask;
-      continue;
-    }
-    release.push_back(h);
-  }
-  std::vector<Keycode> press;
+// The key and the modifiers to press for it: Control, then AltGr, then Shift.
+typing::Stroke Needing(Stroke s, const XKeymap& map) {
+  typing::Stroke out;
+  out.body = {{s.code, true, Role::Key}, {s.code, false, Role::Key}};
+  out.needs = s.press;
   const std::pair<std::uint8_t, Keycode> ours[] = {
       {xmod::kControl, map.control}, {map.level3Mask, map.level3}, {xmod::kShift, map.shift}};
   for (auto [bit, code] : ours)
-    if (bit != 0 && (s.press & bit) && !(have & bit)) press.push_back(code);
-
-  XKeyPlan plan;
-  plan.events = ReleaseUserKeys(map, release);
-  for (Keycode c : press) plan.events.push_back({c, true, Role::Modifier});
-  plan.events.push_back({s.code, true, Role::Key});
-  plan.events.push_back({s.code, false, Role::Key});
-  for (auto it = press.rbegin(); it != press.rend(); ++it)
-    plan.events.push_back({*it, false, Role::Modifier});
-  plan.restore.assign(release.rbegin(), release.rend());
-  return plan;
-}
-
-std::vector<XKeyAction> MaskTap(const XKeymap& map, Keycode code) {
-  const ModifierKey* m = FindModifier(map, code);
-  if (!m || !m->tapActs || map.mask == 0) return {};
-  return {{map.mask, true, Role::Mask}, {map.mask, false, Role::Mask}};
+    if (bit != 0 && (s.press & bit)) out.presses.push_back({bit, code});
+  return out;
 }
 
 }  // namespace
@@ -134,11 +107,11 @@ std::size_t LevelOf(const XKey& key, std::uint8_t mods) {
   return 0;
 }
 
-XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardState& st) {
+XStroke PlanXStroke(std::string_view token, const XKeymap& map, std::uint8_t locked) {
   if (const auto sym = BraceKeysym(token)) {
-    const auto s = FindStroke(map, st.locked, true, [&](const XLevel& l) { return l.sym == *sym; });
-    if (!s) return {{}, {}, *sym};
-    return Wrap(*s, map, st);
+    const auto s = FindStroke(map, locked, true, [&](const XLevel& l) { return l.sym == *sym; });
+    if (!s) return {{}, *sym};
+    return {Needing(*s, map)};
   }
   // A Unicode token is the character itself, a control character too: its
   // keysym is the Unicode one, bound to a spare keycode like any missing one.
@@ -152,42 +125,38 @@ XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardSt
   // keypad mode it sends an escape sequence instead. Layouts often give a
   // character a keysym of its own (EuroSign, Cyrillic_a), so the character
   // is matched as well as the keysym.
-  const auto s = FindStroke(map, st.locked, false, [&](const XLevel& l) {
+  const auto s = FindStroke(map, locked, false, [&](const XLevel& l) {
     return l.sym == sym || (ch >= kFirstPrintable && l.ch == ch && !IsKeypad(l.sym));
   });
-  if (!s) return {{}, {}, sym};
-  return Wrap(*s, map, st);
+  if (!s) return {{}, sym};
+  return {Needing(*s, map)};
 }
 
-std::vector<XKeyAction> ReleaseUserKeys(const XKeymap& map, const std::vector<Keycode>& keys) {
-  std::vector<XKeyAction> out;
-  for (Keycode c : keys) {
-    // The user's press, then our release with nothing between, would act:
-    // the mask key stands between.
-    for (const auto& e : MaskTap(map, c)) out.push_back(e);
-    out.push_back({c, false, Role::UserRelease});
-  }
-  return out;
+XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardState& state) {
+  const XStroke x = PlanXStroke(token, map, state.locked);
+  const std::vector<typing::KeyId> held(state.held.begin(), state.held.end());
+  const typing::WrappedKey w = typing::Wrap(x.stroke, held, XModifierKeys(map));
+  XKeyPlan plan{ToXKeyActions(w.events), {}, x.missing};
+  for (typing::KeyId k : w.restore) plan.restore.push_back(static_cast<Keycode>(k));
+  return plan;
 }
 
-std::vector<XKeyAction> RestoreUserKeys(const XKeymap& map, const std::vector<Keycode>& keys) {
-  std::vector<XKeyAction> out;
-  for (Keycode c : keys) {
-    out.push_back({c, true, Role::UserRestore});
-    // The user's own release comes later, with nothing of ours after it.
-    for (const auto& e : MaskTap(map, c)) out.push_back(e);
-  }
-  return out;
+std::optional<typing::ModifierKey> XModifierKeys::Modifier(typing::KeyId key) const {
+  if (key >= kKeyCodes) return std::nullopt;
+  const ModifierKey* m = FindModifier(map_, static_cast<Keycode>(key));
+  if (!m) return std::nullopt;
+  return typing::ModifierKey{m->mask, m->tapActs};
 }
 
-std::vector<XKeyAction> ReleasesAfterFailure(const XKeyPlan& plan) {
+std::optional<typing::KeyId> XModifierKeys::MaskKey() const {
+  if (map_.mask == 0) return std::nullopt;
+  return map_.mask;
+}
+
+std::vector<XKeyAction> ToXKeyActions(std::span<const typing::Event> events) {
   std::vector<XKeyAction> out;
-  for (auto it = plan.events.rbegin(); it != plan.events.rend(); ++it) {
-    if (!it->down || it->role == Role::UserRelease) continue;
-    const bool listed = std::any_of(out.begin(), out.end(),
-                                    [&](const XKeyAction& e) { return e.code == it->code; });
-    if (!listed) out.push_back({it->code, false, it->role});
-  }
+  out.reserve(events.size());
+  for (const auto& e : events) out.push_back({static_cast<Keycode>(e.key), e.down, e.role});
   return out;
 }
 

@@ -1,14 +1,17 @@
-// Turns one key token into the X key events that type it, from the keyboard
-// mapping as data: the keycode and shift level that give the character, the
-// Shift and AltGr presses around it, and the user's held modifiers let go for
-// it. No X header here: the X side fills XKeymap from the server, the tests
-// from tables.
+// Turns one key token into the X key that types it, from the keyboard mapping
+// as data: the keycode and shift level that give the character and the Shift,
+// AltGr or Control it needs (the typing policy wraps it in the user's held
+// keys). No X header here: the X side fills XKeymap from the server, the
+// tests from tables.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
+
+#include "wedge/typing_policy.h"
 
 namespace tarvik::lnx {
 
@@ -88,28 +91,32 @@ struct XKeyboardState {
 };
 
 struct XKeyAction {
-  enum class Role : std::uint8_t {
-    Key,          // the key that types the character or token
-    Modifier,     // Shift, AltGr or Control pressed (or released) for this key
-    UserRelease,  // a modifier the user holds, let go for the key
-    UserRestore,  // that modifier pressed again afterwards
-    Mask,         // the spare key that keeps an Alt or Super release inert
-  };
+  using Role = typing::Role;  // never Unicode here
   Keycode code = 0;
   bool down = true;
   Role role = Role::Key;
   bool operator==(const XKeyAction&) const = default;
 };
 
-struct XKeyPlan {
-  std::vector<XKeyAction> events;
-  // The user's modifiers let go for the key, to press again afterwards, each
-  // only if the user still holds it then.
-  std::vector<Keycode> restore;
+struct XStroke {
+  typing::Stroke stroke;  // keys are keycodes, modifiers X's masks
   // The mapping has no key for this keysym: bind it to a spare keycode, then
-  // plan again. No events then.
+  // plan again. No stroke then.
   Keysym missing = xk::kNoSymbol;
 };
+
+// The modifier keys of a mapping as the typing policy asks about them.
+class XModifierKeys : public typing::IModifierKeys {
+ public:
+  explicit XModifierKeys(const XKeymap& map) : map_(map) {}
+  std::optional<typing::ModifierKey> Modifier(typing::KeyId key) const override;
+  std::optional<typing::KeyId> MaskKey() const override;
+
+ private:
+  const XKeymap& map_;
+};
+
+std::vector<XKeyAction> ToXKeyActions(std::span<const typing::Event> events);
 
 // The keysym of a brace token from the key lists, if it is one.
 std::optional<Keysym> BraceKeysym(std::string_view token);
@@ -118,17 +125,19 @@ Keysym KeysymFor(char32_t ch);
 // The level a key gives with these modifiers in effect.
 std::size_t LevelOf(const XKey& key, std::uint8_t mods);
 
-// The plan for one key token: a brace token is its one key, any other text
-// its first character. Control characters type nothing, except HT, which
-// types Tab. No character is typed as a chord: Shift and AltGr only, and a
-// user's Ctrl, Alt or Super is let go first.
-XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardState& state);
+// The key for one key token: a brace token is its one key, any other text
+// its first character, with the modifiers `locked` (Caps Lock, Num Lock) in
+// effect. Control characters type nothing, except HT, which types Tab. No
+// character is typed as a chord: Shift and AltGr only.
+XStroke PlanXStroke(std::string_view token, const XKeymap& map, std::uint8_t locked);
 
-// Lets the user's modifiers go, an Alt or Super after the mask key.
-std::vector<XKeyAction> ReleaseUserKeys(const XKeymap& map, const std::vector<Keycode>& keys);
-// Presses them again, in the order given, an Alt or Super followed by the mask key.
-std::vector<XKeyAction> RestoreUserKeys(const XKeymap& map, const std::vector<Keycode>& keys);
-// When the server refused a plan part-way: releases of every key of ours in it.
-std::vector<XKeyAction> ReleasesAfterFailure(const XKeyPlan& plan);
+// The whole of one token's events as the typing policy sends them, around
+// the modifier keys held in `state`: for tests and tools that look at a plan.
+struct XKeyPlan {
+  std::vector<XKeyAction> events;
+  std::vector<Keycode> restore;  // the user's keys to press again if still held
+  Keysym missing = xk::kNoSymbol;
+};
+XKeyPlan PlanXKeys(std::string_view token, const XKeymap& map, const XKeyboardState& state);
 
 }  // namespace tarvik::lnx

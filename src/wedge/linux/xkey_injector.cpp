@@ -6,9 +6,33 @@
 namespace tarvik::lnx {
 namespace {
 
-bool Contains(const std::vector<Keycode>& keys, Keycode code) {
-  return std::find(keys.begin(), keys.end(), code) != keys.end();
+std::vector<typing::KeyId> Ids(const std::vector<Keycode>& codes) {
+  return {codes.begin(), codes.end()};
 }
+
+// The X keyboard as the typing policy sees it, its mapping as it is now.
+class PolicyKeys final : public typing::IKeys {
+ public:
+  PolicyKeys(IXKeyboard& kb, const XKeymap& map) : kb_(kb), modifiers_(map) {}
+  std::optional<typing::ModifierKey> Modifier(typing::KeyId key) const override {
+    return modifiers_.Modifier(key);
+  }
+  std::optional<typing::KeyId> MaskKey() const override { return modifiers_.MaskKey(); }
+  std::optional<std::vector<typing::KeyId>> PhysicallyHeld() override {
+    auto held = kb_.PhysicallyHeld();
+    if (!held) return std::nullopt;
+    return Ids(*held);
+  }
+  // The server answers a refusal for the whole batch: which events it took
+  // is unknown.
+  std::size_t Send(std::span<const typing::Event> events) override {
+    return kb_.Send(ToXKeyActions(events)) ? events.size() : kTakenUnknown;
+  }
+
+ private:
+  IXKeyboard& kb_;
+  XModifierKeys modifiers_;
+};
 
 bool HasSym(const XKey& key, Keysym sym) {
   return std::any_of(key.levels.begin(), key.levels.end(),
@@ -56,7 +80,7 @@ void XKeyInjector::Unbind() {
 
 bool XKeyInjector::CanType(std::string_view token) {
   const XKeymap& map = kb_.Keymap();
-  if (PlanXKeys(token, map, {}).missing == xk::kNoSymbol) return true;
+  if (PlanXStroke(token, map, 0).missing == xk::kNoSymbol) return true;
   return !map.spare.empty() || !bound_.empty();
 }
 
@@ -67,33 +91,18 @@ void XKeyInjector::BeginRecord() {
 
 bool XKeyInjector::SendKeyTokens(std::string_view token) {
   const XKeyboardState st = kb_.State();
-  XKeyPlan plan = PlanXKeys(token, kb_.Keymap(), st);
+  XStroke plan = PlanXStroke(token, kb_.Keymap(), st.locked);
   if (plan.missing != xk::kNoSymbol) {
-    if (Bind(plan.missing)) plan = PlanXKeys(token, kb_.Keymap(), st);
+    if (Bind(plan.missing)) plan = PlanXStroke(token, kb_.Keymap(), st.locked);
     if (plan.missing != xk::kNoSymbol) {
       ++skipped_;
       ++skippedInRecord_;
       return true;
     }
   }
-  if (plan.events.empty()) return true;
-  if (!kb_.Send(plan.events)) {
-    // Which events the server took is unknown: every key of ours goes up.
-    const auto undo = ReleasesAfterFailure(plan);
-    if (!undo.empty()) kb_.Send(undo);
-    return false;
-  }
-  if (plan.restore.empty()) return true;
-  // Read after the key went out: a modifier the user let go meanwhile stays
-  // up, and where the fingers cannot be told, all stay up: a modifier let go
-  // too early is a nuisance, one stuck down turns the user's typing into shortcuts.
-  const auto physical = kb_.PhysicallyHeld();
-  if (!physical) return true;
-  std::vector<Keycode> again;
-  for (Keycode c : plan.restore)
-    if (Contains(*physical, c)) again.push_back(c);
-  if (!again.empty()) kb_.Send(RestoreUserKeys(kb_.Keymap(), again));
-  return true;
+  if (plan.stroke.body.empty()) return true;
+  PolicyKeys keys(kb_, kb_.Keymap());
+  return typing::TypeStroke(keys, plan.stroke, Ids(st.held));
 }
 
 void XKeyInjector::EndRecord() {
@@ -103,12 +112,8 @@ void XKeyInjector::EndRecord() {
   skippedInRecord_ = 0;
   const XKeyboardState st = kb_.State();
   if (st.held.empty()) return;
-  const auto physical = kb_.PhysicallyHeld();
-  if (!physical) return;
-  std::vector<Keycode> stray;
-  for (Keycode c : st.held)
-    if (!Contains(*physical, c)) stray.push_back(c);
-  if (!stray.empty()) kb_.Send(ReleaseUserKeys(kb_.Keymap(), stray));
+  PolicyKeys keys(kb_, kb_.Keymap());
+  typing::ReleaseStrays(keys, Ids(st.held));
 }
 
 }  // namespace tarvik::lnx

@@ -1,8 +1,7 @@
 // Typing through an X server, portable: each token is planned against the
-// keyboard mapping and the modifier keys held now, and sent through
-// IXKeyboard. A character the mapping lacks is bound to a spare keycode
-// first. The user's modifiers are let go around a key and pressed again only
-// while the user still holds them.
+// keyboard mapping and sent through IXKeyboard around the modifier keys held
+// now, as the typing policy (typing_policy.h) says. A character the mapping
+// lacks is bound to a spare keycode first.
 #pragma once
 #include <cstddef>
 #include <optional>

@@ -92,7 +92,7 @@ PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr
   for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
   PhysicalKeys* none = nullptr;
   if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;  // one hook per process
-  thread_ = std::thread([this] { RunGuarded([this] { Run(); }); });
+  thread_ = std::thread([this] { RunOrStop("Watching the user's keys", [this] { Run(); }); });
   WaitForSingleObject(ready_.get(), INFINITE);
 }
 
@@ -106,7 +106,7 @@ PhysicalKeys::~PhysicalKeys() {
 }
 
 void PhysicalKeys::Run() {
-  RunGuarded([this] {
+  RunOrStop("Watching the user's keys", [this] {
     threadId_ = GetCurrentThreadId();
     MSG msg;
     PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
