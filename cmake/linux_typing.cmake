@@ -1,5 +1,5 @@
-# Typing on Linux: XTest with the XKB layout on an X display, /dev/uinput
-# elsewhere. The key planning over keymap tables needs no X header.
+# Typing on Linux: XTest with the XKB layout on an X display. The key
+# planning over keymap tables needs no X header.
 find_package(X11 REQUIRED)
 foreach(part Xtst Xi xkbcommon)
   if(NOT X11_${part}_FOUND)
@@ -10,10 +10,12 @@ endforeach()
 add_library(tarvik_typing_linux STATIC
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/key_sender_linux.cpp
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/key_target_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/uinput_linux.cpp
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkb_plan.cpp
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkey_injector.cpp
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/xtest_keyboard_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkb_keymap_text.cpp
+  ${PROJECT_SOURCE_DIR}/src/wedge/linux/virtual_keyboard_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/wedge/linux/wayland_target_linux.cpp
 )
 # No Qt here: nothing for moc.
 set_target_properties(tarvik_typing_linux PROPERTIES AUTOMOC OFF)
@@ -21,13 +23,41 @@ target_link_libraries(tarvik_typing_linux
   PUBLIC tarvik_core
   PRIVATE X11::X11 X11::Xtst X11::Xi X11::xkbcommon)
 
+# Wayland: the compositor's virtual keyboard and its list of windows (wlroots
+# desktops). Their protocol definitions are not packaged in Debian 12: ours
+# are under src/wedge/linux/protocols, turned into C by wayland-scanner.
+enable_language(C)  # the scanner's glue code is C
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+pkg_get_variable(WAYLAND_SCANNER wayland-scanner wayland_scanner)
+if(NOT WAYLAND_SCANNER)
+  message(FATAL_ERROR "Typing on Wayland needs wayland-scanner (Debian: libwayland-dev)")
+endif()
+set(TARVIK_PROTOCOL_DIR ${CMAKE_CURRENT_BINARY_DIR}/wayland-protocols)
+file(MAKE_DIRECTORY ${TARVIK_PROTOCOL_DIR})
+foreach(protocol virtual-keyboard-unstable-v1 wlr-foreign-toplevel-management-unstable-v1)
+  set(xml ${PROJECT_SOURCE_DIR}/src/wedge/linux/protocols/${protocol}.xml)
+  add_custom_command(
+    OUTPUT ${TARVIK_PROTOCOL_DIR}/${protocol}-client-protocol.h ${TARVIK_PROTOCOL_DIR}/${protocol}-protocol.c
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${TARVIK_PROTOCOL_DIR}/${protocol}-client-protocol.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${TARVIK_PROTOCOL_DIR}/${protocol}-protocol.c
+    DEPENDS ${xml}
+    VERBATIM)
+  target_sources(tarvik_typing_linux PRIVATE
+    ${TARVIK_PROTOCOL_DIR}/${protocol}-client-protocol.h ${TARVIK_PROTOCOL_DIR}/${protocol}-protocol.c)
+endforeach()
+target_include_directories(tarvik_typing_linux PRIVATE ${TARVIK_PROTOCOL_DIR})
+target_link_libraries(tarvik_typing_linux PRIVATE PkgConfig::WAYLAND_CLIENT)
+
 if(BUILD_TESTING)
   find_package(GTest REQUIRED)
   include(GoogleTest)
   add_executable(tarvik_typing_tests
-    ${PROJECT_SOURCE_DIR}/tests/linux/uinput_plan_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xkb_plan_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/linux/typing_choice_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xvfb_typing_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/linux/xkb_keymap_text_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/linux/wayland_open_test.cpp
   )
   set_target_properties(tarvik_typing_tests PROPERTIES AUTOMOC OFF)
   target_include_directories(tarvik_typing_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)

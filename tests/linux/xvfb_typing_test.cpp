@@ -54,7 +54,7 @@ class Xvfb : public ::testing::Test {
       number += c;
     close(fds[0]);
     if (spawned != 0) pid_ = 0;
-    if (number.empty()) GTEST_SKIP() << "Xvfb did not start";
+    if (number.empty()) FAIL() << "Xvfb did not start (Debian: xvfb)";
     name_ = ":" + number;
     d_ = XOpenDisplay(name_.c_str());
     ASSERT_NE(d_, nullptr);
@@ -117,8 +117,8 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
   };
   pressControl();
   {
-    std::string problem;  // the display goes before the virtual keyboard
-    auto keys = MakeKeySender(name_.c_str(), "/nonexistent/uinput", problem);
+    std::string problem;
+    auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
     ASSERT_TRUE(keys) << problem;
     keys->BeginRecord();
     // e-acute and the euro sign have no key on the US layout.
@@ -160,12 +160,32 @@ TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {
   EXPECT_EQ(DecideReach(target.Query()).why, Unreachable::kNoFocus);
 }
 
-TEST(KeySender, WithNeitherDisplayNorDeviceTheUserIsToldWhy) {
+// An X screen locker holds the keyboard, and keys typed meanwhile go to its
+// prompt: while another client has the keyboard grabbed, nothing is typed.
+// The look itself leaves no grab behind.
+TEST_F(Xvfb, AKeyboardGrabbedByAnotherClientCountsAsLocked) {
+  X11KeyTarget target(name_.c_str());
+  FocusedWindow();
+  const auto grab = [this] {
+    const int result = XGrabKeyboard(d_, DefaultRootWindow(d_), False, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    XSync(d_, False);
+    return result;
+  };
+  ASSERT_EQ(grab(), GrabSuccess);
+  EXPECT_EQ(DecideReach(target.Query()).why, Unreachable::kLocked);
+  XUngrabKeyboard(d_, CurrentTime);
+  XSync(d_, False);
+  EXPECT_TRUE(DecideReach(target.Query()).ok());
+  EXPECT_EQ(grab(), GrabSuccess) << "the target's own grab was left in place";
+  XUngrabKeyboard(d_, CurrentTime);
+  XSync(d_, False);
+}
+
+TEST(KeySender, WithoutADisplayTheUserIsToldWhy) {
   std::string problem;
-  EXPECT_FALSE(MakeKeySender(nullptr, "/nonexistent/uinput", problem));
-  EXPECT_EQ(problem,
-            "Keys cannot be typed here: no X display is set, and /nonexistent/uinput cannot be "
-            "opened for writing (No such file or directory).");
+  EXPECT_FALSE(MakeKeySender(Session{}, problem));
+  EXPECT_EQ(problem, "Keys cannot be typed here: neither a Wayland nor an X display is set.");
 }
 
 }  // namespace

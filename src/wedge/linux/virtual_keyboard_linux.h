@@ -1,0 +1,59 @@
+// Typing on a wlroots desktop (sway and others) through a virtual keyboard
+// of our own (zwp_virtual_keyboard_v1). The compositor takes the keymap we
+// give it, so every character is on a key of its own with no modifier, and
+// a character missing from it is bound to a spare keycode by sending a new
+// keymap. The compositor keeps each keyboard's modifiers apart: the user's
+// held Shift or Ctrl does not apply to our keys, and nothing of ours is down
+// between calls.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "wedge/linux/xkey_injector.h"
+
+namespace tarvik::lnx {
+
+class WaylandVirtualKeyboard : public IXKeyboard {
+ public:
+  // Its own connection to $WAYLAND_DISPLAY. Nothing, and `problem` says why,
+  // when there is no display, it has no seat or no virtual keyboards, or it
+  // refuses ours.
+  static std::unique_ptr<WaylandVirtualKeyboard> Open(std::string& problem);
+  ~WaylandVirtualKeyboard() override;
+  WaylandVirtualKeyboard(const WaylandVirtualKeyboard&) = delete;
+  WaylandVirtualKeyboard& operator=(const WaylandVirtualKeyboard&) = delete;
+
+  const XKeymap& Keymap() override { return map_; }
+  XKeyboardState State() override { return {}; }
+  std::optional<std::vector<Keycode>> PhysicallyHeld() override { return std::vector<Keycode>{}; }
+  bool Send(std::span<const XKeyAction> events) override;
+  bool Remap(Keycode code, Keysym sym) override;
+
+ private:
+  struct Connection;
+  explicit WaylandVirtualKeyboard(std::unique_ptr<Connection> c);
+  bool Upload();
+
+  std::unique_ptr<Connection> c_;
+  XKeymap map_;
+};
+
+class VirtualKeyboardSender : public IKeySender {
+ public:
+  static std::unique_ptr<VirtualKeyboardSender> Open(std::string& problem,
+                                                     IDiagnostics& log = NoLog());
+  bool SendKeyTokens(std::string_view token) override { return injector_.SendKeyTokens(token); }
+  bool CanType(std::string_view token) override { return injector_.CanType(token); }
+  void BeginRecord() override { injector_.BeginRecord(); }
+  void EndRecord() override { injector_.EndRecord(); }
+  std::size_t Skipped() const { return injector_.Skipped(); }
+
+ private:
+  VirtualKeyboardSender(std::unique_ptr<WaylandVirtualKeyboard> keyboard, IDiagnostics& log)
+      : keyboard_(std::move(keyboard)), injector_(*keyboard_, log) {}
+
+  std::unique_ptr<WaylandVirtualKeyboard> keyboard_;
+  XKeyInjector injector_;  // after the keyboard: it undoes its bindings through it
+};
+
+}  // namespace tarvik::lnx

@@ -1,0 +1,166 @@
+"""A headless sway session for the end-to-end tests, run as an ordinary user
+(sway will not run as root): its own runtime folder, no Xwayland, no bar;
+wev as the receiving window, its keys read back from its log."""
+import os
+import pwd
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+from pathlib import Path
+
+from bench import poll
+
+USER = "tarvik-e2e"  # made when the tests run as root and it is not there
+STOP_WAIT = 10
+CONFIG = """xwayland disable
+output HEADLESS-1 resolution 1024x768
+"""
+TOOLS = ("sway", "swaymsg", "wev", "stdbuf")
+
+
+def missing_tools():
+    return [t for t in TOOLS if not shutil.which(t)]
+
+
+def _account():
+    """The user to run as: ourselves, or when root an ordinary user of our own."""
+    if os.geteuid() != 0:
+        return pwd.getpwuid(os.geteuid())
+    try:
+        return pwd.getpwnam(USER)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                        USER], check=True)
+        return pwd.getpwnam(USER)
+
+
+class Sway:
+    def __init__(self, name):
+        self.account = _account()
+        self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
+        self.runtime = self.work / "run"
+        self.home = self.work / "home"
+        self.procs = []
+        self.env = None
+
+    def _own(self, path, mode):
+        path.mkdir(parents=True, exist_ok=True, mode=mode)
+        os.chmod(path, mode)
+        os.chown(path, self.account.pw_uid, self.account.pw_gid)
+
+    def start(self):
+        self._own(self.work, 0o755)
+        self._own(self.runtime, 0o700)
+        for sub in ("", ".config", ".local", ".local/state"):
+            self._own(self.home / sub, 0o700)
+        (self.work / "sway.conf").write_text(CONFIG)
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(self.home),
+                    "XDG_RUNTIME_DIR": str(self.runtime), "XDG_CONFIG_HOME": str(self.home / ".config"),
+                    "XDG_STATE_HOME": str(self.home / ".local" / "state"), "LANG": "C.UTF-8",
+                    "NO_AT_BRIDGE": "1"}
+        self.spawn("sway", ["sway", "-c", str(self.work / "sway.conf")],
+                   WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
+        poll(lambda: (self.runtime / "wayland-1").exists() and self._ipc(), timeout=30,
+             what=f"sway's sockets (see {self.work / 'sway-0.log'})")
+        self.env.update(WAYLAND_DISPLAY="wayland-1", SWAYSOCK=str(self._ipc()), XDG_SESSION_TYPE="wayland")
+        return self
+
+    def _ipc(self):
+        socks = sorted(self.runtime.glob("sway-ipc.*.sock"))
+        return socks[0] if socks else None
+
+    def spawn(self, name, args, stdin=subprocess.DEVNULL, stdout=None, **extra):
+        """Starts a program as the session's user; its output goes to <name>-<n>.log."""
+        env = dict(self.env, **extra)
+        # As root, the child becomes the user itself: it is then the very
+        # process we stop and wait for.
+        user = {}
+        if os.geteuid() == 0:
+            user = dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
+        log = open(self.work / f"{name}-{len(self.procs)}.log", "wb")
+        p = subprocess.Popen(args, env=env, stdin=stdin, stdout=stdout or log, stderr=log,
+                             cwd=self.work, **user)
+        log.close()
+        self.procs.append(p)
+        return p
+
+    def run(self, *args):
+        """Runs a short command as the session's user: its exit code and output."""
+        user = {}
+        if os.geteuid() == 0:
+            user = dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
+        p = subprocess.run(list(args), env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                           cwd=self.work, timeout=30, **user)
+        return p.returncode, (p.stdout + p.stderr).decode(errors="replace")
+
+    def swaymsg(self, *args):
+        code, out = self.run("swaymsg", *args)
+        if code != 0:
+            raise RuntimeError(f"swaymsg {' '.join(args)} failed: {out}")
+        return out
+
+    def stop(self):
+        # One at a time, last started first: sway goes after its clients.
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+            try:
+                p.wait(timeout=STOP_WAIT)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait(timeout=STOP_WAIT)
+        if os.environ.get("TARVIK_KEEP_E2E") != "1":
+            shutil.rmtree(self.work, ignore_errors=True)
+
+
+KEY = re.compile(r"\] key: serial: \d+; time: \d+; key: (\d+); state: (\d)")
+SYM = re.compile(r"sym: (\S+)\s+\((\d+)\), utf8: '(.*)'$")
+
+
+class Wev:
+    """wev's window, focused, and the keys it got."""
+
+    def __init__(self, sway):
+        self.sway = sway
+        self.log = sway.work / "wev.log"
+        sway.spawn("wev", ["sh", "-c", f"exec stdbuf -oL wev > '{self.log}'"])
+        poll(lambda: "xdg_toplevel] configure" in self._text(), what="wev's window")
+
+    def _text(self):
+        # Bytes as written: text mode would turn Return's carriage return into a line feed.
+        return self.log.read_bytes().decode(errors="replace") if self.log.exists() else ""
+
+    def focus(self):
+        self.sway.swaymsg("[app_id=wev] focus")
+
+    def has_keyboard(self):
+        return "wl_keyboard] enter" in self._text()
+
+    def keys(self):
+        """[(evdev code, down, keysym name, utf8)] in the order wev got them."""
+        out, pending = [], None
+        for line in self._text().split("\n"):
+            m = KEY.search(line)
+            if m:
+                pending = (int(m.group(1)), m.group(2) == "1")
+                continue
+            m = SYM.search(line)
+            if m and pending:
+                out.append(pending + (m.group(1), m.group(3)))
+                pending = None
+        return out
+
+    def presses(self):
+        return [k for k in self.keys() if k[1]]
+
+    def wait_presses(self, count, timeout=20.0):
+        return poll(lambda: len(self.presses()) >= count and self.presses(), timeout=timeout,
+                    what=f"{count} keys in wev")
+
+    def unreleased(self):
+        down = {}
+        for code, pressed, _, _ in self.keys():
+            down[code] = down.get(code, 0) + (1 if pressed else -1)
+        return sorted(code for code, n in down.items() if n != 0)
