@@ -9,7 +9,7 @@ target_sources(tarvik_core PRIVATE src/core/cp1252.cpp)
 
 # Links to the reader (Bluetooth RFCOMM, serial ports, TCP).
 include(${CMAKE_CURRENT_LIST_DIR}/linux_links.cmake OPTIONAL)
-# Typing (XTest with the XKB layout, /dev/uinput).
+# Typing (XTest with the XKB layout).
 include(${CMAKE_CURRENT_LIST_DIR}/linux_typing.cmake OPTIONAL)
 
 # The window, tray, selection window, event pump, services, settings store
@@ -32,11 +32,25 @@ add_library(tarvik_qt STATIC
   src/shell/linux/single_instance_linux.cpp
 )
 target_compile_definitions(tarvik_qt PUBLIC TARVIK_VERSION="${PROJECT_VERSION}")
-target_link_libraries(tarvik_qt PUBLIC tarvik_core Qt6::Widgets Qt6::Network Qt6::DBus)
+# xcb: the window's own request to be iconified (shell_linux.cpp).
+find_library(TARVIK_XCB_LIBRARY xcb REQUIRED)
+target_link_libraries(tarvik_qt PUBLIC tarvik_core Qt6::Widgets Qt6::Network Qt6::DBus
+                      PRIVATE ${TARVIK_XCB_LIBRARY})
 # The pictures the Windows program keeps in its resources: the icon (16 to
 # 48 pixels), the logo and the exit symbol.
 qt_add_resources(tarvik_qt tarvik_art PREFIX /tarvik BASE src/shell/win/res
   FILES src/shell/win/res/tarvik.ico src/shell/win/res/logo.bmp src/shell/win/res/exit.bmp)
+
+# Typing through the desktop portal's remote keyboard (GNOME, KDE) and the
+# session lock from logind: both over Qt D-Bus, beside the Qt-free typing.
+if(TARGET tarvik_typing_linux)
+  add_library(tarvik_desktop_linux STATIC
+    src/wedge/linux/portal_keyboard_linux.cpp
+    src/wedge/linux/portal_session_linux.cpp
+    src/wedge/linux/session_lock_linux.cpp
+  )
+  target_link_libraries(tarvik_desktop_linux PUBLIC tarvik_typing_linux tarvik_qt Qt6::DBus)
+endif()
 
 # Unit tests of the Linux twins' own logic.
 if(BUILD_TESTING)
@@ -46,6 +60,10 @@ if(BUILD_TESTING)
     tests/linux/settings_store_linux_test.cpp
     tests/linux/xdg_paths_test.cpp
   )
+  if(TARGET tarvik_desktop_linux)
+    target_sources(tarvik_linux_tests PRIVATE tests/linux/portal_keyboard_test.cpp)
+    target_link_libraries(tarvik_linux_tests PRIVATE tarvik_desktop_linux)
+  endif()
   target_include_directories(tarvik_linux_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(tarvik_linux_tests PRIVATE tarvik_qt GTest::gtest GTest::gtest_main)
   include(GoogleTest)
@@ -55,7 +73,8 @@ endif()
 # The program itself, once the links and the typing are there.
 if(TARGET tarvik_links_linux AND TARGET tarvik_typing_linux)
   add_executable(tarvik src/shell/linux/main_linux.cpp)
-  target_link_libraries(tarvik PRIVATE tarvik_qt tarvik_core tarvik_links_linux tarvik_typing_linux)
+  target_link_libraries(tarvik PRIVATE tarvik_qt tarvik_core tarvik_links_linux tarvik_typing_linux
+                                       tarvik_desktop_linux)
 
   set(pkg ${CMAKE_SOURCE_DIR}/packaging/linux)
   install(TARGETS tarvik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

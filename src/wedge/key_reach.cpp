@@ -26,6 +26,9 @@ std::string UnreachableMessage(const Reach& r) {
       return "A scan was not typed in full: the system refused the keys.";
     case Unreachable::kUntypeable:
       return "A scan was not typed: Tarvik cannot type one of its characters here.";
+    case Unreachable::kNotAllowed:
+      return r.detail.empty() ? "A scan was not typed: the desktop does not let Tarvik type now."
+                              : "A scan was not typed: " + r.detail + ".";
   }
   return {};
 }
@@ -38,6 +41,7 @@ std::string_view UnreachableReason(Unreachable why) {
     case Unreachable::kElevated: return "target runs at a higher integrity level";
     case Unreachable::kRefused: return "keys refused";
     case Unreachable::kUntypeable: return "a character the keyboard here cannot type";
+    case Unreachable::kNotAllowed: return "the desktop does not let keys be typed now";
   }
   return "unknown";
 }

@@ -34,11 +34,13 @@ enum class Unreachable {
   kElevated,  // the target runs above us, or we cannot tell
   kRefused,   // the system took only part of the keys
   kUntypeable,  // a character the way of typing here cannot produce
+  kNotAllowed,  // the way of typing is not ready: the desktop has not let us type (yet)
 };
 
 struct Reach {
   Unreachable why = Unreachable::kNone;
   std::string program;
+  std::string detail = {};  // kNotAllowed: the way of typing's own reason, in a few words
   bool ok() const { return why == Unreachable::kNone; }
 };
 

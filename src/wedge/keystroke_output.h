@@ -34,6 +34,10 @@ class IKeySender {
   // it is now. A record with a token it cannot is not typed, nor answered:
   // dropping the character would type a different record.
   virtual bool CanType(std::string_view /*token*/) { return true; }
+  // Why no key can go now, in a few words ("the desktop has not allowed
+  // Tarvik to type"); empty when keys can go. Asking may start a new attempt
+  // to get ready, which a later record then finds done.
+  virtual std::string WhyNotReady() { return {}; }
   // A record starts: the keyboard's lock state and input method are read afresh.
   virtual void BeginRecord() {}
   // A record has ended: no modifier stays down that the user does not hold.
@@ -84,6 +88,8 @@ class KeystrokeOutput {
   TypeOutcome TypeRecord(const TypedRecord& record);
   // Every key of the record, prefix and suffixes included, can be typed.
   bool CanType(const TypedRecord& record);
+  // Empty when keys can go now; else why not.
+  std::string WhyNotReady() { return keys_.WhyNotReady(); }
   void inviaprefix();
   void inviachar(const std::string& prova);
   void inviaterm1();

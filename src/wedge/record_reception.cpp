@@ -103,10 +103,17 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, Lin
   KeyTarget target;
   if (minimized || p_.rules.NeedsTarget()) target = p_.target.Query();
   if (minimized) {
-    const Reach reach = DecideReach(target);
+    Reach reach = DecideReach(target);
+    // The way of typing itself may not be ready: a desktop that has not given
+    // its consent yet, or has refused it, drops the keys.
+    if (reach.ok()) {
+      if (std::string why = p_.output.WhyNotReady(); !why.empty())
+        reach = {Unreachable::kNotAllowed, {}, std::move(why)};
+    }
     if (!reach.ok()) {
       p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(reach.why)) +
-                    (reach.program.empty() ? "" : " (" + reach.program + ")"));
+                    (reach.program.empty() ? "" : " (" + reach.program + ")") +
+                    (reach.detail.empty() ? "" : ": " + reach.detail));
       p_.notice.Warn(UnreachableMessage(reach));
       return;
     }

@@ -38,6 +38,7 @@ class RecordingKeys : public IKeySender {
     return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
   }
   bool CanType(std::string_view token) override { return untypeable.find(token) == std::string::npos; }
+  std::string WhyNotReady() override { return ++readinessAsked, notReady; }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
 
@@ -54,6 +55,9 @@ class RecordingKeys : public IKeySender {
   int refuseAfter = -1;
   // Tokens the way of typing cannot produce, run together.
   std::string untypeable;
+  // Why no key can go now (empty: they can), and how often that was asked.
+  std::string notReady;
+  int readinessAsked = 0;
 
  private:
   const FakeClock& clock_;

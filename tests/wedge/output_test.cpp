@@ -202,6 +202,7 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
     const char* name;
     std::function<void(KeyTarget&)> set;
     std::string notice;
+    std::string notReady = {};  // the way of typing's own reason it cannot type now
   };
   const Case cases[] = {{"locked", [](KeyTarget& t) { t.inputDesktopIsOurs = false; },
        "A scan was not typed: the computer is locked or a secure screen is open."},
@@ -212,6 +213,9 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
       {"unreadable", [](KeyTarget& t) { t.targetIntegrity.reset(), t.program.clear(); },
        "A scan was not typed: the program in front runs as administrator and does not take keys "
        "from Tarvik."},
+      {"not allowed by the desktop", [](KeyTarget&) {},
+       "A scan was not typed: the desktop has not allowed Tarvik to type.",
+       "the desktop has not allowed Tarvik to type"},
   };
   for (const auto& c : cases) {
     Wedge w;
@@ -219,6 +223,7 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
     w.controls.SetCheckValue(Ctl::Check2, 1);
     const KeyTarget ordinary = w.target.target;
     c.set(w.target.target);
+    w.keys.notReady = c.notReady;
     w.Data("AB1\r\n");
     EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB1") << c.name;
     EXPECT_EQ(w.keys.Text(), "") << c.name;
@@ -227,6 +232,7 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
     EXPECT_EQ(w.notice.warnings, std::vector<std::string>{c.notice}) << c.name;
     // The target takes keys again: the next line is typed, the earlier one never.
     w.target.target = ordinary;
+    w.keys.notReady.clear();
     w.Data("CD\r\n");
     EXPECT_EQ(w.keys.Text(), "C") << c.name;
     EXPECT_EQ(w.Feedbacks(), std::vector<std::string>{"F"}) << c.name;

@@ -116,10 +116,31 @@ void X11KeyTarget::Describe(Window focus, KeyTarget& t) const {
   trap.Failed();
 }
 
+// An X screen locker (xscreensaver, i3lock, light-locker) grabs the
+// keyboard for as long as it is up, so every key, typed or injected, goes to
+// its unlock prompt; the focus and the window in front stay as they were, and
+// X has no other word for "locked". So a grab of our own is tried: refused
+// because another client holds the keyboard, a locker (or an open menu) has
+// it. Granted, it is let go at once, before any key could reach us.
+bool X11KeyTarget::KeyboardHeldElsewhere() const {
+  const int result = XGrabKeyboard(d_, DefaultRootWindow(d_), False, GrabModeAsync, GrabModeAsync,
+                                   CurrentTime);
+  if (result == GrabSuccess) {
+    XUngrabKeyboard(d_, CurrentTime);
+    XFlush(d_);
+    return false;
+  }
+  return result == AlreadyGrabbed || result == GrabFrozen;
+}
+
 KeyTarget X11KeyTarget::Query() const {
   KeyTarget t;
   t.targetIntegrity = t.ownIntegrity;
   if (!d_) return t;
+  if (KeyboardHeldElsewhere()) {
+    t.inputDesktopIsOurs = false;
+    return t;
+  }
   Window focus = None;
   int revert = 0;
   XGetInputFocus(d_, &focus, &revert);

@@ -1,7 +1,7 @@
 // Where typed keys would go on an X display. X has no integrity levels: a
 // window takes keys from every client of its display, so ours and the
-// target's are the same. A screen locker is not seen here: it holds the
-// keyboard, and keys typed meanwhile go to it.
+// target's are the same. A screen locker is seen by the keyboard grab it
+// holds: keys typed meanwhile would go to its unlock prompt.
 #pragma once
 #include "wedge/key_reach.h"
 
@@ -24,6 +24,7 @@ class X11KeyTarget : public IKeyTarget {
 
  private:
   void Describe(XID focus, KeyTarget& t) const;
+  bool KeyboardHeldElsewhere() const;
   Display* d_ = nullptr;
 };
 

@@ -1,0 +1,262 @@
+"""Typing through the desktop portal's remote keyboard (TARVIK_TYPING=portal)
+and the session lock from logind, with the Linux tarvik on X and both buses
+private: a mock RemoteDesktop portal on the session bus (mock_portal.py) and
+python3-dbusmock's logind on the system bus.
+
+First start: the desktop refuses, then grants; a line's keycodes arrive in
+order and all released, with its "F"; the restore token is kept; a locked
+session types nothing; a session the desktop closes is asked for again.
+Second start: no portal at first, then one: typed once it is there, and the
+kept token goes with SelectDevices."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
+from bench import poll  # noqa: E402
+from fake_reader import TcpReader  # noqa: E402
+from linux_bench import Bench, Receiver  # noqa: E402
+
+# Debian's own interpreter has python3-dbus and python3-dbusmock; another on
+# PATH (pyenv) may not.
+SYSTEM_PYTHON = "/usr/bin/python3"
+MOCK_PORTAL = Path(__file__).resolve().parent / "mock_portal.py"
+# Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
+SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+SESSION_ID = "c1"
+LOGIND = "org.freedesktop.login1"
+CONTROL = ["--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop"]
+# Evdev numbers: A, Shift_L, B, C, Enter.
+KEY_A, KEY_SHIFT, KEY_B, KEY_C, KEY_ENTER = 30, 42, 48, 46, 28
+# "aBc" then Enter, each key down then up, Shift around the B.
+LINE_KEYS = [(KEY_A, 1), (KEY_A, 0), (KEY_SHIFT, 1), (KEY_B, 1), (KEY_B, 0), (KEY_SHIFT, 0),
+             (KEY_C, 1), (KEY_C, 0), (KEY_ENTER, 1), (KEY_ENTER, 0)]
+NOT_ALLOWED = "not typed: the desktop does not let keys be typed now"
+LOCKED = "not typed: locked or secure desktop"
+# A bus with no services to start on demand: a real portal must not come up.
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir={folder}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+
+class Process:
+    """A program of the test's own, stopped by its process id."""
+
+    def __init__(self, args, output=None, **kwargs):
+        """`output`: a file for what it prints (appended)."""
+        if output is None:
+            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, **kwargs)
+            return
+        with open(output, "ab") as out:
+            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                         **kwargs)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
+
+
+class PrivateBus(Process):
+    def __init__(self, folder):
+        folder.mkdir(parents=True)
+        config = folder / "bus.conf"
+        config.write_text(BUS_CONFIG.format(folder=folder))
+        super().__init__(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.address = self.proc.stdout.readline().decode().strip()
+        self.proc.stdout.close()
+        if not self.address:
+            self.stop()
+            raise RuntimeError("dbus-daemon named no address")
+
+
+class Portal(unittest.TestCase):
+    def setUp(self):
+        self.bench = Bench("portal")
+        self.addCleanup(self.bench.stop)
+        self.bench.start()
+        self.reader = TcpReader()
+        self.addCleanup(self.reader.stop)
+        work = Path(tempfile.mkdtemp(prefix="buses-", dir=self.bench.work))
+        self.session_bus = PrivateBus(work / "session")
+        self.addCleanup(self.session_bus.stop)
+        self.system_bus = PrivateBus(work / "system")
+        self.addCleanup(self.system_bus.stop)
+        self.env = dict(self.bench.env, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
+                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+        self.bench.env.update(self.env, TARVIK_TYPING="portal", XDG_SESSION_ID=SESSION_ID)
+        self.portal_log = self.bench.work / "portal.jsonl"
+        self.portal = None
+        self.logind = Process([SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", "logind"],
+                              env=self.env, output=self.bench.work / "logind.log")
+        self.addCleanup(self.logind.stop)
+        poll(lambda: self.send_system("/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddSession",
+                                      f"string:{SESSION_ID}", "string:seat0", "uint32:1000",
+                                      "string:user", "boolean:true"),
+             what="the mock logind")
+
+    # ---- the buses -----------------------------------------------------------
+    def send(self, bus, *args):
+        r = subprocess.run(["dbus-send", f"--bus={bus}", "--print-reply", *args], env=self.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        return r.returncode == 0
+
+    def send_system(self, path, method, *args):
+        return self.send(self.system_bus.address, f"--dest={LOGIND}", path, method, *args)
+
+    def set_locked(self, locked):
+        self.assertTrue(self.send_system(f"/org/freedesktop/login1/session/{SESSION_ID}",
+                                         "org.freedesktop.login1.Session.SetLockedHint",
+                                         f"boolean:{'true' if locked else 'false'}"))
+
+    def control(self, method, *args):
+        self.assertTrue(self.send(self.session_bus.address, *CONTROL,
+                                  f"org.tarvik.PortalMock.{method}", *args))
+
+    def start_portal(self, answer):
+        self.portal = Process([SYSTEM_PYTHON, str(MOCK_PORTAL), str(self.portal_log), answer],
+                              env=self.env, output=self.bench.work / "portal.log")
+        self.addCleanup(self.portal.stop)
+        ready = len(self.calls("ready"))
+        poll(lambda: len(self.calls("ready")) > ready, what="the mock portal")
+
+    def calls(self, kind=None):
+        if not self.portal_log.exists():
+            return []
+        out = [json.loads(line) for line in self.portal_log.read_text().splitlines() if line]
+        return [c for c in out if kind is None or c["call"] == kind]
+
+    def keys(self):
+        return [(c["code"], c["state"]) for c in self.calls("key")]
+
+    # ---- the program ---------------------------------------------------------
+    def token_file(self):
+        return self.bench.state / "tarvik" / "portal-restore-token"
+
+    def stored_token(self):
+        f = self.token_file()
+        return f.read_text() if f.exists() else None
+
+    def log_count(self, text):
+        return self.bench.log_text().count(text)
+
+    def start_tarvik(self):
+        proc = self.bench.tarvik()
+        main = self.bench.wait_window("QUILLMARKS Tarvik")
+        poll(lambda: not self.bench.viewable(main) and self.bench.tray_icons(), timeout=30,
+             what="the window in the tray")
+        return proc
+
+    def answers(self):
+        """The reader's "F"s so far (the closing bytes at the end have none)."""
+        return self.reader.received().count(b"F")
+
+    def line_not_typed(self, data, why):
+        before, answered = self.log_count(why), self.answers()
+        self.reader.send(data)
+        poll(lambda: self.log_count(why) > before, what=f"the log line {why!r}")
+        self.assertEqual(self.answers(), answered, "an F for a line not typed")
+
+    def line_typed(self, data):
+        start, answered = len(self.keys()), self.answers()
+        self.reader.send(data)
+        poll(lambda: len(self.keys()) >= start + len(LINE_KEYS),
+             what="the line's keys at the portal")
+        poll(lambda: self.answers() == answered + 1, what="the F for the typed line")
+        self.assertEqual(self.keys()[start:], LINE_KEYS)
+
+    def test_consent_keys_token_lock_and_a_portal_that_comes_late(self):
+        bench, reader = self.bench, self.reader
+        bench.write_settings(SETTINGS.format(address=reader.address).encode())
+        receiver = Receiver(bench)
+
+        # First start: the desktop refuses.
+        self.start_portal("refuse")
+        proc = self.start_tarvik()
+        reader.wait_connected()
+        poll(lambda: reader.received() == b"F", what="the F after the connect")
+        poll(lambda: self.log_count("Desktop portal: typing was not allowed") == 1,
+             what="the refusal in the log")
+        select = self.calls("SelectDevices")[0]["options"]
+        self.assertEqual((select["types"], select["persist_mode"]), (1, 2))
+        self.assertNotIn("restore_token", select)
+        bench.activate(receiver.window)
+        self.line_not_typed(b"aBc1\r\n", NOT_ALLOWED)
+        self.assertIn("the desktop did not allow Tarvik to type", bench.log_text())
+        # That line asked again, and was refused again; now the desktop grants.
+        poll(lambda: self.log_count("Desktop portal: typing was not allowed") == 2,
+             what="the second refusal")
+        self.control("SetAnswer", "uint32:0")
+        self.line_not_typed(b"aBc2\r\n", NOT_ALLOWED)
+        poll(lambda: "typing allowed" in bench.log_text(), what="the consent in the log")
+        self.assertEqual(self.keys(), [], "keys sent before consent")
+        self.line_typed(b"aBc3\r\n")
+        token = self.calls("Start")[-1]["restore_token"]
+        self.assertEqual(self.stored_token(), token)
+
+        # Locked: nothing typed, no F; unlocked: typed.
+        self.set_locked(True)
+        self.line_not_typed(b"aBc4\r\n", LOCKED)
+        self.set_locked(False)
+        self.line_typed(b"aBc5\r\n")
+
+        # The desktop closes the session: the next line asks again, with the token.
+        self.control("CloseSessions")
+        poll(lambda: "the desktop closed the session" in bench.log_text(), what="the close")
+        self.line_not_typed(b"aBc6\r\n", NOT_ALLOWED)
+        poll(lambda: self.log_count("typing allowed") == 2, what="the second consent")
+        self.assertEqual(self.calls("SelectDevices")[-1]["options"].get("restore_token"), token)
+        self.line_typed(b"aBc7\r\n")
+        token = self.calls("Start")[-1]["restore_token"]
+        self.assertEqual(self.stored_token(), token)
+        self.assertEqual(receiver.events(), [], "keys reached X past the portal")
+        self.assertEqual(bench.keys_down(), [])
+
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(timeout=30), 0)
+        self.portal.stop()
+
+        # Second start: no portal at first.
+        log_before = self.log_count("Desktop portal: not reached")
+        answered = self.answers()
+        proc = self.start_tarvik()
+        poll(lambda: reader.connections == 2, timeout=30, what="the second connect")
+        poll(lambda: self.answers() == answered + 1, what="the F after the second connect")
+        poll(lambda: self.log_count("Desktop portal: not reached") == log_before + 1,
+             what="the absent portal in the log")
+        bench.activate(receiver.window)
+        self.line_not_typed(b"aBc8\r\n", NOT_ALLOWED)
+        self.assertIn("xdg-desktop-portal", bench.log_text())
+        selects = len(self.calls("SelectDevices"))
+        self.start_portal("grant")
+        poll(lambda: self.log_count("typing allowed") == 3, timeout=30,
+             what="the consent once the portal is there")
+        self.assertEqual(self.calls("SelectDevices")[selects]["options"].get("restore_token"), token)
+        self.assertEqual(self.log_count("Desktop portal: not reached"), log_before + 1,
+                         "the absent portal logged more than once")
+        self.line_typed(b"aBc9\r\n")
+        self.assertEqual(receiver.unreleased(), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
