@@ -8,8 +8,24 @@ add_executable(tarvik_receiver tools/receiver/receiver_linux.cpp)
 target_link_libraries(tarvik_receiver PRIVATE X11::X11)
 set_target_properties(tarvik_receiver PROPERTIES AUTOMOC OFF)  # plain Xlib, no Qt
 
+# The typing benchmark's yardstick (scripts/bench_typing_linux.py): reader
+# lines typed with XTest and nothing else.
+if(X11_Xtst_FOUND)
+  add_executable(tarvik_xtest_loop tools/xtest_loop/xtest_loop_linux.cpp)
+  target_link_libraries(tarvik_xtest_loop PRIVATE X11::X11 X11::Xtst)
+  set_target_properties(tarvik_xtest_loop PROPERTIES AUTOMOC OFF)
+endif()
+
+# Typing through the Wayland virtual keyboard with no window in the way, and
+# the window the compositor says is activated (tests/e2e_linux/test_sway.py).
+if(TARGET tarvik_typing_linux)
+  add_executable(tarvik_wayland_type tools/wayland_type/wayland_type_linux.cpp)
+  target_link_libraries(tarvik_wayland_type PRIVATE tarvik_typing_linux)
+  set_target_properties(tarvik_wayland_type PROPERTIES AUTOMOC OFF)
+endif()
+
 if(BUILD_TESTING AND TARGET tarvik)
-  foreach(name program serial rules)
+  foreach(name program serial rules window portal sway)
     add_test(NAME e2e_linux_${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e_linux/test_${name}.py)
     set_tests_properties(e2e_linux_${name} PROPERTIES
@@ -18,6 +34,6 @@ if(BUILD_TESTING AND TARGET tarvik)
       # Each test has an X display of its own, but side by side on a small
       # machine their waits and the program's timers would crowd each other.
       RUN_SERIAL TRUE
-      ENVIRONMENT "TARVIK_EXE=$<TARGET_FILE:tarvik>;TARVIK_RECEIVER=$<TARGET_FILE:tarvik_receiver>;PYTHONDONTWRITEBYTECODE=1")
+      ENVIRONMENT "TARVIK_EXE=$<TARGET_FILE:tarvik>;TARVIK_RECEIVER=$<TARGET_FILE:tarvik_receiver>;TARVIK_WAYLAND_TYPE=$<TARGET_FILE:tarvik_wayland_type>;PYTHONDONTWRITEBYTECODE=1")
   endforeach()
 endif()

@@ -52,8 +52,9 @@ def _xlib():
 
 
 class Bench:
-    def __init__(self, name, tray=True):
+    def __init__(self, name, tray=True, wm=True):
         self.tray = tray
+        self.wm = wm  # False: no window manager until start_wm(), so nothing iconifies
         self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
         self.home = self.work / "home"
         self.config = self.home / ".config"
@@ -77,9 +78,11 @@ class Bench:
                if k not in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER")}
         env.update(DISPLAY=self.display, HOME=str(self.home), XDG_CONFIG_HOME=str(self.config),
                    XDG_STATE_HOME=str(self.state), XDG_RUNTIME_DIR=str(self.runtime),
-                   QT_QPA_PLATFORM="xcb", LANG="C.UTF-8", NO_AT_BRIDGE="1")
+                   QT_QPA_PLATFORM="xcb", LANG="C.UTF-8", NO_AT_BRIDGE="1",
+                   XDG_SESSION_TYPE="x11")
         self.env = env
-        self._start_icewm()
+        if self.wm:
+            self.start_wm()
         return self
 
     def stop(self):
@@ -131,9 +134,12 @@ class Bench:
             os.close(read_end)
         self.display = ":" + number.decode().strip()
 
-    def _start_icewm(self):
+    def start_wm(self, tray=None):
+        """IceWM, with its tray unless told otherwise; later than start() too."""
+        if tray is not None:
+            self.tray = tray
         prefs = self.home / ".icewm"
-        prefs.mkdir()
+        prefs.mkdir(exist_ok=True)
         (prefs / "preferences").write_text(
             f"TaskBarEnableSystemTray={int(self.tray)}\nShowTaskBar=1\nTaskBarShowClock=0\n"
             "TaskBarShowCPUStatus=0\nTaskBarShowNetStatus=0\nTaskBarShowMailboxStatus=0\n"

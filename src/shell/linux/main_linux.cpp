@@ -31,6 +31,8 @@
 #include "shell/rx_layout.h"
 #include "wedge/linux/key_sender_linux.h"
 #include "wedge/linux/key_target_linux.h"
+#include "wedge/linux/portal_keyboard_linux.h"
+#include "wedge/linux/session_lock_linux.h"
 
 using namespace tarvik;
 using namespace tarvik::lnx;
@@ -42,11 +44,18 @@ constexpr std::chrono::milliseconds kTimer1{kTimer1Ms}, kTimer2{kTimer2Ms}, kTim
 // Quit ends the program at once; the log gets this long to write its last lines.
 constexpr std::chrono::milliseconds kLogFlushLimit{500};
 
-// Stands in for typing where the desktop offers none: the window tells the
-// wedge it is never minimized, so nothing reaches this.
+// Stands in for typing where the desktop offers none: every record is then
+// not typed, not answered, and the user is told why.
 class NoKeys : public IKeySender {
  public:
+  explicit NoKeys(std::string why) : why_(std::move(why)) {
+    if (!why_.empty() && why_.back() == '.') why_.pop_back();  // the notice ends it
+  }
   bool SendKeyTokens(std::string_view) override { return false; }
+  std::string WhyNotReady() override { return why_; }
+
+ private:
+  std::string why_;
 };
 
 int Run() {
@@ -63,21 +72,24 @@ int Run() {
   QtEventPump pump;
   SystemClock clock;
   std::string typingProblem;
-  std::unique_ptr<IKeySender> sender = MakeKeySender(typingProblem, log);
-  NoKeys noKeys;
+  std::unique_ptr<IKeySender> sender = MakeKeySender(typingProblem, log, [&log](std::string& why) {
+    return std::unique_ptr<IKeySender>(PortalKeySender::Open(nullptr, DefaultRestoreTokenPath(), why, log));
+  });
+  NoKeys noKeys(typingProblem);
   IKeySender& keys = sender ? *sender : noKeys;
-  X11KeyTarget target;
+  std::unique_ptr<IKeyTarget> windowTarget = MakeKeyTarget(log);
+  LogindSessionLock sessionLock(log);
+  LockAwareKeyTarget target(*windowTarget, sessionLock);
   PlayerSound sound;
   Cp1252CodePage codePage;
   RxWindow rx;
-  rx.SetTypingAvailable(sender != nullptr);
   RxForm* formPtr = nullptr;
   QtTimer timer1(kTimer1, [&] { formPtr->Timer1_Timer(); });
   QtTimer timer2(kTimer2, [] {});  // never started; its tick does nothing
   QtTimer timer3(kTimer3, [&] { formPtr->Timer3_Timer(); });
   QtTimer trayRetry(kTrayRetry, [&] { formPtr->TrayRetry_Timer(); });
   QtDialogs dialogs(&rx);
-  TrayShell shell(rx);
+  TrayShell shell(rx, log);
   // The folder the Windows program finds with GetWinPath: pelrin.ini and beep1.wav.
   const std::string folder = SettingsFolder();
   LinuxSettingsStore store(folder);
@@ -155,7 +167,7 @@ int Run() {
   rx.show();
   if (QWidget* first = rx.Control(RxTabOrder().front())) first->setFocus();
   if (!sender) {
-    log.Event("Typing is not available (" + typingProblem + "): records are shown only");
+    log.Event("Typing is not available (" + typingProblem + "): records are not typed");
     // A box of its own: one over the window would go into the tray with it.
     QtDialogs(nullptr).Inform(typingProblem);
   }
@@ -165,6 +177,11 @@ int Run() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Where a Wayland session also runs Xwayland, the window goes through X:
+  // there the window manager says whether it is minimized (WM_STATE), where
+  // a Wayland compositor never tells a client. The user's own choice stands.
+  const char* display = std::getenv("DISPLAY");
+  if (display && *display) setenv("QT_QPA_PLATFORM", "xcb", 0);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tarvik"));
   QApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION));

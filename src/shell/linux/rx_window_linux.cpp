@@ -74,7 +74,7 @@ RxWindow::RxWindow() : dpi_(LogicalDpi()), icon_(QString::fromLatin1(kIconFile))
   // has no menu bar, and the layout stays as it is.
   auto* rules = new QAction(QStringLiteral("&Rules\u2026"), this);
   connect(rules, &QAction::triggered, [this] {
-    RunGuarded([this] {
+    RunOrStop("Opening the rules file", [this] {
       if (onRules) onRules();
     });
   });
@@ -99,7 +99,7 @@ void RxWindow::CreateControls() {
           b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
           b->setFocusPolicy(Qt::StrongFocus);
           connect(b, &QToolButton::clicked, this, [this, id = ControlId(s.name)] {
-            RunGuarded([&] {
+            RunOrStop("A click on a button", [&] {
               if (onClick) onClick(id);
             });
           });
@@ -108,7 +108,7 @@ void RxWindow::CreateControls() {
           auto* b = new QPushButton(caption, this);
           b->setAutoDefault(false);
           connect(b, &QPushButton::clicked, this, [this, id = ControlId(s.name)] {
-            RunGuarded([&] {
+            RunOrStop("A click on a button", [&] {
               if (onClick) onClick(id);
             });
           });
@@ -214,7 +214,7 @@ QLabel* RxWindow::Label(Ctl ctl) const {
 }
 
 void RxWindow::Raise(Ctl ctl) {
-  RunGuarded([&] {
+  RunOrStop("A change in the window", [&] {
     if (onChange) onChange(ctl);
   });
 }
@@ -266,17 +266,25 @@ void RxWindow::HideMinimized() {
   hide();
 }
 
+void RxWindow::HideOutOfTheWay() {
+  hiddenMinimized_ = true;
+  hide();
+  RunOrStop("A change of the window's state", [&] {
+    if (onStateChange) onStateChange();
+  });
+}
+
 void RxWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange) return;
   if (!isMinimized() && isVisible()) hiddenMinimized_ = false;
-  RunGuarded([&] {
+  RunOrStop("A change of the window's state", [&] {
     if (onStateChange) onStateChange();
   });
 }
 
 void RxWindow::closeEvent(QCloseEvent* event) {
-  RunGuarded([&] {
+  RunOrStop("Closing the window", [&] {
     if (onClose) onClose();
   });
   event->accept();

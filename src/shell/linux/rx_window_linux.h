@@ -44,10 +44,11 @@ class RxWindow : public QWidget, public IControls {
   // where on Windows it stays iconic while hidden).
   bool Iconic() const { return isMinimized() || hiddenMinimized_; }
   void HideMinimized();   // into the tray
+  // Where the desktop will not minimize the window (a tiling compositor,
+  // or any Wayland one, which never says whether it did): hidden instead,
+  // counted as minimized, and the state change raised as a minimize's is.
+  void HideOutOfTheWay();
   void ShownAgain() { hiddenMinimized_ = false; }
-  // Without a way to type, records are only shown: the wedge is told the
-  // window is never minimized.
-  void SetTypingAvailable(bool available) { typingAvailable_ = available; }
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;
@@ -58,7 +59,7 @@ class RxWindow : public QWidget, public IControls {
   void SetCheckValue(Ctl box, int value) override;
   std::string Caption(Ctl label) const override;
   void SetCaption(Ctl label, std::string_view text) override;
-  bool IsMinimized() const override { return typingAvailable_ && Iconic(); }
+  bool IsMinimized() const override { return Iconic(); }
   void SetLinkColour(bool linkOpen) override;
 
  protected:
@@ -80,7 +81,6 @@ class RxWindow : public QWidget, public IControls {
   std::map<Ctl, QCheckBox*> checks_;
   std::map<Ctl, QLabel*> labels_;
   bool hiddenMinimized_ = false;
-  bool typingAvailable_ = true;
 };
 
 }  // namespace tarvik::lnx

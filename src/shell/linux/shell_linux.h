@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "core/diagnostics.h"
 #include "core/dialogs.h"
 
 namespace tarvik::lnx {
@@ -16,8 +17,12 @@ inline constexpr char kTrayTip[] = "Pelrin RF 3.0";
 
 class TrayShell : public IWindowShell, public INotice {
  public:
-  explicit TrayShell(RxWindow& window);
+  explicit TrayShell(RxWindow& window, IDiagnostics& log = NoLog());
   WindowState State() const override;
+  // Minimized is iconified where the desktop does that, and otherwise hidden:
+  // on Wayland at once, on X when the window manager has not iconified the
+  // window a moment later (tiling ones never do). Started again, the program
+  // brings the window back either way.
   void SetState(WindowState state) override;
   void Hide() override;
   void Show() override;
@@ -38,8 +43,13 @@ class TrayShell : public IWindowShell, public INotice {
   std::function<void()> onActivated;
 
  private:
+  void CheckMinimized(unsigned request);
+
   RxWindow& window_;
+  IDiagnostics& log_;
   QSystemTrayIcon tray_;
+  unsigned stateRequests_ = 0;  // a later request makes an earlier one's check moot
+  bool toldHidden_ = false;
 };
 
 }  // namespace tarvik::lnx
