@@ -3,8 +3,12 @@
 # the fuzz targets for a short while each, the Windows-side tests of the
 # Win32 pieces under Wine, then the unit tests (the Linux twins' among them)
 # and the end-to-end tests of both programs: tarvik.exe under Wine, the Linux
-# tarvik on Xvfb and IceWM. The rules' benchmark prints its figure on the
-# way. Each preset's configure, build and test steps are its CMake workflow.
+# tarvik on Xvfb (with IceWM, and with no window manager), on headless sway,
+# and through a mock desktop portal and logind. The benchmarks print their
+# figures on the way (the rules' cost; the Linux typing speed against a bare
+# XTest loop; typing through IBus and Fcitx 5 into a GTK entry), asserting
+# nothing; one that cannot run fails the script. Each preset's configure,
+# build and test steps are its CMake workflow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,3 +19,5 @@ cmake --workflow --preset fuzz
 build/linux/rules_bench
 ctest --preset windows
 ctest --preset linux "$@"
+TARVIK_LINUX_BUILD_DIR=build/linux python3 scripts/bench_typing_linux.py 3
+python3 scripts/bench_ime.py --frameworks ibus,fcitx5 --runs 1
