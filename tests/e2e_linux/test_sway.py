@@ -19,12 +19,12 @@ from bench import poll  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
 from sway_bench import Sway, Wev, missing_tools  # noqa: E402
 
-# Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+# Feedback on, prefix {TAB} once, suffix 1 {ENTER} once, no suffix 2, no delay.
+SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n11,1\r\n5,1\r\n0,0\r\n0\r\n'
 # The line "Aé€b~1" in the reader's code page (Windows-1252); its last
 # character is not typed.
 LINE = b"A\xe9\x80b~1\r\n"
-LINE_KEYS = [("A", "A"), ("eacute", "é"), ("U20AC", "€"), ("b", "b"), ("asciitilde", "~"),
+LINE_KEYS = [("Tab", "\t"), ("A", "A"), ("eacute", "é"), ("U20AC", "€"), ("b", "b"), ("asciitilde", "~"),
              ("Return", "")]
 # The program goes out of the way 10 s after its start; more on a slow machine.
 OUT_OF_THE_WAY = 60
