@@ -28,7 +28,7 @@ from linux_bench import MAIN, Bench, Receiver  # noqa: E402
 RUNS, LENGTH = 5, 1500
 # Beep and feedback off, the address, delay 0 (hidden number 0), no prefix
 # and no suffixes, no timeout.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'
+SETTINGS = '0\r\n0\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'
 # A barcode's characters: capitals (Shift around each) and digits.
 ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
 # A key press in the receiver's log that is no modifier.

@@ -67,6 +67,10 @@ TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   pump_.ProcessPending();
   SendRepeated(kSuffix2KeyList, kSuffix2CountList, record.suffix2);
   pump_.ProcessPending();
+  // Keys may still be on their way: the record counts as typed once the
+  // system has taken all of them. After a refusal this also sends out the
+  // releases that undid it.
+  FlushKeys();
   keys_.EndRecord();
   return refused_ ? TypeOutcome::kRefused : TypeOutcome::kTyped;
 }
@@ -126,7 +130,14 @@ void KeystrokeOutput::DelayAfterKey() {
     const std::string text = std::string(Trim(c_.ItemText(kDelayList, index), " "));
     std::from_chars(text.data(), text.data() + text.size(), ms);
   }
-  Pause(pump_, clock_, ms);
+  // A key followed by a pause is out before the pause, not after it; after
+  // a refusal nothing more goes, so there is nothing to pause for.
+  if (ms > 0) FlushKeys();
+  if (!refused_) Pause(pump_, clock_, ms);
+}
+
+void KeystrokeOutput::FlushKeys() {
+  if (!keys_.Flush()) refused_ = true;
 }
 
 }  // namespace tarvik

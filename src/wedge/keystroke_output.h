@@ -27,8 +27,9 @@ std::optional<char32_t> ParseUnicodeToken(std::string_view token);
 class IKeySender {
  public:
   virtual ~IKeySender() = default;
-  // False when the system took none or only part of the token's events: the
-  // keys cannot reach the target, and the rest of the record is not typed.
+  // False when the system took none or only part of the token's events, or
+  // of earlier ones it had not answered for yet: the keys cannot reach the
+  // target, and the rest of the record is not typed.
   virtual bool SendKeyTokens(std::string_view token) = 0;
   // Whether this way of typing can type the token at all, on the keyboard as
   // it is now. A record with a token it cannot is not typed, nor answered:
@@ -42,6 +43,10 @@ class IKeySender {
   virtual void BeginRecord() {}
   // A record has ended: no modifier stays down that the user does not hold.
   virtual void EndRecord() {}
+  // Every key sent so far has reached the system; false when some were
+  // refused. A sender whose SendKeyTokens waits for the system's answer has
+  // nothing left to wait for; one that only queues its keys waits here.
+  virtual bool Flush() { return true; }
 };
 
 // What became of one record's keys.
@@ -103,6 +108,8 @@ class KeystrokeOutput {
   // False once the system has refused a key of this record: nothing more goes.
   bool Send(std::string_view token);
   void DelayAfterKey();
+  // Waits until the keys sent so far are out; a refusal ends the record.
+  void FlushKeys();
 
   IControls& c_;
   IEventPump& pump_;

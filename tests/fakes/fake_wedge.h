@@ -41,6 +41,10 @@ class RecordingKeys : public IKeySender {
   std::string WhyNotReady() override { return ++readinessAsked, notReady; }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
+  bool Flush() override {
+    flushedAt.push_back(sent.size());
+    return static_cast<int>(flushedAt.size()) - 1 != refusedFlush;
+  }
 
   // The tokens alone, records run together.
   std::string Text() const {
@@ -53,6 +57,10 @@ class RecordingKeys : public IKeySender {
   std::vector<Sent> sent;
   // The system takes this many more tokens, then refuses (-1: never refuses).
   int refuseAfter = -1;
+  // How many entries of `sent` there were at each Flush; the one at this
+  // index (from 0) finds keys refused (-1: none does).
+  std::vector<std::size_t> flushedAt;
+  int refusedFlush = -1;
   // Tokens the way of typing cannot produce, run together.
   std::string untypeable;
   // Why no key can go now (empty: they can), and how often that was asked.

@@ -20,6 +20,7 @@
 
 #include "wedge/linux/key_sender_linux.h"
 #include "wedge/linux/key_target_linux.h"
+#include "wedge/linux/xtest_keyboard_linux.h"
 
 extern char** environ;
 
@@ -29,6 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kLimit = std::chrono::seconds(20);
 constexpr int kKeymapBytes = 32;
+constexpr int kLongRecord = 2000;
 
 int MsLeft(Clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -42,7 +44,9 @@ class Xvfb : public ::testing::Test {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
+    // -terminate: it ends with its last client, the test's own connection, so a
+    // test that dies leaves no display behind.
+    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-terminate", "-screen", "0", "640x480x24",
                           "-nolisten", "tcp", nullptr};
     const int spawned = posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
     close(fds[1]);
@@ -121,9 +125,22 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
     auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
     ASSERT_TRUE(keys) << problem;
     keys->BeginRecord();
-    // e-acute and the euro sign have no key on the US layout.
-    for (auto t : {"a", "Z", "1", "\u00E9", "\u20AC", "{TAB}", "{ENTER}"})
-      ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+    // e-acute and the euro sign have no key on the US layout. A long record
+    // keeps many keys on their way at once; Control goes down again half-way,
+    // once the keys before it are out, and the keys after it must see it.
+    std::u32string expected = U"aZ1\u00E9\u20AC";
+    for (auto t : {"a", "Z", "1", "\u00E9", "\u20AC"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+    for (int i = 0; i < kLongRecord; ++i) {
+      if (i == kLongRecord / 2) {
+        ASSERT_TRUE(keys->Flush());
+        pressControl();
+      }
+      const char c = static_cast<char>(i % 2 ? 'a' + i % 26 : 'A' + i % 26);
+      expected += static_cast<char32_t>(c);
+      ASSERT_TRUE(keys->SendKeyTokens(std::string(1, c))) << i;
+    }
+    for (auto t : {"{TAB}", "{ENTER}"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+    ASSERT_TRUE(keys->Flush());
     pressControl();
     keys->EndRecord();
     std::u32string typed;
@@ -140,7 +157,7 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
       else typed += xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(sym));
       return others.size() == 2;
     }));
-    EXPECT_EQ(typed, U"aZ1\u00E9\u20AC");
+    EXPECT_EQ(typed, expected);
     EXPECT_EQ(others, (std::vector<KeySym>{XK_Tab, XK_Return}));
     EXPECT_EQ(chords, 0);
     char down[kKeymapBytes];
@@ -148,6 +165,32 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
     EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
   }
   EXPECT_EQ(Mapping(), before);
+}
+
+// Keys are queued, and the server's refusal is met only at the next round
+// trip: by then the keys queued before and after the refused one may have
+// gone. Every key of ours pressed since the last round trip is let go, and
+// the keyboard types again afterwards.
+TEST_F(Xvfb, ARefusalMetAfterTheKeysWentLeavesNoKeyOfOursDown) {
+  std::string problem;
+  auto kb = XTestKeyboard::Open(name_.c_str(), problem);
+  ASSERT_TRUE(kb) << problem;
+  const auto code = [&](KeySym s) { return static_cast<Keycode>(XKeysymToKeycode(d_, s)); };
+  constexpr Keycode kNoSuchKey = 1;  // below every display's lowest keycode: XTest refuses it
+  const XKeyAction pressed[] = {{code(XK_Shift_L), true, XKeyAction::Role::Modifier},
+                                {code(XK_a), true, XKeyAction::Role::Key}};
+  const XKeyAction refused[] = {{kNoSuchKey, true, XKeyAction::Role::Key},
+                                {code(XK_b), true, XKeyAction::Role::Key}};
+  ASSERT_TRUE(kb->Send(pressed));
+  kb->Send(refused);
+  EXPECT_FALSE(kb->Sync());
+  char down[kKeymapBytes];
+  XQueryKeymap(d_, down);
+  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key of ours is still down";
+  const XKeyAction tap[] = {{code(XK_c), true, XKeyAction::Role::Key},
+                            {code(XK_c), false, XKeyAction::Role::Key}};
+  EXPECT_TRUE(kb->Send(tap));
+  EXPECT_TRUE(kb->Sync());
 }
 
 TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {

@@ -103,6 +103,39 @@ TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
   EXPECT_EQ(clock.now, 240ms);
 }
 
+// Keys may still be on their way when SendKeyTokens returns: the record is
+// typed only once Flush says the system took them all, at its end and before
+// every pause (a key followed by a pause is out before it). A refusal found
+// there ends the record, and nothing more of it goes.
+TEST_F(Typing, KeysAreFlushedBeforeEachPauseAndAtTheEndAndARefusalThereEndsTheRecord) {
+  struct Case {
+    int delayIndex;  // in the delay list: 0 is 0 ms, 5 is 50 ms
+    int refusedFlush;
+    TypeOutcome outcome;
+    std::string typed;
+    std::vector<std::size_t> flushedAt;  // keys sent (with the record's mark) at each Flush
+    std::chrono::milliseconds took;
+  };
+  const Case cases[] = {
+      {0, -1, TypeOutcome::kTyped, "ABC", {4}, 0ms},
+      {0, 0, TypeOutcome::kRefused, "ABC", {4}, 0ms},
+      {5, -1, TypeOutcome::kTyped, "ABC", {2, 3, 4, 4}, 150ms},
+      // Refused at B's: no pause after B, no C, and the end still asks.
+      {5, 1, TypeOutcome::kRefused, "AB", {2, 3, 3}, 50ms},
+  };
+  for (const auto& c : cases) {
+    keys.sent.clear();
+    keys.flushedAt.clear();
+    keys.refusedFlush = c.refusedFlush;
+    controls.Preset(Ctl::Combo1, c.delayIndex);
+    const auto start = clock.now;
+    EXPECT_EQ(out.inviarecord("ABC"), c.outcome) << c.delayIndex << " " << c.refusedFlush;
+    EXPECT_EQ(keys.Text(), c.typed) << c.delayIndex << " " << c.refusedFlush;
+    EXPECT_EQ(keys.flushedAt, c.flushedAt) << c.delayIndex << " " << c.refusedFlush;
+    EXPECT_EQ(clock.now - start, c.took) << c.delayIndex << " " << c.refusedFlush;
+  }
+}
+
 struct Wedge : FakeWedge {
   void Data(std::string_view chunk) { reception.wclClient_OnData(Bytes(chunk)); }
   std::vector<std::string> Feedbacks() const {

@@ -106,6 +106,9 @@ bool XKeyInjector::SendKeyTokens(std::string_view token) {
 }
 
 void XKeyInjector::EndRecord() {
+  // The keys down are read once ours are all out; a refusal among the last
+  // ones has let our keys go already, and was the caller's to hear at Flush.
+  kb_.Sync();
   if (skippedInRecord_ > 0)
     log_.Event(std::to_string(skippedInRecord_) +
                " characters of a record were not typed: no key and no spare keycode for them");
@@ -114,6 +117,7 @@ void XKeyInjector::EndRecord() {
   if (st.held.empty()) return;
   PolicyKeys keys(kb_, kb_.Keymap());
   typing::ReleaseStrays(keys, Ids(st.held));
+  kb_.Sync();  // the releases are out before the record counts as ended
 }
 
 }  // namespace tarvik::lnx

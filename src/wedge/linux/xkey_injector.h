@@ -28,6 +28,10 @@ class IXKeyboard {
   // Gives a keycode a keysym (kNoSymbol: none) and returns once the server
   // has the change; Keymap() shows it from then on.
   virtual bool Remap(Keycode code, Keysym sym) = 0;
+  // Every event sent so far has reached the server; false when some were
+  // refused (the keys of ours they may have left down are up again). For a
+  // keyboard whose Send waits for each answer, nothing is left to wait for.
+  virtual bool Sync() { return true; }
 };
 
 class XKeyInjector : public IKeySender {
@@ -44,6 +48,7 @@ class XKeyInjector : public IKeySender {
   bool CanType(std::string_view token) override;
   void BeginRecord() override;
   void EndRecord() override;
+  bool Flush() override { return kb_.Sync(); }
   // Characters not typed: the mapping has no key for them and none could be bound.
   std::size_t Skipped() const { return skipped_; }
 

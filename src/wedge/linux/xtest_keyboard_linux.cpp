@@ -12,6 +12,7 @@
 // clang-format on
 
 #include "wedge/linux/x_error_trap.h"
+#include "wedge/typing_policy.h"
 
 #include <algorithm>
 #include <array>
@@ -27,6 +28,10 @@ constexpr int kBoundLevels = 2;
 constexpr int kXInputMajor = 2, kXInputMinor = 0;
 // The XTest device of each master keyboard carries this in its name.
 constexpr std::string_view kXTestDeviceMark = "XTEST";
+constexpr const char* kXTestExtension = "XTEST";
+// The state notices the server sends us: locks, latches and the layout group.
+// Presses of modifier keys (ours included) change none of them.
+constexpr unsigned kStateDetails = XkbModifierLockMask | XkbModifierLatchMask | XkbGroupStateMask;
 
 bool IsLockKey(::KeySym s) {
   return s == XK_Caps_Lock || s == XK_Shift_Lock || s == XK_Num_Lock || s == XK_Scroll_Lock;
@@ -42,6 +47,12 @@ bool TapActs(::KeySym s) {
 
 bool KeyBit(const char* bits, std::size_t code) {
   return (bits[code / kBitsPerByte] >> (code % kBitsPerByte)) & 1;
+}
+
+void SetKeyBit(char* bits, std::size_t code, bool down) {
+  const auto bit = static_cast<char>(1 << (code % kBitsPerByte));
+  bits[code / kBitsPerByte] = static_cast<char>(down ? bits[code / kBitsPerByte] | bit
+                                                     : bits[code / kBitsPerByte] & ~bit);
 }
 
 // Keys down on one input device, added to `down`.
@@ -67,6 +78,40 @@ bool AddKeysDown(Display* d, XID device, std::array<bool, kKeyCodes>& down) {
 
 }  // namespace
 
+// Xlib hands every X error to one handler for the whole process, and meets
+// the errors of queued requests whenever it next reads the connection. While
+// a call of ours runs on our connection, an error of one of our XTest
+// requests is noted as a refusal, and any other error goes where it went
+// before (an ErrorTrap of ours, or Xlib's default).
+class XTestKeyboard::Watch {
+ public:
+  explicit Watch(XTestKeyboard& kb) {
+    if (current_) return;  // a call of ours within another one: watched already
+    current_ = &kb;
+    owner_ = true;
+    previous_ = XSetErrorHandler(&Note);
+  }
+  ~Watch() {
+    if (!owner_) return;
+    XSetErrorHandler(previous_);
+    current_ = nullptr;
+  }
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+ private:
+  static int Note(Display* d, XErrorEvent* e) {
+    if (current_ && d == current_->d_ && e->request_code == current_->xtestOpcode_) {
+      current_->refused_ = true;
+      return 0;
+    }
+    return previous_ ? previous_(d, e) : 0;
+  }
+  static inline XTestKeyboard* current_ = nullptr;
+  static inline XErrorHandler previous_ = nullptr;
+  bool owner_ = false;
+};
+
 std::unique_ptr<XTestKeyboard> XTestKeyboard::Open(const char* display, std::string& problem) {
   const std::string name = XDisplayName(display);
   Display* d = XOpenDisplay(display);
@@ -74,8 +119,9 @@ std::unique_ptr<XTestKeyboard> XTestKeyboard::Open(const char* display, std::str
     problem = "the X display \"" + name + "\" cannot be opened";
     return nullptr;
   }
-  int event = 0, error = 0, major = 0, minor = 0, opcode = 0;
-  if (!XTestQueryExtension(d, &event, &error, &major, &minor)) {
+  int event = 0, error = 0, major = 0, minor = 0, opcode = 0, xtestOpcode = 0;
+  if (!XTestQueryExtension(d, &event, &error, &major, &minor) ||
+      !XQueryExtension(d, kXTestExtension, &xtestOpcode, &event, &error)) {
     problem = "the X display \"" + name + "\" has no XTEST extension";
     XCloseDisplay(d);
     return nullptr;
@@ -90,26 +136,97 @@ std::unique_ptr<XTestKeyboard> XTestKeyboard::Open(const char* display, std::str
   }
   constexpr unsigned kMapEvents = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
   XkbSelectEvents(d, XkbUseCoreKbd, kMapEvents, kMapEvents);
+  XkbSelectEventDetails(d, XkbUseCoreKbd, XkbStateNotify, kStateDetails, kStateDetails);
   bool inputDevices = XQueryExtension(d, "XInputExtension", &opcode, &event, &error);
   major = kXInputMajor;
   minor = kXInputMinor;
   inputDevices = inputDevices && XIQueryVersion(d, &major, &minor) == Success;
-  return std::unique_ptr<XTestKeyboard>(new XTestKeyboard(d, xkbEvent, inputDevices));
+  if (inputDevices) {
+    // Every key press and release on the display, from any device, ours
+    // included: while none but ours came, the keys down are as last read.
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XISetMask(bits, XI_RawKeyRelease);
+    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(d, DefaultRootWindow(d), &mask, 1);
+  }
+  return std::unique_ptr<XTestKeyboard>(
+      new XTestKeyboard(d, xkbEvent, inputDevices ? opcode : kNoExtension, xtestOpcode));
 }
 
-XTestKeyboard::XTestKeyboard(Display* display, int xkbEventType, bool inputDevices)
-    : d_(display), xkbEventType_(xkbEventType), inputDevices_(inputDevices) {}
+XTestKeyboard::XTestKeyboard(Display* display, int xkbEventType, int inputOpcode, int xtestOpcode)
+    : d_(display), xkbEventType_(xkbEventType), inputOpcode_(inputOpcode),
+      xtestOpcode_(xtestOpcode), inputDevices_(inputOpcode != kNoExtension) {
+  // The state as it is now; the notices keep it up to date from here on.
+  XkbStateRec s{};
+  if (XkbGetState(d_, XkbUseCoreKbd, &s) == Success)
+    NoteState(s.group, static_cast<std::uint8_t>(s.locked_mods | s.latched_mods));
+}
 
-XTestKeyboard::~XTestKeyboard() { XCloseDisplay(d_); }
+void XTestKeyboard::NoteState(int group, std::uint8_t locked) {
+  if (group != group_) stale_ = true;
+  group_ = group;
+  locked_ = locked;
+}
 
-const XKeymap& XTestKeyboard::Keymap() {
+void XTestKeyboard::ReadNotices(bool fromConnection) {
   // The server tells every client of a changed mapping (another layout, a
-  // key rebound); the notices wait on our connection until read here.
-  while (XPending(d_) > 0) {
+  // key rebound) and us of changed locks; the notices wait on our connection
+  // until read here. Every notice sent before a reply we have waited for is
+  // among them. QueuedAfterReading takes what has come without waiting and
+  // without writing out our queued requests first (XPending would).
+  // QueuedAlready takes only what Xlib has read already: no system call.
+  if (fromConnection) readSinceSend_ = true;
+  while (XEventsQueued(d_, fromConnection ? QueuedAfterReading : QueuedAlready) > 0) {
     XEvent ev;
     XNextEvent(d_, &ev);
-    if (ev.type == xkbEventType_ || ev.type == MappingNotify) stale_ = true;
+    if (ev.type == xkbEventType_) {
+      const auto& xkb = reinterpret_cast<const XkbEvent&>(ev);
+      if (xkb.any.xkb_type == XkbStateNotify) {
+        NoteState(xkb.state.group,
+                  static_cast<std::uint8_t>(xkb.state.locked_mods | xkb.state.latched_mods));
+      } else {
+        stale_ = true;
+      }
+    } else if (ev.type == MappingNotify) {
+      stale_ = true;
+    } else if (ev.type == GenericEvent && ev.xcookie.extension == inputOpcode_ &&
+               (ev.xcookie.evtype == XI_RawKeyPress || ev.xcookie.evtype == XI_RawKeyRelease)) {
+      if (XGetEventData(d_, &ev.xcookie)) {
+        const auto* raw = static_cast<const XIRawEvent*>(ev.xcookie.data);
+        NoteRawKey(static_cast<Keycode>(raw->detail), ev.xcookie.evtype == XI_RawKeyPress,
+                   ev.xcookie.serial);
+        XFreeEventData(d_, &ev.xcookie);
+      } else {
+        keysValid_ = false;  // some key moved, whose is unknown
+      }
+    }
   }
+}
+
+void XTestKeyboard::NoteRawKey(Keycode code, bool down, unsigned long serial) {
+  // Ours come back in the order we sent them; any other is someone else's
+  // key, which the keys down as last read count if it came before that read.
+  if (!unseen_.empty() && unseen_.front().code == code && unseen_.front().down == down) {
+    unseen_.pop_front();
+  } else if (serial >= freshFrom_) {
+    keysValid_ = false;
+  }
+}
+
+XTestKeyboard::~XTestKeyboard() {
+  Watch watch(*this);
+  if (!inFlight_.empty()) Drain();
+  XCloseDisplay(d_);
+}
+
+const XKeymap& XTestKeyboard::Keymap() {
+  Watch watch(*this);
+  // Planning one key asks for the mapping several times, and a record is
+  // checked key by key before it is typed: the connection is read once
+  // between two sends of ours, which is as often as anything can change
+  // what the next key does.
+  ReadNotices(!readSinceSend_);
   if (stale_) ReadKeymap();
   return map_;
 }
@@ -174,22 +291,66 @@ void XTestKeyboard::ReadKeymap() {
 }
 
 XKeyboardState XTestKeyboard::State() {
+  static_assert(kKeymapBytes * kBitsPerByte == kKeyCodes);
+  Watch watch(*this);
+  // The notices that have come: locks, group, mapping, and whether a key
+  // other than ours moved since the keys down were read. Ours still on
+  // their way change nothing: the keys down already count them. A key the
+  // user presses while ours are on their way, and whose raw event has not
+  // come yet, is not seen for those keys: they were planned and sent before it.
+  ReadNotices(true);
+  if (!keysValid_) Drain();
+  const XKeymap& map = Keymap();
   XKeyboardState st;
-  XkbStateRec s{};
-  if (XkbGetState(d_, XkbUseCoreKbd, &s) == Success) {
-    if (s.group != group_) stale_ = true;
-    group_ = s.group;
-    st.locked = static_cast<std::uint8_t>(s.locked_mods | s.latched_mods);
-  }
-  char keys[kKeyCodes / kBitsPerByte] = {};
-  XQueryKeymap(d_, keys);
-  for (const auto& m : Keymap().modifiers)
-    if (KeyBit(keys, m.code)) st.held.push_back(m.code);
+  st.locked = locked_;
+  for (const auto& m : map.modifiers)
+    if (KeyBit(keys_.data(), m.code)) st.held.push_back(m.code);
   return st;
+}
+
+void XTestKeyboard::Drain() {
+  // The answer follows every event of the requests before it, and Xlib has
+  // met their errors on the way to it.
+  freshFrom_ = NextRequest(d_);
+  XQueryKeymap(d_, keys_.data());
+  unwritten_ = 0;
+  keysValid_ = inputDevices_;
+  ReadNotices(true);  // a key moved after the answer makes it old at once
+  unseen_.clear();  // events the server refused make none
+  if (!refused_) inFlight_.clear();
+}
+
+bool XTestKeyboard::Settle() {
+  Drain();
+  return refused_ ? Refused() : true;
+}
+
+bool XTestKeyboard::Refused() {
+  // The server answers a refusal for a request, and we learn of it only at
+  // the next round trip: the events queued after the refused one went on
+  // to the server, and some of them may have typed. Which ones is unknown,
+  // so every key of ours pressed since the last round trip goes up, latest
+  // first; a release of a key that is up does nothing.
+  std::vector<typing::Event> sent;
+  sent.reserve(inFlight_.size());
+  for (const auto& e : inFlight_) sent.push_back({e.code, e.down, e.role});
+  inFlight_.clear();
+  refused_ = false;
+  for (const auto& e : typing::UndoAfterRefusal(sent, typing::IKeys::kTakenUnknown))
+    XTestFakeKeyEvent(d_, e.key, False, CurrentTime);
+  Drain();  // the releases are out before the caller goes on
+  // A refusal of the releases too leaves nothing more to try.
+  refused_ = false;
+  inFlight_.clear();
+  return false;
 }
 
 std::optional<std::vector<Keycode>> XTestKeyboard::PhysicallyHeld() {
   if (!inputDevices_) return std::nullopt;
+  Watch watch(*this);
+  // Our keys go out first, and an error of theirs is not taken for one of
+  // the questions below.
+  if (!inFlight_.empty()) Drain();
   // Each keyboard the user types on is a device of its own under the master
   // keyboard; XTest's events, ours and other programs', come from XTest's.
   std::array<bool, kKeyCodes> down{};
@@ -215,13 +376,40 @@ std::optional<std::vector<Keycode>> XTestKeyboard::PhysicallyHeld() {
 }
 
 bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
-  ErrorTrap trap(d_);
-  for (const auto& e : events)
-    if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, CurrentTime)) return false;
-  return !trap.Failed();
+  Watch watch(*this);
+  // A refusal met while reading since: none of these go.
+  if (refused_) return Refused();
+  for (const auto& e : events) {
+    inFlight_.push_back(e);
+    if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, CurrentTime)) {
+      refused_ = true;
+      break;
+    }
+    // The keys down as they will be once the server has this event.
+    SetKeyBit(keys_.data(), e.code, e.down);
+    unseen_.push_back(e);
+  }
+  readSinceSend_ = false;
+  if (refused_ || inFlight_.size() >= kMaxEventsInFlight) return Settle();
+  unwritten_ += events.size();
+  if (unwritten_ >= kEventsPerWrite) {
+    XFlush(d_);
+    unwritten_ = 0;
+  }
+  return true;
+}
+
+bool XTestKeyboard::Sync() {
+  Watch watch(*this);
+  if (inFlight_.empty() && !refused_) return true;
+  return Settle();
 }
 
 bool XTestKeyboard::Remap(Keycode code, Keysym sym) {
+  Watch watch(*this);
+  // The events before it are answered for first: an error of theirs is
+  // theirs, kept for the next Send or Sync, not the binding's.
+  if (!inFlight_.empty()) Drain();
   ::KeySym syms[kBoundLevels] = {NoSymbol, NoSymbol};
   if (sym != xk::kNoSymbol) XConvertCase(sym, &syms[0], &syms[1]);
   ErrorTrap trap(d_);
