@@ -24,6 +24,7 @@ add_library(tarvik_win STATIC
   src/bluetooth/win/selection_window_win.cpp
   src/bluetooth/win/serial_win.cpp
   src/wedge/win/key_target_win.cpp
+  src/wedge/win/raw_keys_win.cpp
   src/wedge/win/send_keys_win.cpp
   src/shell/win/fonts_win.cpp
   src/shell/win/rx_window_win.cpp
@@ -35,9 +36,12 @@ target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 sh
 enable_language(RC)
 # windres reads these through the .rc file; the build does not see that by itself.
 set(res ${CMAKE_SOURCE_DIR}/src/shell/win/res)
+# The version resource takes the project() version through a header CMake writes.
+configure_file(${res}/tarvik_version.h.in ${CMAKE_BINARY_DIR}/generated/tarvik_version.h @ONLY)
 set_source_files_properties(${res}/tarvik.rc PROPERTIES OBJECT_DEPENDS
-  "${res}/tarvik.ico;${res}/logo.bmp;${res}/exit.bmp;${res}/tarvik.manifest;${res}/resource_ids.h")
+  "${res}/tarvik.ico;${res}/logo.bmp;${res}/exit.bmp;${res}/tarvik.manifest;${res}/resource_ids.h;${CMAKE_BINARY_DIR}/generated/tarvik_version.h")
 add_executable(tarvik WIN32 src/shell/win/main_win.cpp src/shell/win/res/tarvik.rc)
+target_include_directories(tarvik PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(tarvik PRIVATE tarvik_win)
 
 # Bench programs: not shipped.
@@ -53,6 +57,23 @@ add_executable(typeline tools/typeline/typeline_win.cpp)
 target_link_libraries(typeline PRIVATE tarvik_bench)
 add_executable(linkdriver tools/linkdriver/linkdriver_win.cpp)
 target_link_libraries(linkdriver PRIVATE tarvik_bench)
+
+# The installer for fleets: tarvik-X.Y.Z-x64.msi beside tarvik.exe, made by
+# wixl (Debian packages wixl and msitools) from packaging/windows/tarvik.wxs.
+set(TARVIK_MSI_DIR ${CMAKE_BINARY_DIR}/msi)
+configure_file(packaging/windows/tarvik.wxs ${TARVIK_MSI_DIR}/tarvik.wxs.in @ONLY)
+file(GENERATE OUTPUT ${TARVIK_MSI_DIR}/tarvik.wxs INPUT ${TARVIK_MSI_DIR}/tarvik.wxs.in)
+configure_file(${res}/tarvik.ico ${TARVIK_MSI_DIR}/tarvik.ico COPYONLY)
+set(TARVIK_MSI ${CMAKE_BINARY_DIR}/tarvik-${PROJECT_VERSION}-x64.msi)
+add_custom_command(OUTPUT ${TARVIK_MSI}
+  COMMAND ${CMAKE_COMMAND} -DWXS=tarvik.wxs -DMSI=${TARVIK_MSI}
+          -P ${CMAKE_SOURCE_DIR}/packaging/windows/build_msi.cmake
+  DEPENDS tarvik ${TARVIK_MSI_DIR}/tarvik.wxs ${TARVIK_MSI_DIR}/tarvik.ico
+          ${CMAKE_SOURCE_DIR}/packaging/windows/build_msi.cmake
+  WORKING_DIRECTORY ${TARVIK_MSI_DIR}
+  COMMENT "Building tarvik-${PROJECT_VERSION}-x64.msi with wixl"
+  VERBATIM)
+add_custom_target(tarvik_msi ALL DEPENDS ${TARVIK_MSI})
 
 include(CTest)
 if(BUILD_TESTING)

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev googletest python3
   clang libclang-rt-14-dev llvm
-  mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wixl msitools
   wine64 xvfb x11-utils xdotool socat imagemagick
   qt6-base-dev qt6-connectivity-dev qt6-serialport-dev
   libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev icewm
