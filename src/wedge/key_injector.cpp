@@ -19,9 +19,11 @@ class PolicyKeys final : public typing::IKeys {
     return modifiers_.Modifier(key);
   }
   std::optional<typing::KeyId> MaskKey() const override { return modifiers_.MaskKey(); }
-  // The hook tells the fingers; without it, the keys down are taken as held.
+  // Raw input tells the fingers; without it nothing is known of them.
   std::optional<std::vector<typing::KeyId>> PhysicallyHeld() override {
-    return Ids(kb_.HeldModifiers().physical);
+    const auto physical = kb_.HeldModifiers().physical;
+    if (!physical) return std::nullopt;
+    return Ids(*physical);
   }
   std::size_t Send(std::span<const typing::Event> events) override {
     return kb_.Inject(ToKeyEvents(events));

@@ -3,6 +3,7 @@
 // typing policy (typing_policy.h) says.
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -16,7 +17,9 @@ class IKeyboard {
  public:
   struct Modifiers {
     std::vector<std::uint8_t> down;      // down as the target sees them
-    std::vector<std::uint8_t> physical;  // under the user's fingers
+    // Under the user's fingers; nothing when that cannot be told, and then
+    // no modifier of the user's is pressed again once let go.
+    std::optional<std::vector<std::uint8_t>> physical;
   };
   virtual ~IKeyboard() = default;
   // The layout of the window that has the keyboard focus, read afresh.

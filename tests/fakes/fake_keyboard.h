@@ -96,9 +96,10 @@ class FakeKeyboard : public IKeyboard {
   const IKeyboardLayout& FocusedLayout() override { return layout_; }
   Modifiers HeldModifiers() const override {
     Modifiers m;
+    m.physical.emplace();
     for (std::uint8_t v : kModifiers) {
       if (logical[v]) m.down.push_back(v);
-      if (physical[v]) m.physical.push_back(v);
+      if (physical[v]) m.physical->push_back(v);
     }
     return m;
   }

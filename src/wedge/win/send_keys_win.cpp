@@ -2,10 +2,10 @@
 
 #include <imm.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "core/guard.h"
 #include "core/win/text_win.h"
 
 #ifndef MAPVK_VK_TO_VSC_EX
@@ -26,13 +26,12 @@ constexpr UINT kKeepKeyboardState = 0x4;
 // open; a hung program must not hold up typing.
 constexpr UINT kImeQueryTimeoutMs = 100;
 
-std::atomic<PhysicalKeys*> g_physical{nullptr};
-
 INPUT ToInput(const KeyEvent& e) {
   INPUT in{};
   in.type = INPUT_KEYBOARD;
   in.ki.wVk = e.vk;
   in.ki.wScan = e.scan;
+  in.ki.dwExtraInfo = kOwnInputTag;  // not the user's keys, wherever raw input shows them
   if (e.role == KeyEvent::Role::Unicode) in.ki.dwFlags |= KEYEVENTF_UNICODE;
   if (e.extended) in.ki.dwFlags |= KEYEVENTF_EXTENDEDKEY;
   if (e.up) in.ki.dwFlags |= KEYEVENTF_KEYUP;
@@ -87,48 +86,16 @@ HWND FocusedWindow() {
   return target ? target : GetForegroundWindow();
 }
 
-PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  // Keys held before the hook exists are taken as the system sees them.
-  for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
-  PhysicalKeys* none = nullptr;
-  if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;  // one hook per process
-  thread_ = std::thread([this] { RunOrStop("Watching the user's keys", [this] { Run(); }); });
-  WaitForSingleObject(ready_.get(), INFINITE);
-}
-
-PhysicalKeys::~PhysicalKeys() {
-  if (thread_.joinable()) {
-    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-    thread_.join();
+bool LayoutComposes(HKL layout) {
+  const LANGID language = LOWORD(reinterpret_cast<std::uintptr_t>(layout));
+  switch (PRIMARYLANGID(language)) {
+    case LANG_JAPANESE:
+    case LANG_CHINESE:
+    case LANG_KOREAN:
+      return true;
+    default:
+      return false;
   }
-  PhysicalKeys* self = this;
-  g_physical.compare_exchange_strong(self, nullptr);
-}
-
-void PhysicalKeys::Run() {
-  RunOrStop("Watching the user's keys", [this] {
-    threadId_ = GetCurrentThreadId();
-    MSG msg;
-    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
-    const UniqueHook hook(SetWindowsHookExW(WH_KEYBOARD_LL, &PhysicalKeys::Hook, GetModuleHandleW(nullptr), 0));
-    if (!hook) DebugLine("Tarvik: the keyboard hook could not be set, error " + std::to_string(GetLastError()));
-    known_ = static_cast<bool>(hook);
-    SetEvent(ready_.get());
-    // The hook is called through this thread's message loop.
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    }
-    known_ = false;
-  });
-}
-
-LRESULT CALLBACK PhysicalKeys::Hook(int code, WPARAM wp, LPARAM lp) {
-  if (code == HC_ACTION) {
-    const auto* k = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
-    PhysicalKeys* self = g_physical;
-    if (self && !(k->flags & LLKHF_INJECTED) && k->vkCode < 256)
-      self->down_[k->vkCode] = wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN;
-  }
-  return CallNextHookEx(nullptr, code, wp, lp);
 }
 
 const IKeyboardLayout& Win32Keyboard::FocusedLayout() {
@@ -139,10 +106,12 @@ const IKeyboardLayout& Win32Keyboard::FocusedLayout() {
 
 IKeyboard::Modifiers Win32Keyboard::HeldModifiers() const {
   Modifiers m;
+  // Without raw input the keys down could be ours as well as the user's:
+  // the fingers are not known then, rather than guessed.
+  if (physical_.Known()) m.physical.emplace();
   for (auto v : kModifierKeys) {
-    const bool down = (GetAsyncKeyState(v) & 0x8000) != 0;
-    if (down) m.down.push_back(v);
-    if (physical_.Known() ? physical_.Down(v) : down) m.physical.push_back(v);
+    if (GetAsyncKeyState(v) & 0x8000) m.down.push_back(v);
+    if (m.physical && physical_.Down(v)) m.physical->push_back(v);
   }
   return m;
 }
@@ -159,6 +128,7 @@ bool Win32Keyboard::CapsLock() const {
 
 bool Win32Keyboard::InputMethodOpen() const {
   HWND focus = FocusedWindow();
+  if (LayoutComposes(GetKeyboardLayout(focus ? GetWindowThreadProcessId(focus, nullptr) : 0))) return true;
   HWND ime = focus ? ImmGetDefaultIMEWnd(focus) : nullptr;
   if (!ime) return false;
   DWORD_PTR open = 0;

@@ -1,14 +1,11 @@
 // The keyboard on Windows: the focused window's layout, the keys as the
-// target sees them (GetAsyncKeyState) and as the user's fingers hold them (a
-// low-level hook on a thread of its own), and SendInput.
+// target sees them (GetAsyncKeyState) and as the user's fingers hold them
+// (raw input, on a thread of its own), and SendInput.
 #pragma once
-#include <array>
-#include <atomic>
-#include <thread>
-
 #include "core/win/unique_any.h"
 #include "wedge/key_injector.h"
 #include "wedge/key_plan.h"
+#include "wedge/win/raw_keys_win.h"
 
 namespace tarvik::win {
 
@@ -28,29 +25,12 @@ class Win32KeyboardLayout : public IKeyboardLayout {
 // focus is known), or none.
 HWND FocusedWindow();
 
-// Which keys the user's fingers hold. Injected keys (ours, or another
-// program's) change what GetAsyncKeyState says but not this. A low-level
-// hook on a thread that does nothing else, so it answers at once and never
-// slows the system's keyboard; where it cannot be set, Known() is false.
-class PhysicalKeys {
- public:
-  PhysicalKeys();
-  ~PhysicalKeys();
-  PhysicalKeys(const PhysicalKeys&) = delete;
-  PhysicalKeys& operator=(const PhysicalKeys&) = delete;
-  bool Known() const { return known_; }
-  bool Down(std::uint8_t vk) const { return down_[vk]; }
-
- private:
-  static LRESULT CALLBACK Hook(int code, WPARAM wp, LPARAM lp);
-  void Run();
-
-  std::array<std::atomic<bool>, 256> down_{};
-  std::atomic<bool> known_{false};
-  std::atomic<DWORD> threadId_{0};
-  UniqueHandle ready_;
-  std::thread thread_;
-};
+// The layout's language writes with an input method that composes letter
+// keys into other characters (Japanese, Chinese, Korean): characters go as
+// Unicode packets there even when the input method does not say it is open
+// (a program that takes text only through the Text Services Framework
+// answers no one who asks the old way).
+bool LayoutComposes(HKL layout);
 
 class Win32Keyboard : public IKeyboard {
  public:

@@ -1,0 +1,128 @@
+#include "wedge/win/raw_keys_win.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "core/guard.h"
+#include "core/win/message_window_win.h"
+#include "core/win/text_win.h"
+
+namespace tarvik::win {
+namespace {
+
+// HID usage page "generic desktop controls", usage "keyboard".
+constexpr USHORT kGenericDesktopPage = 0x01;
+constexpr USHORT kKeyboardUsage = 0x06;
+// The set-1 make code of the right Shift key (the left one's is 0x2A); Ctrl
+// and Alt tell right from left by the E0 prefix instead.
+constexpr USHORT kRightShiftMake = 0x36;
+// The virtual key of a code that is only part of a sequence (the E1 of Pause,
+// a keyboard overrun): it is no key.
+constexpr USHORT kNoKey = 0xFF;
+// The modifier keys whose state is read before raw input starts.
+constexpr std::uint8_t kModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                                          VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+
+// Raw input goes to one window per process: a second watcher would take it
+// from the first.
+std::atomic<PhysicalKeys*> g_physical{nullptr};
+
+}  // namespace
+
+std::optional<KeyChange> KeyChangeFromRaw(const RAWKEYBOARD& key, HANDLE device) {
+  if (!device || key.ExtraInformation == kOwnInputTag) return std::nullopt;  // injected
+  if (key.VKey == 0 || key.VKey >= kNoKey) return std::nullopt;
+  const bool e0 = (key.Flags & RI_KEY_E0) != 0;
+  auto vk = static_cast<std::uint8_t>(key.VKey);
+  switch (key.VKey) {
+    case VK_SHIFT:
+      // Keyboards send an E0-prefixed Shift around the cursor keys when
+      // NumLock or Shift changes what those keys mean: no key was pressed.
+      if (e0) return std::nullopt;
+      vk = key.MakeCode == kRightShiftMake ? VK_RSHIFT : VK_LSHIFT;
+      break;
+    case VK_CONTROL:
+      vk = e0 ? VK_RCONTROL : VK_LCONTROL;
+      break;
+    case VK_MENU:
+      vk = e0 ? VK_RMENU : VK_LMENU;
+      break;
+    default:
+      break;
+  }
+  return KeyChange{vk, (key.Flags & RI_KEY_BREAK) == 0};
+}
+
+PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  // Keys held before raw input starts are taken as the system sees them.
+  for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
+  PhysicalKeys* none = nullptr;
+  if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;
+  thread_ = std::thread([this] { Run(); });
+  WaitForSingleObject(ready_.get(), INFINITE);
+}
+
+PhysicalKeys::~PhysicalKeys() {
+  if (thread_.joinable()) {
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  PhysicalKeys* self = this;
+  g_physical.compare_exchange_strong(self, nullptr);
+}
+
+void PhysicalKeys::Run() {
+  RunOrStop("Watching the user's keys", [this] {
+    threadId_ = GetCurrentThreadId();
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for WM_QUIT
+    UniqueHwnd window;
+    try {
+      window = CreateMessageWindow(L"TarvikRawKeys", &PhysicalKeys::WindowProc, this,
+                                   L"the watcher of the user's keys");
+    } catch (const std::runtime_error& e) {
+      DebugLine(std::string("Tarvik: ") + e.what());
+    }
+    RAWINPUTDEVICE keyboards{kGenericDesktopPage, kKeyboardUsage, RIDEV_INPUTSINK | RIDEV_DEVNOTIFY,
+                             window.get()};
+    const bool registered =
+        window && RegisterRawInputDevices(&keyboards, 1, sizeof(keyboards));
+    if (window && !registered)
+      DebugLine(Narrow(DescribeFailure(L"Registering for the keyboards' raw input", GetLastError())));
+    known_ = registered;
+    SetEvent(ready_.get());
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    known_ = false;
+    if (registered) {
+      RAWINPUTDEVICE none{kGenericDesktopPage, kKeyboardUsage, RIDEV_REMOVE, nullptr};
+      RegisterRawInputDevices(&none, 1, sizeof(none));
+    }
+  });
+}
+
+void PhysicalKeys::OnInput(HRAWINPUT input) {
+  RAWINPUT raw{};
+  UINT size = sizeof(raw);
+  if (GetRawInputData(input, RID_INPUT, &raw, &size, sizeof(RAWINPUTHEADER)) == static_cast<UINT>(-1))
+    return;
+  if (raw.header.dwType != RIM_TYPEKEYBOARD) return;
+  if (const auto change = KeyChangeFromRaw(raw.data.keyboard, raw.header.hDevice))
+    down_[change->vk] = change->down;
+}
+
+LRESULT CALLBACK PhysicalKeys::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<PhysicalKeys*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self && msg == WM_INPUT) {
+    RunOrStop("Reading the user's keys", [&] { self->OnInput(reinterpret_cast<HRAWINPUT>(lp)); });
+  } else if (self && msg == WM_INPUT_DEVICE_CHANGE && wp == GIDC_REMOVAL) {
+    // The keys held on a keyboard that went away will never come up. Which
+    // keyboard held which key is not kept: all are taken as up, so at worst
+    // a modifier held on another keyboard is not pressed again for the user.
+    for (auto& d : self->down_) d = false;
+    return 0;
+  }
+  // For WM_INPUT this frees the system's copy of the input.
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace tarvik::win

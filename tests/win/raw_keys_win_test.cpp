@@ -1,0 +1,189 @@
+// The user's keys from raw input, and the layouts whose input methods compose
+// letter keys.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "tools/common/bench_win.h"
+#include "wedge/win/raw_keys_win.h"
+#include "wedge/win/send_keys_win.h"
+#include "win_test_util.h"
+
+namespace tarvik::win {
+namespace {
+
+// A device handle as Windows gives a real keyboard's records; injected ones carry none.
+const HANDLE kKeyboard = reinterpret_cast<HANDLE>(std::uintptr_t{0x1234});
+
+RAWKEYBOARD Raw(USHORT vk, USHORT make, USHORT flags) {
+  RAWKEYBOARD k{};
+  k.VKey = vk;
+  k.MakeCode = make;
+  k.Flags = flags;
+  k.Message = (flags & RI_KEY_BREAK) ? WM_KEYUP : WM_KEYDOWN;
+  return k;
+}
+
+struct Case {
+  const char* name;
+  USHORT vk, make, flags;  // what a keyboard's raw record carries
+  std::optional<KeyChange> want;
+};
+
+TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
+  constexpr USHORT up = RI_KEY_BREAK, e0 = RI_KEY_E0;
+  const Case cases[] = {
+      {"left Shift down", VK_SHIFT, 0x2A, 0, KeyChange{VK_LSHIFT, true}},
+      {"left Shift up", VK_SHIFT, 0x2A, up, KeyChange{VK_LSHIFT, false}},
+      {"right Shift down", VK_SHIFT, 0x36, 0, KeyChange{VK_RSHIFT, true}},
+      {"right Shift up", VK_SHIFT, 0x36, up, KeyChange{VK_RSHIFT, false}},
+      {"left Ctrl down", VK_CONTROL, 0x1D, 0, KeyChange{VK_LCONTROL, true}},
+      {"right Ctrl down", VK_CONTROL, 0x1D, e0, KeyChange{VK_RCONTROL, true}},
+      {"right Ctrl up", VK_CONTROL, 0x1D, e0 | up, KeyChange{VK_RCONTROL, false}},
+      {"left Alt down", VK_MENU, 0x38, 0, KeyChange{VK_LMENU, true}},
+      {"right Alt (AltGr) down", VK_MENU, 0x38, e0, KeyChange{VK_RMENU, true}},
+      {"right Alt (AltGr) up", VK_MENU, 0x38, e0 | up, KeyChange{VK_RMENU, false}},
+      {"left Windows down", VK_LWIN, 0x5B, e0, KeyChange{VK_LWIN, true}},
+      {"right Windows up", VK_RWIN, 0x5C, e0 | up, KeyChange{VK_RWIN, false}},
+      {"a driver that already says left or right", VK_RSHIFT, 0x36, 0, KeyChange{VK_RSHIFT, true}},
+      {"a letter", 'A', 0x1E, 0, KeyChange{'A', true}},
+      // Sent around a cursor key while NumLock is on: no Shift was touched.
+      {"the E0 Shift before a cursor key", VK_SHIFT, 0x2A, e0, std::nullopt},
+      {"the E0 Shift after a cursor key", VK_SHIFT, 0x2A, e0 | up, std::nullopt},
+      {"a code that is no key", 0xFF, 0x1D, RI_KEY_E1, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(KeyChangeFromRaw(Raw(c.vk, c.make, c.flags), kKeyboard), c.want);
+    // The same record put in by SendInput comes with no device: not the user's.
+    EXPECT_EQ(KeyChangeFromRaw(Raw(c.vk, c.make, c.flags), nullptr), std::nullopt);
+    // Ours carry our tag, even where the system names a device for them.
+    RAWKEYBOARD ours = Raw(c.vk, c.make, c.flags);
+    ours.ExtraInformation = kOwnInputTag;
+    EXPECT_EQ(KeyChangeFromRaw(ours, kKeyboard), std::nullopt);
+  }
+}
+
+// A run of records as they arrive, what the fingers hold after it.
+TEST(RawKeys, InjectedRecordsBetweenTheUsersLeaveTheirKeysAlone) {
+  struct Record {
+    RAWKEYBOARD key;
+    HANDLE device;
+  };
+  const std::vector<Record> run = {
+      {Raw(VK_SHIFT, 0x2A, 0), kKeyboard},                         // the user holds left Shift
+      {Raw(VK_CONTROL, 0x1D, RI_KEY_E0), kKeyboard},               // and right Ctrl
+      {Raw(VK_SHIFT, 0x2A, RI_KEY_BREAK), nullptr},                // we let Shift go for a key
+      {Raw(VK_CONTROL, 0x1D, RI_KEY_E0 | RI_KEY_BREAK), nullptr},  // and Ctrl
+      {Raw(VK_MENU, 0x38, RI_KEY_E0), nullptr},                    // another program presses AltGr
+      {Raw(VK_MENU, 0x38, RI_KEY_E0), kKeyboard},                  // the user presses AltGr
+      {Raw(VK_MENU, 0x38, RI_KEY_E0 | RI_KEY_BREAK), kKeyboard},   // and lets it go
+      {Raw(VK_CONTROL, 0x1D, 0), nullptr},                         // an injected left Ctrl
+  };
+  std::map<std::uint8_t, bool> held;
+  for (const auto& r : run)
+    if (const auto change = KeyChangeFromRaw(r.key, r.device)) held[change->vk] = change->down;
+  EXPECT_EQ(held, (std::map<std::uint8_t, bool>{{VK_LSHIFT, true}, {VK_RCONTROL, true}, {VK_RMENU, false}}));
+}
+
+std::vector<RAWINPUTDEVICE> Registered() {
+  UINT count = 0;
+  GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
+  std::vector<RAWINPUTDEVICE> devices(count);
+  if (count && GetRegisteredRawInputDevices(devices.data(), &count, sizeof(RAWINPUTDEVICE)) == UINT(-1))
+    ADD_FAILURE() << "GetRegisteredRawInputDevices failed, error " << GetLastError();
+  devices.resize(count);
+  return devices;
+}
+
+// The keyboard's raw input goes to a window, also while another program has the focus.
+TEST(RawKeys, TheWatcherRegistersForEveryKeyboardAndLetsGoAtTheEnd) {
+  {
+    PhysicalKeys keys;
+    ASSERT_TRUE(keys.Known()) << "raw input for the keyboard could not be had";
+    const auto devices = Registered();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].usUsagePage, 0x01);
+    EXPECT_EQ(devices[0].usUsage, 0x06);
+    EXPECT_TRUE(devices[0].dwFlags & RIDEV_INPUTSINK);
+    EXPECT_TRUE(IsWindow(devices[0].hwndTarget));
+    // Raw input goes to one window per process: a second watcher would take it from the first.
+    PhysicalKeys second;
+    EXPECT_FALSE(second.Known());
+    EXPECT_EQ(Registered().size(), 1u);
+  }
+  EXPECT_TRUE(Registered().empty());
+  PhysicalKeys again;  // the next one may have it
+  EXPECT_TRUE(again.Known());
+}
+
+// Wine learns of an injected key from the X server: on a loaded machine that takes a while.
+constexpr DWORD kArrivalMs = 10000;
+
+struct Key {
+  std::uint8_t vk;
+  USHORT scan;
+  bool extended;
+};
+constexpr Key kRightCtrl{VK_RCONTROL, 0x1D, true}, kLeftShift{VK_LSHIFT, 0x2A, false};
+
+bool Send(Key key, bool up, ULONG_PTR tag) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = key.vk;
+  in.ki.wScan = key.scan;
+  in.ki.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
+  in.ki.dwExtraInfo = tag;
+  return SendInput(1, &in, sizeof(in)) == 1;
+}
+
+bool AsyncDown(std::uint8_t vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
+
+// Through the window and its thread. Wine names its one keyboard as the
+// device of every key, injected or not, so an untagged SendInput stands in
+// for the user's finger here; ours, tagged, must change nothing. Wine hands
+// keys (and their raw input) out only while some window is in front. No Alt:
+// its release would open the menu of that window, ours.
+TEST(RawKeys, TheUsersKeysReachTheWatcherAndOursDoNot) {
+  const UniqueHwnd front(CreateWindowExW(0, L"EDIT", L"key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10,
+                                         300, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(front && bench::ForceForeground(front.get(), 5000));
+  PhysicalKeys keys;
+  ASSERT_TRUE(keys.Known());
+  constexpr ULONG_PTR kUser = 0;
+  ASSERT_TRUE(Send(kRightCtrl, false, kUser));
+  EXPECT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
+  ASSERT_TRUE(Send(kRightCtrl, true, kOwnInputTag));
+  // Raw input arrives in order: once the next key is seen, ours was read before it.
+  ASSERT_TRUE(Send(kLeftShift, false, kUser));
+  EXPECT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
+  EXPECT_TRUE(keys.Down(VK_RCONTROL)) << "our own release was taken for the user's";
+  ASSERT_TRUE(Send(kLeftShift, true, kUser));
+  ASSERT_TRUE(Send(kRightCtrl, true, kUser));
+  EXPECT_TRUE(testing::PumpUntil([&] { return !keys.Down(VK_RCONTROL) && !keys.Down(VK_LSHIFT); }, kArrivalMs));
+  EXPECT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_RCONTROL) && !AsyncDown(VK_LSHIFT); }, kArrivalMs));
+}
+
+TEST(Layout, EastAsianLanguagesComposeWhateverTheInputMethodSays) {
+  const struct {
+    std::uintptr_t hkl;
+    bool composes;
+  } cases[] = {
+      {0x04110411, true},   // Japanese
+      {0x08040804, true},   // Chinese, PRC
+      {0x04040404, true},   // Chinese, Taiwan
+      {0x04120412, true},   // Korean
+      {0xE0010411, true},   // an input method's layout for Japanese
+      {0x04090409, false},  // English, US
+      {0x04070407, false},  // German
+      {0xF0020409, false},  // a US layout variant (the device half is a layout id)
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << c.hkl);
+    EXPECT_EQ(LayoutComposes(reinterpret_cast<HKL>(c.hkl)), c.composes);
+  }
+}
+
+}  // namespace
+}  // namespace tarvik::win
