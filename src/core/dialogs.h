@@ -17,11 +17,15 @@ class IDialogs {
 
 // A word to the user that cannot wait for them to look: the system's error
 // sound and a balloon from the tray icon (where there is no icon, the
-// taskbar button flashes). Returns at once.
+// taskbar button flashes). Returns at once. The warning stays on the icon
+// (its image and tip) until the user opens the window or a later scan is
+// typed.
 class INotice {
  public:
   virtual ~INotice() = default;
   virtual void Warn(const std::string& text) = 0;
+  // A scan was typed: a warning still on the icon is over.
+  virtual void Typed() {}
 };
 
 enum class WindowState { Normal = 0, Minimized = 1 };
@@ -42,6 +46,9 @@ class IWindowShell {
   // while the shell is not ready for it (at log-on, say).
   virtual bool TrayAdd() = 0;
   virtual void TrayDelete() = 0;
+  // The user has the window open (brought back from the tray, restored from
+  // the taskbar): a warning still on the icon has been seen.
+  virtual void Opened() = 0;
 };
 
 }  // namespace tarvik

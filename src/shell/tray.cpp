@@ -1,5 +1,6 @@
 #include "shell/tray.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -9,10 +10,54 @@ namespace {
 // Mouse messages as the tray reports them in place of x.
 constexpr long kLeftButtonUp = 0x202, kLeftDoubleClick = 0x203, kRightButtonUp = 0x205;
 
+// UTF-8 lead bytes: how many bytes the character takes.
+std::size_t Utf8Length(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+constexpr char kEllipsis[] = "\xE2\x80\xA6";  // one UTF-16 unit
+
 }  // namespace
 
+std::string WarningMark::TipOf(const std::string& utf8) {
+  std::size_t units = 0, fits = 0;  // fits: bytes of the characters within kTipUnits - 1
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t bytes = std::min(Utf8Length(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+    units += bytes == 4 ? 2 : 1;  // beyond the basic plane: a surrogate pair
+    if (units <= kTipUnits - 1) fits = i + bytes;
+    i += bytes;
+  }
+  if (units <= kTipUnits) return utf8;
+  return utf8.substr(0, fits) + kEllipsis;
+}
+
+void WarningMark::Warned(const std::string& text, bool iconShown) {
+  tip_ = TipOf(text);
+  if (iconShown)
+    view_.ShowWarning(*tip_);
+  else
+    view_.Flash();
+}
+
+void WarningMark::IconAdded() {
+  if (tip_) view_.ShowWarning(*tip_);
+}
+
+void WarningMark::Clear() {
+  if (!tip_) return;
+  tip_.reset();
+  view_.ShowNormal();
+}
+
 void Tray::Form_Resize() {
-  if (shell_.State() != WindowState::Minimized || inTray_) return;
+  if (shell_.State() != WindowState::Minimized) {
+    shell_.Opened();  // restored, from the tray or from the taskbar
+    return;
+  }
+  if (inTray_) return;
   GoToTray();
 }
 
@@ -50,6 +95,7 @@ void Tray::Form_MouseMove(double xTwips) {
   shell_.TrayDelete();
   inTray_ = false;
   retry_.SetEnabled(false);
+  shell_.Opened();
 }
 
 void Tray::TaskbarCreated() {
@@ -73,6 +119,7 @@ void Tray::BringBack() {
   retry_.SetEnabled(false);
   shell_.SetState(WindowState::Normal);
   shell_.Show();
+  shell_.Opened();
 }
 
 }  // namespace tarvik

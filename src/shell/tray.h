@@ -8,7 +8,49 @@
 #include "core/dialogs.h"
 #include "core/services.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+
 namespace tarvik {
+
+// How the platform shows a warning that stays: the tray icon's warning image
+// and tip, or where there is no icon, a flashing taskbar button.
+class ITrayMarkView {
+ public:
+  virtual ~ITrayMarkView() = default;
+  virtual void ShowWarning(const std::string& tip) = 0;  // the warning image, this tip
+  virtual void ShowNormal() = 0;  // the program's own icon and tip; no flashing
+  virtual void Flash() = 0;       // the taskbar button, until the window is in front
+};
+
+// A warning (a scan not typed, a rules file it cannot use) stays on the icon
+// until the user has seen it, by opening the window, or until a later scan
+// is typed and the warning is over.
+class WarningMark {
+ public:
+  // The longest tip the shell shows: 128 UTF-16 units with the NUL.
+  static constexpr std::size_t kTipUnits = 127;
+
+  explicit WarningMark(ITrayMarkView& view) : view_(view) {}
+  // A notice; iconShown: the tray icon is there to carry it.
+  void Warned(const std::string& text, bool iconShown);
+  void Typed() { Clear(); }
+  void Opened() { Clear(); }
+  // The icon came (back) into the tray, with the normal image.
+  void IconAdded();
+  const std::optional<std::string>& Tip() const { return tip_; }
+
+  // The text cut to at most kTipUnits UTF-16 units, at a character's end,
+  // with an ellipsis where it was cut.
+  static std::string TipOf(const std::string& utf8);
+
+ private:
+  void Clear();
+
+  ITrayMarkView& view_;
+  std::optional<std::string> tip_;
+};
 
 class Tray {
  public:

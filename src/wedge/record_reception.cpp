@@ -173,6 +173,7 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, Lin
     case TypeOutcome::kTyped:
       if (ruled) p_.rules.Typed(ruling);
       p_.diag.Event(logged + "typed");
+      p_.notice.Typed();
       break;
     case TypeOutcome::kShownOnly:
       p_.diag.Event(logged + "shown only (the window is not in the tray)");

@@ -139,8 +139,10 @@ class FakeDialogs : public IDialogs {
 
 class FakeNotice : public INotice {
  public:
-  void Warn(const std::string& text) override { warnings.push_back(text); }
+  void Warn(const std::string& text) override { warnings.push_back(text), calls.push_back("warn"); }
+  void Typed() override { calls.push_back("typed"); }
   std::vector<std::string> warnings;
+  std::vector<std::string> calls;  // "warn" and "typed", in order
 };
 
 class RecordingLog : public IDiagnostics {

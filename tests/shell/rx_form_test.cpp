@@ -53,9 +53,10 @@ class FakeShell : public IWindowShell {
     return ++icons, true;
   }
   void TrayDelete() override { icons -= icons > 0; }
+  void Opened() override { ++opened; }
   WindowState state = WindowState::Normal;
   bool visible = true;
-  int icons = 0, adds = 0, refuseAdds = 0;
+  int icons = 0, adds = 0, refuseAdds = 0, opened = 0;
   double twipsPerPixel = 15;
   std::function<void()> onResize;
 };
@@ -160,6 +161,96 @@ TEST(Tray, TheWindowGoesToTheTrayOnlyWithItsIconAndComesBackOnAClick) {
     EXPECT_EQ(retry.enabled, c.retrying) << c.steps;
     EXPECT_EQ(tray.InTray(), c.inTray) << c.steps;
   }
+}
+
+// A shell as the platforms' are: its notices keep a warning on the icon, and
+// the view records what the icon (or the taskbar button) was told to show.
+class MarkingShell : public FakeShell, public INotice, public ITrayMarkView {
+ public:
+  bool TrayAdd() override {
+    if (!FakeShell::TrayAdd()) return false;
+    shown.push_back("icon");
+    mark.IconAdded();
+    return true;
+  }
+  void Opened() override { FakeShell::Opened(), mark.Opened(); }
+  void Warn(const std::string& text) override { mark.Warned(text, icons > 0); }
+  void Typed() override { mark.Typed(); }
+  void ShowWarning(const std::string& tip) override { shown.push_back("warning " + tip); }
+  void ShowNormal() override { shown.push_back("normal"); }
+  void Flash() override { shown.push_back("flash"); }
+  WarningMark mark{*this};
+  std::vector<std::string> shown;
+};
+
+// Steps as above, and: w a warning ("W1", "W2", ...), y a scan typed.
+TEST(Tray, AWarningStaysOnTheIconUntilTheWindowIsOpenedOrAScanIsTyped) {
+  struct Case {
+    const char* steps;
+    std::vector<std::string> shown;
+    bool standing;
+  };
+  const Case cases[] = {
+      {"m w", {"icon", "warning W1"}, true},
+      {"m w w", {"icon", "warning W1", "warning W2"}, true},  // the latest says why
+      {"m w y", {"icon", "warning W1", "normal"}, false},
+      {"m w y y", {"icon", "warning W1", "normal"}, false},
+      {"m y", {"icon"}, false},  // nothing to end
+      {"m w 512", {"icon", "warning W1"}, true},  // the pointer only passed over it
+      {"m w 514", {"icon", "warning W1", "normal"}, false},  // a click opens the window
+      {"m w b", {"icon", "warning W1", "normal"}, false},  // so does a second start
+      {"m w 514 m", {"icon", "warning W1", "normal", "icon"}, false},  // back to the tray: seen, normal
+      {"m w 0 t", {"icon", "warning W1", "icon", "warning W1"}, true},  // the shell restarted: still there
+      // The shell refused the icon: the taskbar button flashes; the icon,
+      // when it comes, carries the warning not seen yet.
+      {"x m w", {"flash"}, true},
+      {"x m w r", {"flash", "icon", "warning W1"}, true},
+      {"x m w n", {"flash", "normal"}, false},  // restored from the taskbar: seen
+      {"x m w n m", {"flash", "normal", "icon"}, false},
+  };
+  for (const auto& c : cases) {
+    MarkingShell shell;
+    FakeTimer retry;
+    Tray tray(shell, retry);
+    shell.onResize = [&] { tray.Form_Resize(); };
+    std::istringstream steps(c.steps);
+    int warnings = 0;
+    for (std::string s; steps >> s;) {
+      if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
+      else if (s == "r") tray.Retry_Timer();
+      else if (s == "t") tray.TaskbarCreated();
+      else if (s == "b") tray.BringBack();
+      else if (s == "x") ++shell.refuseAdds;
+      else if (s == "0") shell.icons = 0;
+      else if (s == "w") shell.Warn("W" + std::to_string(++warnings));
+      else if (s == "y") shell.Typed();
+      else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
+    }
+    EXPECT_EQ(shell.shown, c.shown) << c.steps;
+    EXPECT_EQ(shell.mark.Tip().has_value(), c.standing) << c.steps;
+  }
+}
+
+TEST(WarningMark, TheTipIsTheNoticeCutToWhatTheShellShows) {
+  const std::string ellipsis = "\xE2\x80\xA6";
+  const std::string euro = "\xE2\x82\xAC";        // one unit, three bytes
+  const std::string clef = "\xF0\x9D\x84\x9E";    // two units (a surrogate pair), four bytes
+  struct Case {
+    const char* name;
+    std::string text, tip;
+  };
+  const Case cases[] = {
+      {"short", "A scan was not typed.", "A scan was not typed."},
+      {"exactly 127", std::string(127, 'a'), std::string(127, 'a')},
+      {"128", std::string(128, 'a'), std::string(126, 'a') + ellipsis},
+      {"multi-byte characters count once", std::string(120, 'a') + euro + std::string(6, 'b'),
+       std::string(120, 'a') + euro + std::string(6, 'b')},
+      {"cut after a multi-byte character", std::string(125, 'a') + euro + "bc",
+       std::string(125, 'a') + euro + ellipsis},
+      {"a pair counts twice", std::string(125, 'a') + clef, std::string(125, 'a') + clef},
+      {"a pair is not split", std::string(125, 'a') + clef + "b", std::string(125, 'a') + ellipsis},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WarningMark::TipOf(c.text), c.tip) << c.name;
 }
 
 TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {

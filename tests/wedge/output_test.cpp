@@ -270,6 +270,30 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
     EXPECT_EQ(w.keys.Text(), "C") << c.name;
     EXPECT_EQ(w.Feedbacks(), std::vector<std::string>{"F"}) << c.name;
     EXPECT_EQ(w.notice.warnings.size(), 1u) << c.name;
+    // The typed line ends the warning that stayed on the icon.
+    EXPECT_EQ(w.notice.calls, (std::vector<std::string>{"warn", "typed"})) << c.name;
+  }
+}
+
+// Only keys that all arrived end a warning: a line shown only (the window is
+// open), refused part way or not typed leaves it standing.
+TEST(Reception, OnlyALineTypedWholeEndsAWarning) {
+  struct Case {
+    const char* name;
+    std::function<void(Wedge&)> set;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"typed", [](Wedge&) {}, {"typed"}},
+      {"shown only", [](Wedge& w) { w.controls.minimized = false; }, {}},
+      {"refused part way", [](Wedge& w) { w.keys.refuseAfter = 1; }, {"warn"}},
+      {"no focus", [](Wedge& w) { w.target.target.hasForeground = false; }, {"warn"}},
+  };
+  for (const auto& c : cases) {
+    Wedge w;
+    c.set(w);
+    w.Data("ABC\r\n");  // the last character is the reader's own: "AB" is typed
+    EXPECT_EQ(w.notice.calls, c.calls) << c.name;
   }
 }
 

@@ -19,6 +19,8 @@
 //   tap VK                      press and release one virtual key
 //   down VK | up VK             press, or release, one virtual key
 //   burst N                     N bare presses of the A key, one SendInput call each
+//   reach N                     microseconds a record's reach decision takes, mean of N:
+//                               asked afresh, then with the window in front kept
 //   iconsizes EXE               the pixel sizes of the program icon (group 1) in EXE
 // Exit code 0 on success, 1 when the window or state was not found.
 #include <cstdio>
@@ -28,6 +30,7 @@
 #include "core/win/text_win.h"
 #include "core/win/unique_any.h"
 #include "tools/common/bench_win.h"
+#include "wedge/win/key_target_win.h"
 
 using tarvik::bench::ForceForeground;
 using tarvik::bench::WaitForWindow;
@@ -100,6 +103,24 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"burst") {  // the baseline: N bare "a" key presses, one SendInput each
     const unsigned long n = Num(arg.c_str());
     for (unsigned long i = 0; i < n; ++i) Tap('A');
+    return 0;
+  }
+  if (cmd == L"reach") {  // the reach decision's cost before a record's first key
+    const unsigned long n = Num(arg.c_str());
+    LARGE_INTEGER f, t0, t1, t2;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    for (unsigned long i = 0; i < n; ++i) {  // as every record asked before: all of it, afresh
+      tarvik::win::Win32ForegroundQueries fresh;
+      tarvik::win::Win32KeyTarget(fresh, 0x2000).Query();
+    }
+    QueryPerformanceCounter(&t1);
+    tarvik::win::Win32ForegroundQueries system;
+    const tarvik::win::Win32KeyTarget kept(system, 0x2000);
+    for (unsigned long i = 0; i < n; ++i) kept.Query();  // the same window stays in front
+    QueryPerformanceCounter(&t2);
+    const auto us = [&](LONGLONG ticks) { return 1e6 * double(ticks) / double(f.QuadPart) / double(n); };
+    std::printf("%.0f %.0f\n", us(t1.QuadPart - t0.QuadPart), us(t2.QuadPart - t1.QuadPart));
     return 0;
   }
   if (cmd == L"tap") {  // a bare key press, as a user's finger would make it

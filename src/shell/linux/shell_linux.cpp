@@ -1,6 +1,7 @@
 #include "shell/linux/shell_linux.h"
 
 #include <QApplication>
+#include <QStyle>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
@@ -138,6 +139,7 @@ double TrayShell::TwipsPerPixelX() const { return static_cast<double>(kTwipsPerI
 bool TrayShell::TrayAdd() {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
   tray_.show();
+  mark_.IconAdded();
   return true;
 }
 
@@ -148,9 +150,18 @@ void TrayShell::Warn(const std::string& text) {
   if (tray_.isVisible() && QSystemTrayIcon::supportsMessages()) {
     tray_.showMessage(QString::fromLatin1(kProgramTitle), QString::fromStdString(text),
                       QSystemTrayIcon::Critical, kMessageShownMs);
-    return;
   }
-  QApplication::alert(&window_);
+  mark_.Warned(text, tray_.isVisible());
 }
+
+void TrayShell::ShowWarning(const std::string& tip) {
+  tray_.setIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  tray_.setToolTip(QString::fromStdString(tip));
+}
+
+void TrayShell::ShowNormal() { FillTrayRecord(); }
+
+// Asks for attention: the taskbar entry flashes until the window is active.
+void TrayShell::Flash() { QApplication::alert(&window_); }
 
 }  // namespace tarvik::lnx

@@ -8,6 +8,7 @@
 
 #include "core/diagnostics.h"
 #include "core/dialogs.h"
+#include "shell/tray.h"
 
 namespace tarvik::lnx {
 
@@ -15,7 +16,7 @@ class RxWindow;
 
 inline constexpr char kTrayTip[] = "Pelrin RF 3.0";
 
-class TrayShell : public IWindowShell, public INotice {
+class TrayShell : public IWindowShell, public INotice, private ITrayMarkView {
  public:
   explicit TrayShell(RxWindow& window, IDiagnostics& log = NoLog());
   WindowState State() const override;
@@ -37,19 +38,27 @@ class TrayShell : public IWindowShell, public INotice {
   void FillTrayRecord();
   // The standard beep, and a message from the tray icon, or where there is
   // none the window asks for attention (its taskbar entry flashes).
+  // The icon then shows the desktop's warning image and the notice as its
+  // tip until the window is opened or a scan is typed.
   void Warn(const std::string& text) override;
+  void Typed() override { mark_.Typed(); }
+  void Opened() override { mark_.Opened(); }
 
   // A click on the icon (left, double or right).
   std::function<void()> onActivated;
 
  private:
   void CheckMinimized(unsigned request);
+  void ShowWarning(const std::string& tip) override;
+  void ShowNormal() override;
+  void Flash() override;
 
   RxWindow& window_;
   IDiagnostics& log_;
   QSystemTrayIcon tray_;
   unsigned stateRequests_ = 0;  // a later request makes an earlier one's check moot
   bool toldHidden_ = false;
+  WarningMark mark_{*this};
 };
 
 }  // namespace tarvik::lnx

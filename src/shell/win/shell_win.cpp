@@ -8,6 +8,14 @@
 
 namespace tarvik::win {
 
+namespace {
+
+// The icon's tip while nothing is wrong.
+constexpr char kTrayTip[] = "Pelrin RF 3.0";
+constexpr wchar_t kTrayTipW[] = L"Pelrin RF 3.0";
+
+}  // namespace
+
 static_assert(NOTIFYICONDATAA_V1_SIZE == (sizeof(void*) == 8 ? 104 : 88),
               "the tray record must be the shell's shortest layout");
 
@@ -20,9 +28,8 @@ void TrayRecord::Fill(HWND hwnd, HICON icon) {
   data.uCallbackMessage = WM_MOUSEMOVE;           // 512: the window's own pointer message
   data.hIcon = icon;
   // The tip: the text and one NUL at the start of the 64-byte field, then spaces.
-  static constexpr char kTip[] = "Pelrin RF 3.0";
   std::memset(data.szTip, ' ', sizeof(data.szTip));
-  std::memcpy(data.szTip, kTip, sizeof(kTip));
+  std::memcpy(data.szTip, kTrayTip, sizeof(kTrayTip));
 }
 
 WindowState RxShell::State() const {
@@ -47,6 +54,7 @@ bool RxShell::TrayAdd() {
     return false;
   }
   iconShown_ = true;
+  mark_.IconAdded();
   return true;
 }
 
@@ -57,6 +65,7 @@ void RxShell::TrayDelete() {
 
 void RxShell::Warn(const std::string& text) {
   MessageBeep(MB_ICONHAND);
+  bool shown = false;
   if (iconShown_) {
     // A balloon needs the record's newer layout; the icon is the same one
     // (window and identifier), added with the shortest record.
@@ -68,13 +77,55 @@ void RxShell::Warn(const std::string& text) {
     balloon.dwInfoFlags = NIIF_ERROR | NIIF_NOSOUND;  // the sound was ours, just now
     lstrcpynW(balloon.szInfoTitle, L"Tarvik", ARRAYSIZE(balloon.szInfoTitle));
     lstrcpynW(balloon.szInfo, Widen(text).c_str(), ARRAYSIZE(balloon.szInfo));
-    if (Shell_NotifyIconW(NIM_MODIFY, &balloon)) return;
+    shown = notifyW_(NIM_MODIFY, &balloon) != FALSE;
   }
+  // An icon the shell no longer takes changes from counts as none.
+  mark_.Warned(text, shown);
+}
+
+HICON SmallWarningIcon() {
+  // IDI_WARNING is OIC_WARNING: with LR_SHARED the system's own image, in
+  // the size of the tray's icons.
+  return static_cast<HICON>(LoadImageW(nullptr, IDI_WARNING, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                       GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+}
+
+bool RxShell::ModifyIcon(HICON icon, const std::wstring& tip) {
+  NOTIFYICONDATAW record{};
+  record.cbSize = sizeof(record);
+  record.hWnd = hwnd_;
+  record.uID = tray_.data.uID;
+  record.uFlags = NIF_ICON | NIF_TIP;
+  record.hIcon = icon;
+  lstrcpynW(record.szTip, tip.c_str(), ARRAYSIZE(record.szTip));
+  return notifyW_(NIM_MODIFY, &record) != FALSE;
+}
+
+void RxShell::ShowWarning(const std::string& tip) {
+  const HICON warning = SmallWarningIcon();
+  if (!ModifyIcon(warning ? warning : icon_, Widen(tip)))
+    DebugLine("Tarvik: the shell refused the warning icon, error " + std::to_string(GetLastError()));
+}
+
+void RxShell::ShowNormal() {
+  if (iconShown_) ModifyIcon(icon_, kTrayTipW);
+  if (!flashing_) return;
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof(flash);
+  flash.hwnd = hwnd_;
+  flash.dwFlags = FLASHW_STOP;
+  FlashWindowEx(&flash);
+  flashing_ = false;
+}
+
+// Until the window comes to the front, which the system sees to itself.
+void RxShell::Flash() {
   FLASHWINFO flash{};
   flash.cbSize = sizeof(flash);
   flash.hwnd = hwnd_;
   flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
   FlashWindowEx(&flash);
+  flashing_ = true;
 }
 
 void AllowMessagesFromBelow(HWND hwnd, std::initializer_list<UINT> messages) {

@@ -9,6 +9,7 @@
 
 #include "core/dialogs.h"
 #include "core/win/dialogs_win.h"
+#include "shell/tray.h"
 
 namespace tarvik::win {
 
@@ -21,11 +22,18 @@ struct TrayRecord {
 
 // The shell's tray call; Shell_NotifyIconA unless a test stands in for it.
 using NotifyIconFn = std::function<BOOL(DWORD message, NOTIFYICONDATAA* record)>;
+// The same in the newer layout, for the balloon, the warning image and a
+// tip of 127 characters; Shell_NotifyIconW unless a test stands in for it.
+using NotifyIconWFn = std::function<BOOL(DWORD message, NOTIFYICONDATAW* record)>;
 
-class RxShell : public IWindowShell, public INotice {
+// The system's small warning image, shared: never destroyed.
+HICON SmallWarningIcon();
+
+class RxShell : public IWindowShell, public INotice, private ITrayMarkView {
  public:
-  RxShell(HWND hwnd, HICON icon, NotifyIconFn notify = &Shell_NotifyIconA)
-      : hwnd_(hwnd), icon_(icon), notify_(std::move(notify)) {}
+  RxShell(HWND hwnd, HICON icon, NotifyIconFn notify = &Shell_NotifyIconA,
+          NotifyIconWFn notifyW = &Shell_NotifyIconW)
+      : hwnd_(hwnd), icon_(icon), notify_(std::move(notify)), notifyW_(std::move(notifyW)) {}
   WindowState State() const override;
   void SetState(WindowState state) override;
   void Hide() override;
@@ -36,15 +44,27 @@ class RxShell : public IWindowShell, public INotice {
   void TrayDelete() override;
   void FillTrayRecord() { tray_.Fill(hwnd_, icon_); }
   // The error sound, and a balloon from the icon, or where there is none a
-  // flashing taskbar button.
+  // flashing taskbar button. The icon then shows the warning image and the
+  // notice as its tip until the window is opened or a scan is typed.
   void Warn(const std::string& text) override;
+  void Typed() override { mark_.Typed(); }
+  void Opened() override { mark_.Opened(); }
 
  private:
+  void ShowWarning(const std::string& tip) override;
+  void ShowNormal() override;
+  void Flash() override;
+  // Changes the icon's image and tip; false when the shell refused.
+  bool ModifyIcon(HICON icon, const std::wstring& tip);
+
   HWND hwnd_;
   HICON icon_;
   NotifyIconFn notify_;
+  NotifyIconWFn notifyW_;
   TrayRecord tray_;
   bool iconShown_ = false;
+  bool flashing_ = false;
+  WarningMark mark_{*this};
 };
 
 // Lets the shell's "TaskbarCreated" broadcast, the tray's callback and a

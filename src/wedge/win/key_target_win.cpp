@@ -20,16 +20,6 @@ std::wstring DesktopName(HDESK desktop) {
   return name;
 }
 
-// The input desktop is ours unless the lock screen, a UAC prompt or the
-// secure attention screen has it; then it cannot even be opened (access
-// denied), or it has another name than the desktop this thread lives on.
-bool InputDesktopIsOurs() {
-  UniqueDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
-  if (!input) return false;
-  const std::wstring name = DesktopName(input.get());
-  return !name.empty() && name == DesktopName(GetThreadDesktop(GetCurrentThreadId()));
-}
-
 std::string ProgramFile(HANDLE process) {
   wchar_t path[MAX_PATH] = {};
   DWORD length = MAX_PATH;
@@ -59,27 +49,67 @@ std::optional<std::uint32_t> ProcessIntegrity(HANDLE process) {
   return *GetSidSubAuthority(label->Label.Sid, count - 1);
 }
 
+// The input desktop is ours unless the lock screen, a UAC prompt or the
+// secure attention screen has it; then it cannot even be opened (access
+// denied), or it has another name than the desktop this thread lives on.
+bool Win32ForegroundQueries::InputDesktopIsOurs() {
+  UniqueDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
+  if (!input) return false;
+  const std::wstring name = DesktopName(input.get());
+  const HDESK own = GetThreadDesktop(GetCurrentThreadId());
+  if (own != ownDesktop_ || ownDesktopName_.empty()) ownDesktop_ = own, ownDesktopName_ = DesktopName(own);
+  return !name.empty() && name == ownDesktopName_;
+}
+
+HWND Win32ForegroundQueries::Foreground() { return GetForegroundWindow(); }
+
+// For another process's window this reads the caption the system keeps,
+// without a message to a program that may be hung.
+std::string Win32ForegroundQueries::Title(HWND window) {
+  wchar_t title[kTitleChars] = {};
+  const int length = GetWindowTextW(window, title, kTitleChars);
+  return Narrow(std::wstring_view(title, static_cast<std::size_t>(length > 0 ? length : 0)));
+}
+
+DWORD Win32ForegroundQueries::ProcessId(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+std::optional<IForegroundQueries::ProcessFacts> Win32ForegroundQueries::Facts(DWORD pid) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::nullopt;
+  return ProcessFacts{ProgramFile(process.get()), ProcessIntegrity(process.get())};
+}
+
 Win32KeyTarget::Win32KeyTarget()
-    : ownIntegrity_(ProcessIntegrity(GetCurrentProcess()).value_or(kMediumIntegrity)) {}
+    : owned_(std::make_unique<Win32ForegroundQueries>()),
+      queries_(owned_.get()),
+      ownIntegrity_(ProcessIntegrity(GetCurrentProcess()).value_or(kMediumIntegrity)) {}
+
+Win32KeyTarget::Win32KeyTarget(IForegroundQueries& queries, std::uint32_t ownIntegrity)
+    : queries_(&queries), ownIntegrity_(ownIntegrity) {}
 
 KeyTarget Win32KeyTarget::Query() const {
   KeyTarget t;
   t.ownIntegrity = ownIntegrity_;
-  t.inputDesktopIsOurs = InputDesktopIsOurs();
-  HWND foreground = GetForegroundWindow();
+  t.inputDesktopIsOurs = queries_->InputDesktopIsOurs();
+  const HWND foreground = queries_->Foreground();
   t.hasForeground = foreground != nullptr;
   if (!foreground) return t;
-  // For another process's window this reads the caption the system keeps,
-  // without a message to a program that may be hung.
-  wchar_t title[kTitleChars] = {};
-  const int length = GetWindowTextW(foreground, title, kTitleChars);
-  t.title = Narrow(std::wstring_view(title, static_cast<std::size_t>(length > 0 ? length : 0)));
-  DWORD pid = 0;
-  GetWindowThreadProcessId(foreground, &pid);
-  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process) return t;  // integrity unknown: counted as higher
-  t.program = ProgramFile(process.get());
-  t.targetIntegrity = ProcessIntegrity(process.get());
+  t.title = queries_->Title(foreground);
+  // A window handle outlives no process, and a process id is not given again
+  // while its process runs: the same pair is the same process.
+  const DWORD pid = queries_->ProcessId(foreground);
+  if (!known_ || known_->window != foreground || known_->pid != pid) {
+    known_.reset();
+    auto facts = queries_->Facts(pid);
+    if (!facts) return t;  // integrity unknown: counted as higher; asked again next time
+    known_ = Known{foreground, pid, std::move(*facts)};
+  }
+  t.program = known_->facts.program;
+  t.targetIntegrity = known_->facts.integrity;
   return t;
 }
 
