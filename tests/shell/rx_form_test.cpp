@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "bluetooth/device_selection.h"
@@ -112,6 +113,26 @@ TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
   EXPECT_EQ(p.client.Parameters.address, "(COM7)");
 }
 
+// Runs a tray table's steps: m minimized, n normal, r the retry's tick,
+// t the taskbar created, b a second start, x the shell refuses one icon,
+// 0 the icon gone, @12 12 twips a pixel, a number the icon's mouse code;
+// `more` takes any other step first.
+void RunTraySteps(const char* text, FakeShell& shell, Tray& tray,
+                  const std::function<bool(const std::string&)>& more = {}) {
+  std::istringstream steps(text);
+  for (std::string s; steps >> s;) {
+    if (more && more(s)) continue;
+    if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
+    else if (s == "r") tray.Retry_Timer();
+    else if (s == "t") tray.TaskbarCreated();
+    else if (s == "b") tray.BringBack();
+    else if (s == "x") ++shell.refuseAdds;
+    else if (s == "0") shell.icons = 0;
+    else if (s == "@12") shell.twipsPerPixel = 12;
+    else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
+  }
+}
+
 // Steps: m minimize, n restore, r the retry tick, t the shell restarted, b a
 // second start, x the shell refuses the next icon, 0 the shell lost its icons,
 // @12 12 twips a pixel; a number is the tray's event code where x would be.
@@ -144,17 +165,7 @@ TEST(Tray, TheWindowGoesToTheTrayOnlyWithItsIconAndComesBackOnAClick) {
     FakeTimer retry;
     Tray tray(shell, retry);
     shell.onResize = [&] { tray.Form_Resize(); };
-    std::istringstream steps(c.steps);
-    for (std::string s; steps >> s;) {
-      if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
-      else if (s == "r") tray.Retry_Timer();
-      else if (s == "t") tray.TaskbarCreated();
-      else if (s == "b") tray.BringBack();
-      else if (s == "x") ++shell.refuseAdds;
-      else if (s == "0") shell.icons = 0;
-      else if (s == "@12") shell.twipsPerPixel = 12;
-      else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
-    }
+    RunTraySteps(c.steps, shell, tray);
     EXPECT_EQ(shell.visible, c.visible) << c.steps;
     EXPECT_EQ(shell.state == WindowState::Minimized, c.minimized) << c.steps;
     EXPECT_EQ(std::pair(shell.icons, shell.adds), std::pair(c.icons, c.adds)) << c.steps;
@@ -213,19 +224,13 @@ TEST(Tray, AWarningStaysOnTheIconUntilTheWindowIsOpenedOrAScanIsTyped) {
     FakeTimer retry;
     Tray tray(shell, retry);
     shell.onResize = [&] { tray.Form_Resize(); };
-    std::istringstream steps(c.steps);
     int warnings = 0;
-    for (std::string s; steps >> s;) {
-      if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
-      else if (s == "r") tray.Retry_Timer();
-      else if (s == "t") tray.TaskbarCreated();
-      else if (s == "b") tray.BringBack();
-      else if (s == "x") ++shell.refuseAdds;
-      else if (s == "0") shell.icons = 0;
-      else if (s == "w") shell.Warn("W" + std::to_string(++warnings));
+    RunTraySteps(c.steps, shell, tray, [&](const std::string& s) {
+      if (s == "w") shell.Warn("W" + std::to_string(++warnings));
       else if (s == "y") shell.Typed();
-      else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
-    }
+      else return false;
+      return true;
+    });
     EXPECT_EQ(shell.shown, c.shown) << c.steps;
     EXPECT_EQ(shell.mark.Tip().has_value(), c.standing) << c.steps;
   }
