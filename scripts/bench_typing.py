@@ -1,19 +1,75 @@
 """Typing speed under Wine: the program's keystroke output at delay 0 against a
-bare SendInput loop in the same run, the measured gaps at delays 10 and 50, and
-what the reach decision adds before a record's first key.
+bare SendInput loop in the same run, the measured gaps at delays 10 and 50,
+what the reach decision adds before a record's first key, and the first key of
+a scanned line from tarvik.exe in the tray against a bare receive-and-SendInput
+loop, taking turns on the same receiver.
 Measured until the receiving window has handled the last character, not until
 SendInput returns. A benchmark, not a test: it reports and asserts nothing.
 
-    TARVIK_WINDOWS_BUILD_DIR=build/windows python3 scripts/bench_typing.py
+    TARVIK_WINDOWS_BUILD_DIR=build/windows python3 scripts/bench_typing.py [TURNS]
 """
 import statistics
 import sys
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools" / "bench"))
 from bench import Bench, Receiver, poll  # noqa: E402
+from fake_reader import TcpReader  # noqa: E402
 
 N = 300
+ROUNDS = 40
+# The reader's classic line: its last character before CR LF is not typed.
+LINE = b"k7q2\r\n"
+TYPED = 3
+
+
+def host_us():
+    """Wine's performance counter is the host's raw monotonic clock."""
+    return time.clock_gettime_ns(time.CLOCK_MONOTONIC_RAW) // 1000
+
+
+def first_key_us(receiver, reader):
+    """Microseconds from the line's last byte leaving the reader to its first
+    key reaching the receiving window."""
+    start = len(receiver.events())
+    sent = host_us()
+    reader.send(LINE)
+    poll(lambda: sum(e["kind"] == "CH" for e in receiver.events()[start:]) >= TYPED,
+         timeout=30, what="the line typed")
+    first = next(e for e in receiver.events()[start:] if e["kind"] == "KD")
+    return first["us"] - sent
+
+
+def first_keys(bench, receiver):
+    """tarvik.exe (in the tray, feedback off) and the bare loop take turns."""
+    ours, bare = TcpReader(), TcpReader()
+    try:
+        ini = bench.prefix / "drive_c" / "windows" / "pelrin.ini"
+        ini.write_bytes(f'0\r\n0\r\n"{ours.address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'.encode())
+        bench.spawn("tarvik.exe")
+        bench.spawn("wbench.exe", "loop", bare.port)
+        ours.wait_connected(timeout=60)
+        bare.wait_connected(timeout=60)
+        poll(lambda: bench.wbench("state", "QUILLMARKS Tarvik") == "visible=0 iconic=1",
+             timeout=60, interval=0.5, what="tarvik.exe in the tray")
+        bench.focus(receiver.TITLE)
+        pairs = []
+        for _ in range(ROUNDS):
+            pairs.append((first_key_us(receiver, ours), first_key_us(receiver, bare)))
+            receiver.wait_quiet(0.1)
+        ours_us = [a for a, _ in pairs]
+        bare_us = [b for _, b in pairs]
+        late = [a - b for a, b in pairs]
+        print(f"first key after the line's end, {ROUNDS} turns each: Tarvik median "
+              f"{statistics.median(ours_us) / 1000:.2f} ms, bare loop "
+              f"{statistics.median(bare_us) / 1000:.2f} ms; Tarvik later by a median "
+              f"{statistics.median(late) / 1000:.2f} ms (quartiles "
+              f"{statistics.quantiles(late, n=4)[0] / 1000:.2f}, "
+              f"{statistics.quantiles(late, n=4)[2] / 1000:.2f})")
+    finally:
+        ours.stop()
+        bare.stop()
 
 
 def handled(receiver, start, count):
@@ -27,12 +83,17 @@ def handled(receiver, start, count):
 
 
 def main():
+    global ROUNDS
+    if len(sys.argv) > 1:
+        ROUNDS = int(sys.argv[1])
     with Bench("bench-typing") as bench:
         r = Receiver(bench)
         bench.focus(r.TITLE)
-        fresh_us, kept_us = (float(v) for v in bench.wbench("reach", 500).split())
+        fresh_us, kept_us, *each = (float(v) for v in bench.wbench("reach", 500).split())
         print(f"before the first key, the reach decision: {fresh_us:.0f} us asked afresh, "
-              f"{kept_us:.0f} us with the window in front kept")
+              f"{kept_us:.0f} us with the window in front kept, of which "
+              + ", ".join(f"{what} {us:.0f}" for what, us in zip(
+                  ("input desktop", "foreground", "title", "process id", "process facts"), each)))
         start = len(r.events())
         bench.wbench("burst", N)
         _, bare_ms = handled(r, start, N)
@@ -51,6 +112,8 @@ def main():
             gaps = [b - a for a, b in zip(downs, downs[1:])]
             print(f"delay {delay} ms: gap between keys mean {statistics.mean(gaps):.1f} ms, "
                   f"min {min(gaps)}, max {max(gaps)}")
+
+        first_keys(bench, r)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "wedge/key_injector.h"
 
+#include <utility>
+
 #include "wedge/typing_policy.h"
 
 namespace tarvik {
@@ -38,6 +40,7 @@ class PolicyKeys final : public typing::IKeys {
 
 void KeyInjector::BeginRecord() {
   capsLock_ = kb_.CapsLock();
+  firstLayout_ = &kb_.FocusedLayout();
   imeOpen_ = kb_.InputMethodOpen();
 }
 
@@ -45,7 +48,8 @@ bool KeyInjector::SendKeyTokens(std::string_view token) {
   const auto held = Ids(kb_.HeldModifiers().down);
   const KeyboardState st{capsLock_, imeOpen_};
   PolicyKeys keys(kb_);
-  return typing::TypeStroke(keys, PlanKeyStroke(token, kb_.FocusedLayout(), st), held);
+  const IKeyboardLayout& layout = firstLayout_ ? *std::exchange(firstLayout_, nullptr) : kb_.FocusedLayout();
+  return typing::TypeStroke(keys, PlanKeyStroke(token, layout, st), held);
 }
 
 void KeyInjector::EndRecord() {

@@ -26,7 +26,7 @@ class IKeyboard {
   virtual const IKeyboardLayout& FocusedLayout() = 0;
   virtual Modifiers HeldModifiers() const = 0;
   virtual bool CapsLock() const = 0;
-  // The focused window's input method is open.
+  // The input method of the window the last FocusedLayout found is open.
   virtual bool InputMethodOpen() const = 0;
   // One call, so nothing the user types falls between the events. Returns
   // how many of them the system took.
@@ -44,6 +44,9 @@ class KeyInjector : public IKeySender {
   IKeyboard& kb_;
   bool capsLock_ = false;
   bool imeOpen_ = false;
+  // Read as the record begins, for its first key; every later key reads the
+  // layout again, as the user may switch it between two keys.
+  const IKeyboardLayout* firstLayout_ = nullptr;
 };
 
 }  // namespace tarvik

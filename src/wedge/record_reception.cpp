@@ -89,10 +89,16 @@ void RecordReception::HandleLine(const std::vector<std::uint8_t>& lineBytes, Lin
     if (text.empty()) return;
     typed = text;
   }
+  HandleRecord(text, typed);
+  // Shown once the record has been dealt with: setting a caption costs the
+  // first key a visit to the window system, and no key depends on it.
+  p_.controls.SetCaption(kLastLineLabel, EncodeUtf8(text));
+}
+
+void RecordReception::HandleRecord(const std::u32string& text, const std::u32string& typed) {
   // The log gets its length and what became of it, never its characters:
   // barcodes can carry personal data.
   std::string logged = "Record of " + std::to_string(text.size()) + " characters";
-  p_.controls.SetCaption(kLastLineLabel, EncodeUtf8(text));
 
   // Where the record would be typed, its keys must be able to reach the
   // target before the reader is told the read went through: a record the

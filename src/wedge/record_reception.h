@@ -59,6 +59,8 @@ class RecordReception {
  private:
   void Append(const std::vector<std::uint8_t>& bytes, LineMode mode);
   void HandleLine(const std::vector<std::uint8_t>& lineBytes, LineMode mode);
+  // The line as shown, and the part of it that is the record.
+  void HandleRecord(const std::u32string& text, const std::u32string& typed);
 
   Parts p_;
   std::vector<std::uint8_t> buffer_;

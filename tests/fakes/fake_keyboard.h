@@ -91,9 +91,11 @@ inline FakeLayout GermanLayout() {
 
 class FakeKeyboard : public IKeyboard {
  public:
-  explicit FakeKeyboard(const IKeyboardLayout& layout) : layout_(layout) {}
+  explicit FakeKeyboard(const IKeyboardLayout& layout) : layout_(&layout) {}
+  // The user switches the focused window's layout (Alt+Shift).
+  void Switch(const IKeyboardLayout& layout) { layout_ = &layout; }
 
-  const IKeyboardLayout& FocusedLayout() override { return layout_; }
+  const IKeyboardLayout& FocusedLayout() override { return ++layoutReads, *layout_; }
   Modifiers HeldModifiers() const override {
     Modifiers m;
     m.physical.emplace();
@@ -146,6 +148,7 @@ class FakeKeyboard : public IKeyboard {
   int chords = 0;        // character keys that met Ctrl, Alt or Win
   int menus = 0;         // Alt or Win releases that open a menu or Start
   int phantoms = 0;      // the user's modifiers pressed again after they let go
+  int layoutReads = 0;
 
  private:
   static constexpr std::uint8_t kModifiers[] = {vk::kLShift, vk::kRShift, vk::kLControl,
@@ -178,10 +181,10 @@ class FakeKeyboard : public IKeyboard {
     if (Any(vk::kLWin, vk::kRWin) || ctrl != alt) ++chords;  // Ctrl and Alt together: AltGr
     const std::uint8_t bits = (Any(vk::kLShift, vk::kRShift) ? kShiftBit : 0) |
                               (ctrl ? kCtrlBit : 0) | (alt ? kAltBit : 0);
-    typed += layout_.Produces({v, bits}, capsLock).text;
+    typed += layout_->Produces({v, bits}, capsLock).text;
   }
 
-  const IKeyboardLayout& layout_;
+  const IKeyboardLayout* layout_;
   std::array<bool, 256> armed_{}, pressInjected_{};
 };
 

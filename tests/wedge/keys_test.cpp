@@ -203,6 +203,22 @@ TEST(KeyInjector, AnOpenInputMethodGetsCharactersAsPacketsAndKeysAsKeys) {
   EXPECT_EQ(kb.injected.back().role, R::Unicode);
 }
 
+// Read once before each key: the record's first key takes the reading made as
+// the record began, every later one a new reading, as the user may switch
+// layouts between two keys.
+TEST(KeyInjector, TheLayoutIsReadOnceBeforeEachKey) {
+  const auto us = UsLayout();
+  const auto german = GermanLayout();
+  FakeKeyboard kb(us);
+  kb.afterInject = [&](int call) { if (call == 0) kb.Switch(german); };
+  KeyInjector keys(kb);
+  keys.BeginRecord();
+  for (auto t : {"z", "y", "2"}) EXPECT_TRUE(keys.SendKeyTokens(t));
+  keys.EndRecord();
+  EXPECT_EQ(EncodeUtf8(kb.typed), "zy2");
+  EXPECT_EQ(kb.layoutReads, 3);
+}
+
 TEST(KeyInjector, ARefusalPartWayStopsTheRecordAndLeavesNothingDown) {
   FilledWindow w;
   w.controls.Preset(Ctl::Combo2, 5), w.controls.Preset(Ctl::Combo4, 1);  // {ENTER} after the record

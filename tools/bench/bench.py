@@ -316,7 +316,7 @@ class Receiver:
             f = dict(p.split("=", 1) for p in parts[1:])
             out.append({"kind": parts[0], "vk": int(f["vk"], 16), "sc": int(f["sc"], 16),
                         "ext": f["ext"] == "1", "ch": int(f["ch"], 16), "t": int(f["t"]),
-                        "at": int(f.get("at", f["t"]))})
+                        "at": int(f.get("at", f["t"])), "us": int(f.get("us", 0))})
         return out
 
     def text(self):

@@ -1,10 +1,12 @@
 // The bench's receiving application: a window whose edit box takes the focus
 // and logs every key message it gets, one line each, to the file named on
 // the command line:
-//   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms>
+//   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms> us=<us>
 // and MENU (same fields, all 0) when a key asked for the window's menu.
 // t is the input's own time (GetMessageTime), at the tick count when this
-// window handled it.
+// window handled it, us the performance counter then in microseconds: Wine
+// reads that counter from the host's monotonic clock, so a bench on the Linux
+// side can set it against its own send times.
 // It stays up until closed.
 #include <cstdio>
 #include <string>
@@ -17,14 +19,21 @@ HANDLE g_log = INVALID_HANDLE_VALUE;
 WNDPROC g_editProc = nullptr;
 
 void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
-  char line[160];
+  char line[200];
+  LARGE_INTEGER now, perSecond;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&perSecond);
+  const unsigned long long us =
+      static_cast<unsigned long long>(now.QuadPart / perSecond.QuadPart) * 1000000ULL +
+      static_cast<unsigned long long>(now.QuadPart % perSecond.QuadPart) * 1000000ULL /
+          static_cast<unsigned long long>(perSecond.QuadPart);
   const unsigned scan = (static_cast<unsigned>(lp) >> 16) & 0xFF;
   const unsigned ext = (static_cast<unsigned>(lp) >> 24) & 1;
-  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu at=%lu\n", kind,
+  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu at=%lu us=%llu\n", kind,
                               isChar ? 0u : static_cast<unsigned>(wp), scan, ext,
                               isChar ? static_cast<unsigned>(wp) : 0u,
                               static_cast<unsigned long>(GetMessageTime()),
-                              static_cast<unsigned long>(GetTickCount()));
+                              static_cast<unsigned long>(GetTickCount()), us);
   DWORD written = 0;
   WriteFile(g_log, line, static_cast<DWORD>(n), &written, nullptr);
 }

@@ -20,9 +20,16 @@
 //   down VK | up VK             press, or release, one virtual key
 //   burst N                     N bare presses of the A key, one SendInput call each
 //   reach N                     microseconds a record's reach decision takes, mean of N:
-//                               asked afresh, then with the window in front kept
+//                               asked afresh, then with the window in front kept, then
+//                               each question's share of the kept one
 //   iconsizes EXE               the pixel sizes of the program icon (group 1) in EXE
+//   loop PORT                   the bare reader-to-keys loop: read lines from a reader on
+//                               127.0.0.1:PORT, each character one SendInput call,
+//                               until the reader ends the link
 // Exit code 0 on success, 1 when the window or state was not found.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -61,6 +68,89 @@ void Tap(WORD vk) {
   in[0].ki.wVk = in[1].ki.wVk = vk;
   in[1].ki.dwFlags = KEYEVENTF_KEYUP;
   SendInput(2, in, sizeof(INPUT));
+}
+
+double Microseconds(LONGLONG ticks, unsigned long n) {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return 1e6 * double(ticks) / double(f.QuadPart) / double(n);
+}
+
+LONGLONG Now() {
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return t.QuadPart;
+}
+
+// The system's answers, each question's time added up.
+class TimedQueries : public tarvik::win::IForegroundQueries {
+ public:
+  LONGLONG spent[5] = {};
+  template <class F>
+  auto Timed(int which, F f) {
+    const LONGLONG start = Now();
+    auto result = f();
+    spent[which] += Now() - start;
+    return result;
+  }
+  bool InputDesktopIsOurs() override { return Timed(0, [&] { return system_.InputDesktopIsOurs(); }); }
+  HWND Foreground() override { return Timed(1, [&] { return system_.Foreground(); }); }
+  std::string Title(HWND w) override { return Timed(2, [&] { return system_.Title(w); }); }
+  DWORD ProcessId(HWND w) override { return Timed(3, [&] { return system_.ProcessId(w); }); }
+  std::optional<ProcessFacts> Facts(DWORD pid) override { return Timed(4, [&] { return system_.Facts(pid); }); }
+
+ private:
+  tarvik::win::Win32ForegroundQueries system_;
+};
+
+int Reach(unsigned long n) {
+  const LONGLONG t0 = Now();
+  for (unsigned long i = 0; i < n; ++i) {  // as every record asked before: all of it, afresh
+    tarvik::win::Win32ForegroundQueries fresh;
+    tarvik::win::Win32KeyTarget(fresh, 0x2000).Query();
+  }
+  const LONGLONG t1 = Now();
+  TimedQueries timed;
+  const tarvik::win::Win32KeyTarget kept(timed, 0x2000);
+  for (unsigned long i = 0; i < n; ++i) kept.Query();  // the same window stays in front
+  const LONGLONG t2 = Now();
+  std::printf("%.0f %.0f", Microseconds(t1 - t0, n), Microseconds(t2 - t1, n));
+  for (LONGLONG spent : timed.spent) std::printf(" %.0f", Microseconds(spent, n));
+  std::printf("\n");
+  return 0;
+}
+
+// The least a program can do between a reader's bytes and the keys: the
+// baseline the program's first key is measured against. Lower-case letters
+// and digits only; a line ends at CR or LF.
+int BareLoop(unsigned short port) {
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (s == INVALID_SOCKET || connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return 1;
+  const BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  std::string line;
+  char buf[512];
+  for (;;) {
+    const int n = recv(s, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    for (int i = 0; i < n; ++i) {
+      if (buf[i] != '\r' && buf[i] != '\n') {
+        line += buf[i];
+        continue;
+      }
+      for (char c : line) Tap(static_cast<WORD>(LOBYTE(VkKeyScanW(static_cast<wchar_t>(c)))));
+      line.clear();
+    }
+  }
+  closesocket(s);
+  WSACleanup();
+  return 0;
 }
 
 }  // namespace
@@ -105,24 +195,8 @@ int wmain(int argc, wchar_t** argv) {
     for (unsigned long i = 0; i < n; ++i) Tap('A');
     return 0;
   }
-  if (cmd == L"reach") {  // the reach decision's cost before a record's first key
-    const unsigned long n = Num(arg.c_str());
-    LARGE_INTEGER f, t0, t1, t2;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t0);
-    for (unsigned long i = 0; i < n; ++i) {  // as every record asked before: all of it, afresh
-      tarvik::win::Win32ForegroundQueries fresh;
-      tarvik::win::Win32KeyTarget(fresh, 0x2000).Query();
-    }
-    QueryPerformanceCounter(&t1);
-    tarvik::win::Win32ForegroundQueries system;
-    const tarvik::win::Win32KeyTarget kept(system, 0x2000);
-    for (unsigned long i = 0; i < n; ++i) kept.Query();  // the same window stays in front
-    QueryPerformanceCounter(&t2);
-    const auto us = [&](LONGLONG ticks) { return 1e6 * double(ticks) / double(f.QuadPart) / double(n); };
-    std::printf("%.0f %.0f\n", us(t1.QuadPart - t0.QuadPart), us(t2.QuadPart - t1.QuadPart));
-    return 0;
-  }
+  if (cmd == L"reach") return Reach(Num(arg.c_str()));
+  if (cmd == L"loop") return BareLoop(static_cast<unsigned short>(Num(arg.c_str())));
   if (cmd == L"tap") {  // a bare key press, as a user's finger would make it
     Tap(static_cast<WORD>(Num(arg.c_str())));
     return 0;

@@ -50,14 +50,26 @@ std::optional<std::uint32_t> ProcessIntegrity(HANDLE process) {
 }
 
 // The input desktop is ours unless the lock screen, a UAC prompt or the
-// secure attention screen has it; then it cannot even be opened (access
-// denied), or it has another name than the desktop this thread lives on.
+// secure attention screen has it. Windows answers that in one question about
+// our own desktop (UOI_IO). Wine does not know the question; there the input
+// desktop is opened, which fails (access denied) for a secure one, and its
+// name compared with ours. This thread never changes its desktop, so ours and
+// its name are read once.
 bool Win32ForegroundQueries::InputDesktopIsOurs() {
+  if (!ownDesktop_) {
+    ownDesktop_ = GetThreadDesktop(GetCurrentThreadId());
+    ownDesktopName_ = DesktopName(ownDesktop_);
+  }
+  if (askInput_) {
+    BOOL receivesInput = FALSE;
+    DWORD needed = 0;
+    if (GetUserObjectInformationW(ownDesktop_, UOI_IO, &receivesInput, sizeof receivesInput, &needed))
+      return receivesInput != FALSE;
+    askInput_ = false;
+  }
   UniqueDesktop input(OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
   if (!input) return false;
   const std::wstring name = DesktopName(input.get());
-  const HDESK own = GetThreadDesktop(GetCurrentThreadId());
-  if (own != ownDesktop_ || ownDesktopName_.empty()) ownDesktop_ = own, ownDesktopName_ = DesktopName(own);
   return !name.empty() && name == ownDesktopName_;
 }
 

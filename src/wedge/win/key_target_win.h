@@ -40,6 +40,7 @@ class Win32ForegroundQueries : public IForegroundQueries {
   // This thread's desktop and its name, which a desktop keeps for life.
   HDESK ownDesktop_ = nullptr;
   std::wstring ownDesktopName_;
+  bool askInput_ = true;  // until the system shows it does not know UOI_IO
 };
 
 // Every key's record asks this first: the window in front, the input desktop

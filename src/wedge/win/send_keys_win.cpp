@@ -18,8 +18,14 @@
 namespace tarvik::win {
 namespace {
 
-constexpr std::uint8_t kModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
-                                          VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+// Each modifier with the key that is down whenever either side is; the
+// Windows keys have none.
+struct ModifierPair {
+  std::uint8_t either, left, right;
+};
+constexpr ModifierPair kModifierPairs[] = {
+    {VK_SHIFT, VK_LSHIFT, VK_RSHIFT}, {VK_CONTROL, VK_LCONTROL, VK_RCONTROL}, {VK_MENU, VK_LMENU, VK_RMENU}};
+constexpr std::uint8_t kWindowsKeys[] = {VK_LWIN, VK_RWIN};
 // ToUnicodeEx flag (Windows 10 1607 on): leave the kernel's dead-key state alone.
 constexpr UINT kKeepKeyboardState = 0x4;
 // How long the focused window's input method may take to say whether it is
@@ -99,8 +105,9 @@ bool LayoutComposes(HKL layout) {
 }
 
 const IKeyboardLayout& Win32Keyboard::FocusedLayout() {
-  HWND focus = FocusedWindow();
-  layout_ = Win32KeyboardLayout(GetKeyboardLayout(focus ? GetWindowThreadProcessId(focus, nullptr) : 0));
+  focus_ = FocusedWindow();
+  hkl_ = GetKeyboardLayout(focus_ ? GetWindowThreadProcessId(focus_, nullptr) : 0);
+  layout_ = Win32KeyboardLayout(hkl_);
   return layout_;
 }
 
@@ -109,10 +116,19 @@ IKeyboard::Modifiers Win32Keyboard::HeldModifiers() const {
   // Without raw input the keys down could be ours as well as the user's:
   // the fingers are not known then, rather than guessed.
   if (physical_.Known()) m.physical.emplace();
-  for (auto v : kModifierKeys) {
-    if (GetAsyncKeyState(v) & 0x8000) m.down.push_back(v);
+  const auto down = [](std::uint8_t v) { return (GetAsyncKeyState(v) & 0x8000) != 0; };
+  const auto add = [&](std::uint8_t v, bool isDown) {
+    if (isDown) m.down.push_back(v);
     if (m.physical && physical_.Down(v)) m.physical->push_back(v);
+  };
+  // Every question goes to the window system, before each key: a side is
+  // asked only when its pair's key is down (in the usual case, none is).
+  for (const auto& pair : kModifierPairs) {
+    const bool either = down(pair.either);
+    add(pair.left, either && down(pair.left));
+    add(pair.right, either && down(pair.right));
   }
+  for (auto v : kWindowsKeys) add(v, down(v));
   return m;
 }
 
@@ -127,9 +143,8 @@ bool Win32Keyboard::CapsLock() const {
 }
 
 bool Win32Keyboard::InputMethodOpen() const {
-  HWND focus = FocusedWindow();
-  if (LayoutComposes(GetKeyboardLayout(focus ? GetWindowThreadProcessId(focus, nullptr) : 0))) return true;
-  HWND ime = focus ? ImmGetDefaultIMEWnd(focus) : nullptr;
+  if (LayoutComposes(hkl_)) return true;
+  HWND ime = focus_ ? ImmGetDefaultIMEWnd(focus_) : nullptr;
   if (!ime) return false;
   DWORD_PTR open = 0;
   if (!SendMessageTimeoutW(ime, WM_IME_CONTROL, IMC_GETOPENSTATUS, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,

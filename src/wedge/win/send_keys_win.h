@@ -41,6 +41,9 @@ class Win32Keyboard : public IKeyboard {
   std::size_t Inject(std::span<const KeyEvent> events) override;
 
  private:
+  // What FocusedLayout found last: the input method asked about is that window's.
+  HWND focus_ = nullptr;
+  HKL hkl_ = nullptr;
   Win32KeyboardLayout layout_;
   PhysicalKeys physical_;
 };
