@@ -23,7 +23,7 @@ add_library(tarvik_qt STATIC
   src/core/linux/watched_file_linux.cpp
   src/core/linux/xdg_linux.cpp
   src/settings/linux/settings_store_linux.cpp
-  src/bluetooth/linux/selection_window_linux.cpp
+  src/link/linux/selection_window_linux.cpp
   src/shell/linux/end_signals_linux.cpp
   src/shell/linux/fonts_linux.cpp
   src/shell/linux/resume_linux.cpp

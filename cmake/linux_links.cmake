@@ -1,12 +1,12 @@
 # The reader links on Linux: Bluetooth RFCOMM (Qt Bluetooth), serial ports
 # (Qt Serial Port) and network readers (Qt Network).
 add_library(tarvik_links_linux STATIC
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/client_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/discovery_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/library_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/link_errors_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/serial_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/bluetooth/linux/sockets_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/client_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/discovery_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/library_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/link_errors_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/serial_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/link/linux/sockets_linux.cpp
 )
 target_link_libraries(tarvik_links_linux PUBLIC
   tarvik_core Qt6::Core Qt6::Network Qt6::Bluetooth Qt6::SerialPort)

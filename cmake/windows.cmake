@@ -18,11 +18,11 @@ add_library(tarvik_win STATIC
   src/core/win/text_win.cpp
   src/core/win/watched_file_win.cpp
   src/settings/win/settings_store_win.cpp
-  src/bluetooth/win/client_win.cpp
-  src/bluetooth/win/discovery_win.cpp
-  src/bluetooth/win/library_win.cpp
-  src/bluetooth/win/selection_window_win.cpp
-  src/bluetooth/win/serial_win.cpp
+  src/link/win/client_win.cpp
+  src/link/win/discovery_win.cpp
+  src/link/win/library_win.cpp
+  src/link/win/selection_window_win.cpp
+  src/link/win/serial_win.cpp
   src/wedge/win/key_target_win.cpp
   src/wedge/win/raw_keys_win.cpp
   src/wedge/win/send_keys_win.cpp

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "bluetooth/connection.h"
-#include "bluetooth/reader_commands.h"
-#include "bluetooth/wireless.h"
+#include "link/connection.h"
+#include "link/reader_commands.h"
+#include "link/wireless.h"
 #include "settings/settings.h"
 #include "core/controls.h"
 #include "core/dialogs.h"

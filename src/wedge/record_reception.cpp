@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "bluetooth/reader_commands.h"
-#include "bluetooth/wireless.h"
+#include "link/reader_commands.h"
+#include "link/wireless.h"
 #include "core/scoped_flag.h"
 #include "core/utf8.h"
 #include "core/dialogs.h"

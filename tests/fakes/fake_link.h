@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/wireless.h"
+#include "link/wireless.h"
 #include "core/diagnostics.h"
 #include "core/dialogs.h"
 #include "core/services.h"

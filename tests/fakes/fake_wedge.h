@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bluetooth/reader_commands.h"
+#include "link/reader_commands.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_link.h"
 #include "wedge/key_reach.h"

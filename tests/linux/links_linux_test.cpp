@@ -1,6 +1,6 @@
 // The Linux links against real sockets on this machine and a socat pty pair
 // as the serial cable. No Bluetooth adapter is expected here.
-#include "bluetooth/linux/client_linux.h"
+#include "link/linux/client_linux.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,9 +20,9 @@
 #include <cerrno>
 #include <csignal>
 
-#include "bluetooth/linux/discovery_linux.h"
-#include "bluetooth/linux/library_linux.h"
-#include "bluetooth/linux/link_errors_linux.h"
+#include "link/linux/discovery_linux.h"
+#include "link/linux/library_linux.h"
+#include "link/linux/link_errors_linux.h"
 
 namespace tarvik::lnx {
 namespace {

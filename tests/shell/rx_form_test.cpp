@@ -5,7 +5,7 @@
 #include <functional>
 #include <sstream>
 
-#include "bluetooth/device_selection.h"
+#include "link/device_selection.h"
 #include "fakes/fake_settings.h"
 #include "fakes/fake_wedge.h"
 

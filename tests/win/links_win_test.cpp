@@ -1,5 +1,5 @@
 // The serial and TCP links. The serial cable is wine-run.sh's pty pair.
-#include "bluetooth/win/serial_win.h"
+#include "link/win/serial_win.h"
 
 #include <dbt.h>
 #include <gtest/gtest.h>
@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "bluetooth/win/client_win.h"
-#include "bluetooth/win/library_win.h"
+#include "link/win/client_win.h"
+#include "link/win/library_win.h"
 #include "core/win/handover_win.h"
 #include "core/win/message_window_win.h"
 #include "win_test_util.h"

@@ -1,4 +1,4 @@
-#include "bluetooth/win/selection_window_win.h"
+#include "link/win/selection_window_win.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "bluetooth/reader_commands.h"
-#include "bluetooth/win/client_win.h"
-#include "bluetooth/win/library_win.h"
+#include "link/reader_commands.h"
+#include "link/win/client_win.h"
+#include "link/win/library_win.h"
 #include "core/win/text_win.h"
 #include "core/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <utility>
 
-#include "bluetooth/linux/client_linux.h"
-#include "bluetooth/linux/discovery_linux.h"
-#include "bluetooth/linux/library_linux.h"
-#include "bluetooth/linux/selection_window_linux.h"
+#include "link/linux/client_linux.h"
+#include "link/linux/discovery_linux.h"
+#include "link/linux/library_linux.h"
+#include "link/linux/selection_window_linux.h"
 #include "core/diagnostics.h"
 #include "core/linux/dialogs_linux.h"
 #include "core/linux/event_pump_linux.h"

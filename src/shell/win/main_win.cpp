@@ -2,10 +2,10 @@
 // message loop.
 #include <stdexcept>
 
-#include "bluetooth/win/client_win.h"
-#include "bluetooth/win/discovery_win.h"
-#include "bluetooth/win/library_win.h"
-#include "bluetooth/win/selection_window_win.h"
+#include "link/win/client_win.h"
+#include "link/win/discovery_win.h"
+#include "link/win/library_win.h"
+#include "link/win/selection_window_win.h"
 #include "core/diagnostics.h"
 #include "core/guard.h"
 #include "core/win/log_files_win.h"

@@ -1,0 +1,349 @@
+// The reader link: addresses, the write queue and the address walk, the
+// connection manager and the reader's commands.
+#include "link/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "link/address.h"
+#include "link/address_walk.h"
+#include "link/reader_commands.h"
+#include "link/write_queue.h"
+#include "fakes/fake_controls.h"
+#include "fakes/fake_link.h"
+
+namespace tarvik {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing;
+using std::chrono::milliseconds;
+using W = FakeClient::Written;
+
+TEST(Address, TheTextPicksTheTransport) {
+  const std::pair<const char*, ReaderAddress> good[] = {
+      {"00:1A:7D:DA:71:13", BluetoothAddress{0x001A7DDA7113}}, {"001a7dda7113", BluetoothAddress{0x001A7DDA7113}},
+      {" COM5 ", SerialAddress{5, 9600}}, {"com12:115200", SerialAddress{12, 115200}},
+      {"COM3:9600:RtsCts", SerialAddress{3, 9600, FlowControl::kRtsCts}},
+      {"COM3:19200:xonxoff", SerialAddress{3, 19200, FlowControl::kXonXoff}},
+      {"/dev/ttyUSB0", SerialAddress{0, 9600, FlowControl::kNone, "/dev/ttyUSB0"}},
+      {" /dev/ttyACM0:115200 ", SerialAddress{0, 115200, FlowControl::kNone, "/dev/ttyACM0"}},
+      {"/dev/rfcomm0:9600:XonXoff", SerialAddress{0, 9600, FlowControl::kXonXoff, "/dev/rfcomm0"}},
+      {"tcp://127.0.0.1:5000", TcpAddress{"127.0.0.1", 5000}}, {"TCP://[::1]:7", TcpAddress{"::1", 7}},
+      {"tcp://reader.local:23", TcpAddress{"reader.local", 23}},
+  };
+  for (const auto& [text, address] : good) EXPECT_EQ(ParseReaderAddress(text), address) << text;
+  for (auto bad : {"", "()", "00:1A:7D:DA:71", "00:1A:7D:DA:71:1G", "001A7DDA71133", "COM", "COM0", "COM5:",
+                   "COM5:fast", "COM5:9600:", "COM5:9600:dtr", "COMX", "/", "/:9600", "/dev/ttyS0:", "/dev/ttyS0:0",
+                   "/dev/ttyS0:9600:dtr", "dev/ttyS0", "hello", "tcp://host", "tcp://host:0", "tcp://host:99999", "tcp://:80"})
+    EXPECT_FALSE(ParseReaderAddress(bad)) << bad;
+}
+
+TEST(Address, FormattingParenthesesAndTheServiceGuid) {
+  EXPECT_EQ(FormatBluetoothAddress(0x001A7DDA7113), "00:1A:7D:DA:71:13");
+  EXPECT_EQ(StripParentheses("(COM5)"), "COM5");
+  EXPECT_EQ(StripParentheses("COM5"), "COM5");
+  const auto g = ParseGuid("{00001101-0000-1000-8000-00805F9B34FB}");
+  ASSERT_TRUE(g);
+  EXPECT_EQ(std::tie(g->data1, g->data2, g->data3), std::make_tuple(0x00001101u, 0x0000, 0x1000));
+  EXPECT_EQ(std::vector<std::uint8_t>(g->data4, g->data4 + 8),
+            (std::vector<std::uint8_t>{0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}));
+  EXPECT_EQ(ParseGuid("00001101-0000-1000-8000-00805f9b34fb"), g);
+  EXPECT_FALSE(ParseGuid("{00001101-0000-1000-8000-00805F9B34F}"));
+  EXPECT_FALSE(ParseGuid("{00001101+0000-1000-8000-00805F9B34FB}"));
+}
+
+// A socket that takes at most `room` bytes until given more, or fails.
+struct Sink : ILinkSink {
+  Sent Send(std::span<const std::uint8_t> bytes) override {
+    if (error) return {0, error};
+    const std::size_t n = std::min(room, bytes.size());
+    got.insert(got.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    room -= n;
+    return {n, 0};
+  }
+  std::size_t room = 0;
+  std::int32_t error = 0;
+  std::vector<std::uint8_t> got;
+};
+
+TEST(WriteQueue, BytesWaitInOrderAcrossPartialSendsAndGoWithTheLink) {
+  Sink sink;
+  WriteQueue q;
+  sink.room = 1;
+  EXPECT_EQ(q.Write(Bytes("FB"), sink), 0);
+  EXPECT_EQ(q.Write(Bytes("\x7C\x1E\x0D"), sink), 0);
+  EXPECT_EQ(q.Waiting(), 4u);
+  sink.room = 2;
+  EXPECT_EQ(q.Resume(sink), 0);
+  EXPECT_EQ(q.Write(Bytes("S"), sink), 0);
+  sink.room = 100;
+  EXPECT_EQ(q.Resume(sink), 0);
+  EXPECT_EQ(sink.got, Bytes("FB\x7C\x1E\x0DS"));
+  EXPECT_EQ(q.Waiting(), 0u);
+  sink.room = 0;  // a write fails only when the link fails, and the dead link's bytes go
+  sink.got.clear();
+  EXPECT_EQ(q.Write(Bytes("F"), sink), 0);
+  sink.error = 10054;
+  EXPECT_EQ(q.Write(Bytes("F"), sink), 10054);
+  EXPECT_EQ(q.Waiting(), 0u);
+  sink.error = 0;  // a reader that never takes anything: a failure, not a leak
+  EXPECT_EQ(q.Write(std::vector<std::uint8_t>(WriteQueue::kMaxWaiting, 'x'), sink), 0);
+  EXPECT_EQ(q.Write(Bytes("F"), sink), wcl::kBufferOverflow);
+  sink.room = 10;
+  EXPECT_EQ(q.Write(Bytes("F"), sink), 0);
+  EXPECT_EQ(sink.got, Bytes("F"));
+}
+
+// Every address in order until one is under way; failure only when all have
+// failed, with the last one's error.
+TEST(AddressWalk, EveryAddressInOrder) {
+  struct Case {
+    std::vector<std::int32_t> startErrors, outcomes;  // outcomes of those under way (0: open)
+    std::vector<std::size_t> tried;
+    std::int32_t result;
+  };
+  const Case cases[] = {
+      {{0, 0, 0}, {0}, {0}, 0}, {{0, 0, 0}, {10061, 10060, 0}, {0, 1, 2}, 0}, {{10047, 0}, {0}, {0, 1}, 0},
+      {{0, 10047, 0}, {10061, 10061}, {0, 1, 2}, 10061}, {{10047, 10047}, {}, {0, 1}, 10047}, {{}, {}, {}, 11001},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::size_t> tried;
+    AddressWalk walk(c.startErrors.size(), [&](std::size_t i) { return tried.push_back(i), c.startErrors[i]; });
+    std::int32_t r = walk.Begin(11001);
+    for (std::size_t k = 0; r == 0 && k < c.outcomes.size() && c.outcomes[k] != 0; ++k)
+      r = walk.Failed(c.outcomes[k]);
+    EXPECT_EQ(tried, c.tried);
+    EXPECT_EQ(r, c.result);
+  }
+}
+
+// Attempts end as scripted, their events arriving through the pump.
+struct ScriptedClient : FakeClient {
+  ScriptedClient(FakePump& pump, FakeClock& clock) : FakeClient(clock), pump_(pump), clock_(clock) { state = 0; }
+  std::int32_t Connect() override {
+    ++connects;
+    tried.push_back({std::chrono::duration_cast<milliseconds>(clock_.now), Parameters.address, Parameters.radio != nullptr});
+    if (state != 0) return wcl::kBusy;
+    if (refused) return wcl::kBadAddress;
+    state = 1;
+    pump_.At(clock_.now + delay, [this] { state = opens ? 2 : 0, OnConnect(opens ? 0 : 10060); });
+    return 0;
+  }
+  void Disconnect() override {
+    ++disconnects;
+    if (std::exchange(state, 0) == 2) pump_.At(clock_.now, [this] { if (OnDisconnect) OnDisconnect(); });
+  }
+  void Drop() { state = 0, OnDisconnect(); }  // the reader ends the link
+  bool refused = false, opens = true;
+  std::chrono::microseconds delay = 50ms;
+  struct Attempt { milliseconds at; std::string address; bool radio; };
+  std::vector<Attempt> tried;
+  FakePump& pump_;
+  FakeClock& clock_;
+};
+
+struct Link : FilledWindow {
+  explicit Link(std::string address = "tcp://127.0.0.1:5000") {
+    client.OnConnect = [this](std::int32_t e) { manager.wclClient_OnConnect(e); };
+    client.OnDisconnect = [this] { manager.wclClient_OnDisconnect(); };
+    controls.SetCaption(Ctl::Label25, address);
+    discovery.radio = nullptr;
+  }
+  ScriptedClient client{pump, clock};
+  FakeLibrary library;
+  FakeTimer timer3;
+  FakeSound sound{pump, clock};
+  FakeDialogs dialogs;
+  FakeDiscovery discovery;
+  std::string service = "{00001101-0000-1000-8000-00805F9B34FB}";
+  ReaderCommands commands{client, library, controls, pump, clock};
+  RecordingLog log;
+  ConnectionManager manager{{controls, pump, clock, sound, dialogs, timer3, library, client, discovery,
+                             commands, [] { return std::string("C:\\WINDOWS"); }, service, log}};
+  void RunUntil(std::chrono::microseconds t) {
+    for (pump.ProcessPending(); clock.now < t; pump.ProcessPending()) pump.WaitForEvent(t - clock.now);
+  }
+};
+
+TEST(Connection, OpensWithFeedbackThenTheSoundReopensWhenDroppedOrAfterSleep) {
+  Link l;
+  l.manager.Resumed();  // nothing open: nothing to do
+  l.controls.SetCheckValue(Ctl::Check1, 1), l.controls.SetCheckValue(Ctl::Check2, 1);
+  l.manager.ConnectReader();
+  EXPECT_EQ(l.client.tried.back().address, "(tcp://127.0.0.1:5000)");
+  EXPECT_EQ(l.client.Parameters.service, l.service);
+  EXPECT_EQ(l.discovery.lists, 0);  // a network address needs no radio
+  l.RunUntil(3s);
+  EXPECT_EQ(l.controls.linkColour, "green");
+  EXPECT_TRUE(l.timer3.enabled);
+  EXPECT_EQ(l.client.written, (std::vector<W>{{{0x46}, 50ms + 1700ms}}));
+  EXPECT_EQ(l.sound.played, (std::vector<std::string>{"C:\\WINDOWS\\beep1.wav"}));
+  l.client.Drop();
+  EXPECT_EQ(l.controls.linkColour, "red");
+  EXPECT_FALSE(l.timer3.enabled);
+  EXPECT_EQ(l.client.connects, 2);  // at once after a link that was open
+  l.RunUntil(5s);
+  l.manager.Resumed(), l.RunUntil(6s);
+  EXPECT_EQ(std::pair(l.client.disconnects, l.client.connects), std::pair(1, 3));
+  EXPECT_EQ(l.controls.linkColour, "green");
+}
+
+// A failure after its time is retried at once, a fast one a second after its
+// start. The first few failures are logged in full, then counted every ten
+// minutes and at the open.
+TEST(Connection, RepeatedFailuresAreSpacedAndLoggedAFewTimesThenCounted) {
+  Link l;
+  l.client.opens = false, l.client.delay = 5s;  // out of range, then refused at once
+  l.pump.At(6s, [&] { l.client.delay = 10ms; });
+  l.pump.At(25min, [&] { l.client.opens = true; });
+  l.manager.ConnectReader();
+  l.RunUntil(26min);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(l.client.tried[i].at, std::vector({0ms, 5000ms, 10000ms, 11000ms, 12000ms})[i]);
+  int failures = 0, counted = 0, summaries = 0;
+  for (const auto& e : l.log.events) {
+    if (e == "Connect to tcp://127.0.0.1:5000 failed: 10060 (error 10060)") ++failures;
+    if (e.rfind("The failure before happened ", 0) == 0) ++summaries, counted += std::stoi(e.substr(28));
+  }
+  EXPECT_EQ(failures, ConnectionManager::kRepeatsLoggedInFull);
+  EXPECT_EQ(summaries, 3);
+  EXPECT_EQ(failures + counted, l.client.connects - 1);
+  EXPECT_EQ(l.log.events.back(), "Link to tcp://127.0.0.1:5000 open");
+}
+
+// A port the user may not open fails every second: what to do is said once,
+// and only for a serial port.
+TEST(Connection, AdviceOnAPortThatKeepsFailingComesOnce) {
+  for (const auto& [address, boxes] : {std::pair{"COM3", 1u}, std::pair{"tcp://127.0.0.1:5000", 0u}}) {
+    Link l(address);
+    l.library.adviceFor = 10060;
+    l.client.opens = false, l.client.delay = 10ms;
+    l.manager.ConnectReader();
+    l.RunUntil(10s);
+    EXPECT_GE(l.client.connects, 9) << address;
+    EXPECT_EQ(l.dialogs.informed, std::vector<std::string>(boxes, "Join the group that owns serial ports.")) << address;
+  }
+}
+
+TEST(Connection, EndlessFailuresOrDropsNeitherNestNorOverlap) {
+  Link l;
+  l.client.opens = false, l.client.delay = 1ms;
+  int overlap = 0;
+  l.client.OnConnect = [&](std::int32_t e) { overlap += l.client.state != 0, l.manager.wclClient_OnConnect(e); };
+  l.manager.ConnectReader();
+  l.RunUntil(std::chrono::hours(6));
+  EXPECT_GT(l.client.connects, 20000);
+  EXPECT_LE(l.manager.maxDepth(), 3);
+  EXPECT_EQ(overlap, 0);
+  EXPECT_EQ(l.client.connects, l.manager.attempts());
+
+  Link d;  // drops 300 ms after each open, inside the 1.7 s greeting wait
+  d.controls.SetCheckValue(Ctl::Check2, 1);
+  int opens = 0;
+  d.client.OnConnect = [&](std::int32_t e) {
+    if (e == 0 && ++opens <= 5000) d.pump.At(d.clock.now + 300ms, [&] { d.client.Drop(); });
+    d.manager.wclClient_OnConnect(e);
+  };
+  d.manager.ConnectReader();
+  d.RunUntil(std::chrono::hours(1));
+  EXPECT_EQ(d.client.connects, 5001);
+  EXPECT_LE(d.manager.maxDepth(), 6);
+  EXPECT_FALSE(d.client.written.empty());
+  EXPECT_EQ(d.controls.linkColour, "green");
+}
+
+// An attempt that cannot even start is retried once a second, not in a spin;
+// a Bluetooth address without a radio waits for one, said once in the log,
+// with no box to stop the attempts.
+TEST(Connection, AnAddressThatCannotStartAnAttemptDoesNotSpin) {
+  Link l("00:1A:7D:DA:71:13");
+  l.client.refused = true;
+  l.pump.At(10s, [&] { l.pump.quit = true; });
+  l.manager.ConnectReader();
+  EXPECT_NEAR(l.client.connects, 10.5, 0.5);  // one a second
+  EXPECT_LE(l.pump.processed, 100);
+  EXPECT_TRUE(l.dialogs.informed.empty());
+  EXPECT_EQ(std::count(l.log.events.begin(), l.log.events.end(),
+                       "No Bluetooth adapter is there: the link waits for one"), 1);
+  EXPECT_FALSE(l.client.tried.front().radio);
+  l.discovery.radio = std::make_shared<FakeDiscovery::AnyRadio>();
+  l.pump.quit = l.client.refused = false;
+  l.manager.ConnectReader();
+  EXPECT_TRUE(l.client.tried.back().radio);
+  EXPECT_EQ(l.log.events.back(), "A Bluetooth adapter is there again");
+  EXPECT_EQ(l.client.Parameters.radio, nullptr);  // dropped after the request
+}
+
+TEST(Connection, SelectDeviceSuspendsSavesAndReconnects) {
+  Link l;
+  l.manager.ConnectReader();
+  l.RunUntil(1s);
+  std::vector<std::string> steps;
+  l.manager.Command6_Click(
+      [&] {
+        steps.push_back("open, suspended=" + std::to_string(l.manager.LinkSuspended));
+        l.RunUntil(2s);  // the disconnect event only turns the label red
+        steps.push_back(std::string("label ") + l.controls.linkColour);
+        l.controls.SetCaption(Ctl::Label25, "COM5");
+      },
+      [&] { steps.push_back("saved"); });
+  EXPECT_EQ(steps, (std::vector<std::string>{"open, suspended=1", "label red", "saved"}));
+  EXPECT_EQ(l.manager.LinkSuspended, 0);
+  EXPECT_EQ(std::pair(l.client.disconnects, l.client.connects), std::pair(1, 2));  // none while picking
+  EXPECT_EQ(l.client.tried.back().address, "(COM5)");
+  l.manager.LinkSuspended = 1;  // while suspended a connect event does nothing
+  for (int e : {0, 10060}) l.manager.wclClient_OnConnect(e);
+  EXPECT_EQ(l.controls.linkColour, "red");
+  EXPECT_EQ(l.client.connects, 2);
+}
+
+// The reader's commands, on an open link whose inactivity timeout is a minute.
+struct Commands : Link {
+  Commands() { client.state = 2, client.OnDisconnect = nullptr, controls.Preset(Ctl::Combo9, 1); }
+};
+
+// Nothing before the deadline; then B, the close command and S, with data
+// arriving inside re-arming the deadline but not stopping the sequence; and
+// on a closed link each failed write is reported and the sequence goes on.
+TEST(Commands, TheInactivitySequence) {
+  Commands c;
+  c.commands.ArmInactivityDeadline();
+  c.clock.now = 50s, c.commands.Timer3_Timer();
+  EXPECT_TRUE(c.client.written.empty());
+  c.clock.now = 64s;
+  c.pump.At(64500ms, [&] { c.commands.ArmInactivityDeadline(); });
+  c.commands.Timer3_Timer();
+  EXPECT_EQ(c.client.written, (std::vector<W>{{{0x42}, 64000ms}, {{0x7C, 0x1E, 0x0D}, 64100ms}, {{0x53}, 65100ms}}));
+  EXPECT_EQ(c.library.results, std::vector<std::int32_t>(3, 0));
+  c.commands.ArmInactivityDeadline();
+  c.clock.now = 200s, c.commands.Timer3_Timer();
+  EXPECT_EQ(c.library.results, (std::vector<std::int32_t>{0, 0, 0, wcl::kNotConnected, wcl::kNotConnected, wcl::kNotConnected}));
+  EXPECT_EQ(c.client.disconnects, 2);
+}
+
+// Now plus the minutes, a whole second of the day rounded half to even: it
+// fires at that second and not 10 ms before, across midnight too; with no
+// timeout never.
+TEST(Commands, Deadlines) {
+  for (auto [start, deadline] : {std::pair{1000.5, 1060.0}, {1001.5, 1062.0}, {86400 - 30.5, 86430.0}}) {
+    for (const bool due : {false, true}) {
+      Commands c;
+      c.clock.startOfDay = start;
+      c.commands.ArmInactivityDeadline();
+      c.clock.now = std::chrono::duration_cast<std::chrono::microseconds>(
+          std::chrono::duration<double>(deadline - start - (due ? 0.0 : 0.01)));
+      c.commands.Timer3_Timer();
+      EXPECT_EQ(c.client.written.size(), due ? 3u : 0u) << start << " " << due;
+    }
+  }
+  Commands c;
+  c.controls.Preset(Ctl::Combo9, 0);
+  c.commands.ArmInactivityDeadline();
+  c.clock.now = 24h;
+  c.commands.Timer3_Timer();
+  EXPECT_TRUE(c.client.written.empty());
+}
+
+}  // namespace
+}  // namespace tarvik
