@@ -44,6 +44,9 @@ def main():
                 typed = poll(lambda: receiver.text()[len(before):] == line[:-3].decode()
                              and receiver.text()[len(before):], what="the scanned line")
                 print(f"The reader sent {line!r}; the receiving window got {typed!r}.")
+            # Wine puts a window's painting on the X display once its thread
+            # waits for messages: the receiver idle, its text is in the picture.
+            receiver.wait_quiet()
             shutil.copy(bench.screenshot("typed"), out / "typed.png")
             bench.post(MAIN, 0x200, 1, 0x202)  # a click on the tray icon
             bench.wait_visible(MAIN)

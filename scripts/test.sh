@@ -8,9 +8,23 @@
 # figures on the way (the rules' cost; the Linux typing speed against a bare
 # XTest loop; typing through IBus and Fcitx 5 into a GTK entry), asserting
 # nothing; one that cannot run fails the script. Each preset's configure,
-# build and test steps are its CMake workflow.
+# build and test steps are its CMake workflow. It ends with nothing of its
+# own still running, and fails if a test left a process behind (Xvfb, Wine,
+# a program under test); on a failure or Ctrl+C it stops them itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/own_processes.sh
+cleanup() {
+  # Stopped early: the Windows-side test runner's display, wineserver and
+  # serial pair first, through the runner, so it starts afresh next time.
+  if [ $? -ne 0 ]; then
+    tests/win/wine-run.sh --stop build/windows/tests/win >/dev/null 2>&1 || true
+  fi
+  stop_own_processes
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 scripts/setup.sh
 scripts/build.sh
 cmake --workflow --preset sanitize
@@ -21,3 +35,4 @@ ctest --preset windows
 ctest --preset linux "$@"
 TARVIK_LINUX_BUILD_DIR=build/linux python3 scripts/bench_typing_linux.py 3
 python3 scripts/bench_ime.py --frameworks ibus,fcitx5 --runs 1
+own_processes_ended

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # CTest's emulator: runs PROGRAM.exe ARGS... under Wine in a prefix beside it,
 # with Xvfb, one virtual desktop, and a socat pty pair whose ends are COM9
-# (wine-tests/ttyWine) and wine-tests/ttyHost. --stop BUILD_DIR ends them.
+# (wine-tests/ttyWine) and wine-tests/ttyHost, kept for the next test.
+# --stop BUILD_DIR ends them; so does a watcher, once the ctest run that
+# started them has ended (all its tests, a filtered few, a failure, Ctrl+C).
 set -euo pipefail
 WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
-if [ "${1:-}" = --stop ]; then dir=$2/wine-tests; else dir=$(cd "$(dirname "$1")" && pwd)/wine-tests; fi
+if [ "${1:-}" = --stop ]; then dir=$(realpath -m "$2")/wine-tests; else dir=$(cd "$(dirname "$1")" && pwd)/wine-tests; fi
 export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv,winepulse.drv=d"
 mkdir -p "$dir" && exec 9>"$dir/lock" && flock 9
 # Daemons started here must not keep the lock, nor the output CTest reads.
@@ -14,8 +16,24 @@ alive() { [ -f "$dir/$1.pid" ] && kill -0 "$(cat "$dir/$1.pid")" 2>/dev/null; }
 if [ "$1" = --stop ]; then
   [ -d "$WINEPREFIX" ] && quiet "$WINESERVER" -k || true
   for p in xvfb socat; do if alive $p; then kill "$(cat "$dir/$p.pid")"; fi; done
-  rm -f "$dir"/{xvfb.pid,display,warm,socat.pid,ttyWine,ttyHost}; exit 0
+  # The watcher, unless this is it: its own session, so its wait goes with it.
+  if alive watch && [ "$(cat "$dir/watch.pid")" != $$ ]; then
+    kill -- "-$(cat "$dir/watch.pid")" || true
+  fi
+  [ -d "$WINEPREFIX" ] && { "$WINESERVER" -w 9>&- || true; }
+  rm -f "$dir"/{xvfb.pid,display,warm,socat.pid,watch.pid,ttyWine,ttyHost}; exit 0
 fi
+
+# The ctest process this runs under (tests and the listing of tests alike),
+# else the caller.
+owner() {
+  local p=$PPID
+  while [ "$p" -gt 1 ]; do
+    [ "$(cat "/proc/$p/comm" 2>/dev/null)" = ctest ] && { echo "$p"; return; }
+    p=$(ps -o ppid= -p "$p" | tr -d ' ') || break
+  done
+  echo "$PPID"
+}
 
 if ! alive xvfb; then
   for n in $(seq 200 299); do
@@ -27,6 +45,10 @@ if ! alive xvfb; then
     kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
   done
   quiet "$WINESERVER" -k || true; rm -f "$dir/warm"  # its desktop belongs to the display it first met
+  if alive watch; then kill -- "-$(cat "$dir/watch.pid")" || true; fi
+  setsid bash -c 'tail --pid="$1" -f /dev/null; exec "$2" --stop "$3"' watch "$(owner)" \
+    "$(realpath "$0")" "$(dirname "$dir")" >/dev/null 2>&1 </dev/null 9>&- &
+  echo $! > "$dir/watch.pid"
 fi
 export DISPLAY=$(<"$dir/display")
 

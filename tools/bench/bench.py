@@ -117,7 +117,11 @@ class Bench:
             shutil.rmtree(self.prefix, ignore_errors=True)
 
     def __enter__(self):
-        return self.start()
+        try:
+            return self.start()
+        except BaseException:
+            self.stop()  # what start() got running before it failed
+            raise
 
     def __exit__(self, *exc):
         if exc[0] is not None:
@@ -140,6 +144,7 @@ class Bench:
                     stderr=subprocess.DEVNULL).returncode == 0, timeout=15, what="Xvfb")
             except TimeoutError:
                 proc.kill()
+                proc.wait()
                 continue
             if proc.poll() is None:
                 self.xvfb, self.display = proc, f":{n}"
@@ -162,13 +167,20 @@ class Bench:
             env = self._wine_env(template)
             quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                          stdin=subprocess.DEVNULL)
-            subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=300, check=True, **quiet)
-            # Every program lands in one virtual desktop, chosen in the registry.
-            subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop",
-                            "/d", DESKTOP, "/f"], env=env, timeout=60, check=True, **quiet)
-            subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v",
-                            DESKTOP, "/d", "1024x768", "/f"], env=env, timeout=60, check=True,
-                           **quiet)
+            try:
+                subprocess.run([WINE, "wineboot", "-i"], env=env, timeout=300, check=True,
+                               **quiet)
+                # Every program lands in one virtual desktop, chosen in the registry.
+                subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Explorer", "/v",
+                                "Desktop", "/d", DESKTOP, "/f"], env=env, timeout=60, check=True,
+                               **quiet)
+                subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops",
+                                "/v", DESKTOP, "/d", "1024x768", "/f"], env=env, timeout=60,
+                               check=True, **quiet)
+            except BaseException:
+                # The template's own wineserver, and the programs it holds.
+                subprocess.run([WINESERVER, "-k"], env=env, **quiet)
+                raise
             subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
             (template / ".complete").touch()
             return template

@@ -5,15 +5,20 @@
 // txt is what the input context (or, without one, XLookupString) makes of a
 // press; releases carry none. FI and FO (same fields, empty) mark the focus
 // coming and going, MAPPED the window's first mapping.
+// The window shows the text typed so far (Return starts a line, BackSpace
+// takes a character back), drawn before the key's line is logged: once a
+// bench reads the line, a screenshot shows its character.
 // It stays up until its window is closed or the process is ended.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -22,8 +27,62 @@ namespace {
 constexpr int kWidth = 400, kHeight = 200;
 constexpr int kTextBytes = 64;
 constexpr unsigned long kBackground = 0xF0F0F0;
+constexpr int kMargin = 8;
 
 std::FILE* g_log = nullptr;
+
+// What the window shows, one string a line, in Latin-1 for the core fonts
+// (a character beyond it shows as '?').
+struct Screen {
+  Display* dpy = nullptr;
+  Window window = 0;
+  GC gc = nullptr;
+  XFontStruct* font = nullptr;
+  std::vector<std::string> lines{std::string()};
+};
+Screen g_screen;
+
+void Draw() {
+  Screen& s = g_screen;
+  XClearWindow(s.dpy, s.window);
+  const int step = s.font ? s.font->ascent + s.font->descent : 14;
+  const int ascent = s.font ? s.font->ascent : 11;
+  XWindowAttributes attrs{};
+  XGetWindowAttributes(s.dpy, s.window, &attrs);
+  // The last lines that fit, the newest at the bottom of the text.
+  const auto fit = static_cast<std::size_t>(std::max(1, (attrs.height - 2 * kMargin) / step));
+  const std::size_t first = s.lines.size() > fit ? s.lines.size() - fit : 0;
+  for (std::size_t i = first; i < s.lines.size(); ++i) {
+    XDrawString(s.dpy, s.window, s.gc, kMargin,
+                kMargin + ascent + static_cast<int>(i - first) * step, s.lines[i].data(),
+                static_cast<int>(s.lines[i].size()));
+  }
+  // A round trip: the text is on the server's screen before the key is logged.
+  XSync(s.dpy, False);
+}
+
+void Show(const char* utf8, int n) {
+  if (n <= 0) return;
+  for (int i = 0; i < n; ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    std::string& line = g_screen.lines.back();
+    if (b == '\r' || b == '\n') {
+      g_screen.lines.emplace_back();
+    } else if (b == '\b') {
+      if (!line.empty()) line.pop_back();
+    } else if (b == '\t') {
+      line += ' ';
+    } else if (b < 0x80) {
+      if (b >= 0x20 && b != 0x7F) line += static_cast<char>(b);
+    } else if ((b & 0xE0) == 0xC0 && i + 1 < n) {
+      const unsigned code = (b & 0x1Fu) << 6 | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+      line += code <= 0xFF ? static_cast<char>(code) : '?';
+    } else if ((b & 0xC0) != 0x80) {
+      line += '?';  // the lead byte of a character beyond Latin-1; its other bytes add nothing
+    }
+  }
+  Draw();
+}
 
 std::string Hex(const char* bytes, int n) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -57,6 +116,7 @@ void LogKey(XKeyEvent& e, XIC ic) {
     if (e.type == KeyRelease) n = 0;
   }
   const char* name = keysym != NoSymbol ? XKeysymToString(keysym) : nullptr;
+  if (e.type == KeyPress) Show(text, n);
   Line(e.type == KeyPress ? "KP" : "KR", e.keycode, name ? name : "NoSymbol",
        Hex(text, n > 0 ? n : 0), e.state, e.time);
 }
@@ -110,7 +170,19 @@ int main(int argc, char** argv) {
   long imEvents = 0;
   if (ic) XGetICValues(ic, XNFilterEvents, &imEvents, nullptr);
   XSelectInput(dpy, w,
-               KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask | imEvents);
+               KeyPressMask | KeyReleaseMask | FocusChangeMask | StructureNotifyMask |
+                   ExposureMask | imEvents);
+  // A 20-pixel scalable font where the server has one, else its built-in "fixed".
+  for (const char* name : {"-*-*-medium-r-normal--20-*-*-*-m-*-iso8859-1",
+                           "-*-*-medium-r-normal--20-*-*-*-*-*-iso8859-1", "fixed"}) {
+    if ((g_screen.font = XLoadQueryFont(dpy, name))) break;
+  }
+  XGCValues gcv{};
+  gcv.foreground = BlackPixel(dpy, screen);
+  g_screen.gc = XCreateGC(dpy, w, GCForeground, &gcv);
+  if (g_screen.font) XSetFont(dpy, g_screen.gc, g_screen.font->fid);
+  g_screen.dpy = dpy;
+  g_screen.window = w;
   XMapWindow(dpy, w);
 
   bool mapped = false;
@@ -130,6 +202,9 @@ int main(int argc, char** argv) {
       case FocusOut:
         if (ic) XUnsetICFocus(ic);
         Line("FO", 0, "-", "", 0, 0);
+        break;
+      case Expose:
+        if (e.xexpose.count == 0) Draw();
         break;
       case MapNotify:
         if (!mapped) Line("MAPPED", 0, "-", "", 0, 0);

@@ -18,8 +18,14 @@ namespace {
 HANDLE g_log = INVALID_HANDLE_VALUE;
 WNDPROC g_editProc = nullptr;
 
-void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
-  char line[200];
+// One log line, its times taken now; written by Write.
+struct Entry {
+  char text[200];
+  int size = 0;
+};
+
+Entry Format(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
+  Entry e;
   LARGE_INTEGER now, perSecond;
   QueryPerformanceCounter(&now);
   QueryPerformanceFrequency(&perSecond);
@@ -29,13 +35,22 @@ void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
           static_cast<unsigned long long>(perSecond.QuadPart);
   const unsigned scan = (static_cast<unsigned>(lp) >> 16) & 0xFF;
   const unsigned ext = (static_cast<unsigned>(lp) >> 24) & 1;
-  const int n = std::snprintf(line, sizeof line, "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu at=%lu us=%llu\n", kind,
-                              isChar ? 0u : static_cast<unsigned>(wp), scan, ext,
-                              isChar ? static_cast<unsigned>(wp) : 0u,
-                              static_cast<unsigned long>(GetMessageTime()),
-                              static_cast<unsigned long>(GetTickCount()), us);
+  e.size = std::snprintf(e.text, sizeof e.text,
+                         "%s vk=%02X sc=%02X ext=%u ch=%04X t=%lu at=%lu us=%llu\n", kind,
+                         isChar ? 0u : static_cast<unsigned>(wp), scan, ext,
+                         isChar ? static_cast<unsigned>(wp) : 0u,
+                         static_cast<unsigned long>(GetMessageTime()),
+                         static_cast<unsigned long>(GetTickCount()), us);
+  return e;
+}
+
+void Write(const Entry& e) {
   DWORD written = 0;
-  WriteFile(g_log, line, static_cast<DWORD>(n), &written, nullptr);
+  WriteFile(g_log, e.text, static_cast<DWORD>(e.size), &written, nullptr);
+}
+
+void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
+  Write(Format(kind, wp, lp, isChar));
 }
 
 LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
@@ -45,7 +60,16 @@ LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYUP: Log("KU", wp, lp, false); break;
     case WM_SYSKEYDOWN: Log("SKD", wp, lp, false); break;
     case WM_SYSKEYUP: Log("SKU", wp, lp, false); break;
-    case WM_CHAR: Log("CH", wp, lp, true); break;
+    case WM_CHAR: {
+      // The edit box only invalidates the text it took; painting it here,
+      // before the line is written, means a screenshot taken once a bench has
+      // read the line shows the character.
+      const Entry e = Format("CH", wp, lp, true);
+      const LRESULT r = CallWindowProcW(g_editProc, h, msg, wp, lp);
+      UpdateWindow(h);
+      Write(e);
+      return r;
+    }
     case WM_SYSCHAR: Log("SCH", wp, lp, true); return 0;
     case WM_DEADCHAR: Log("DCH", wp, lp, true); break;
     default: break;
