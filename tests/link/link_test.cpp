@@ -1,5 +1,6 @@
 // The reader link: addresses, the write queue and the address walk, the
-// connection manager and the reader's commands.
+// link client over a scripted transport, the connection manager and the
+// reader's commands.
 #include "link/connection.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 
 #include "link/address.h"
 #include "link/address_walk.h"
+#include "link/link_client.h"
 #include "link/reader_commands.h"
 #include "link/write_queue.h"
 #include "fakes/fake_controls.h"
@@ -119,6 +121,133 @@ TEST(AddressWalk, EveryAddressInOrder) {
   }
 }
 
+// LinkClient over a transport and an event loop that the test drives.
+struct Rig : ILinkLoop {
+  struct Transport : Sink, ILinkTransport {
+    Transport(Rig& r, ILinkEvents& e, bool looksUp) : rig(r), events(e), looksUp_(looksUp) { room = 1000; }
+    Sent Send(std::span<const std::uint8_t> bytes) override { return Sink::Send(bytes); }
+    bool LooksUp() const override { return looksUp_; }
+    void Resolve() override { rig.log += "resolve "; }
+    std::int32_t Open(std::size_t i) override {
+      rig.log += "open" + std::to_string(i) + " ";
+      return i < rig.startErrors.size() ? rig.startErrors[i] : 0;
+    }
+    void Close() override { rig.log += "close "; }
+    Rig& rig;
+    ILinkEvents& events;
+    bool looksUp_;
+  };
+  void Post(std::function<void()> work) override { posted.push_back(std::move(work)); }
+  void StartTimer(milliseconds after, std::function<void()> done) override { timer = std::move(done), timerAfter = after; }
+  void StopTimer() override { timer = nullptr; }
+  void Run() {  // the event loop
+    inCall = false;
+    for (auto& work : std::exchange(posted, {})) work();
+  }
+  void RunAll() { while (!posted.empty()) Run(); }
+  void Elapse() {  // the timer's time passes
+    if (auto done = std::exchange(timer, nullptr)) done();
+    RunAll();
+  }
+  std::int32_t Connect(const char* address) {
+    client.Parameters.address = std::string("(") + address + ")";
+    client.Parameters.service = "{00001101-0000-1000-8000-00805F9B34FB}";
+    inCall = true;
+    const std::int32_t r = client.Connect();
+    log += "=" + std::to_string(r) + " ";
+    return r;
+  }
+  ILinkEvents& Events() { return t->events; }
+  void OpenLink() { Connect("COM1"), Events().Opened(), RunAll(); }
+
+  std::vector<std::function<void()>> posted;
+  std::function<void()> timer;
+  milliseconds timerAfter{};
+  std::vector<std::int32_t> startErrors;
+  std::string log;
+  bool inCall = false;
+  Transport* t = nullptr;
+  LinkClient client{*this,
+                    [this](const ReaderAddress& a, const LinkParameters&, ILinkEvents& e, std::int32_t&) {
+                      auto made = std::make_unique<Transport>(*this, e, std::holds_alternative<TcpAddress>(a));
+                      t = made.get();
+                      return made;
+                    },
+                    {-90, -91}};
+  Rig() {
+    client.OnConnect = [this](std::int32_t e) { log += (inCall ? "!" : "") + ("connect " + std::to_string(e)) + " "; };
+    client.OnData = [this](std::vector<std::uint8_t> b) { log += "data " + std::string(b.begin(), b.end()) + " "; };
+    client.OnDisconnect = [this] { log += (inCall ? "!" : "") + ("disconnect " + std::to_string(client.DropReason())) + " "; };
+  }
+};
+
+// Events come only from the loop ("!" marks one within a call), in order,
+// and none about an endpoint or attempt that has gone by.
+TEST(LinkClient, AttemptsLinksAndTheirEnds) {
+  using Script = std::function<void(Rig&)>;
+  struct Case {
+    const char* what;
+    Script script;
+    std::string log;
+    std::uint32_t state;
+  };
+  const Case cases[] = {
+      {"every address failed", [](Rig& r) {
+         r.startErrors = {0, 10047, 0};
+         r.Connect("tcp://h:1"), r.Events().Resolved(0, 3), r.RunAll();
+         r.Events().Failed(10061), r.RunAll(), r.Events().Failed(10060), r.RunAll();
+       }, "resolve =0 open0 close open1 open2 close close connect 10060 ", 0},
+      {"the last address opens", [](Rig& r) {
+         r.Connect("tcp://h:1"), r.Events().Resolved(0, 2), r.RunAll();
+         r.Events().Failed(10061), r.RunAll(), r.Events().Opened(), r.RunAll();
+       }, "resolve =0 open0 close open1 connect 0 ", 2},
+      {"an address that does not answer gives way", [](Rig& r) {
+         r.Connect("tcp://h:1"), r.Events().Resolved(0, 2), r.RunAll();
+         EXPECT_EQ(r.timerAfter, kAddressTimeout);
+         r.Elapse();
+         EXPECT_FALSE(r.timer) << "the last address has the system's time";
+         r.Elapse();
+       }, "resolve =0 open0 close open1 ", 1},
+      {"the name is not found", [](Rig& r) { r.Connect("tcp://h:1"), r.Events().Resolved(11001, 0), r.RunAll(); },
+       "resolve =0 close connect 11001 ", 0},
+      {"an endpoint failing at once is the result", [](Rig& r) { r.startErrors = {10050}, r.Connect("COM1"), r.RunAll(); },
+       "open0 close =10050 ", 0},
+      {"busy, and an address that is none", [](Rig& r) {
+         r.Connect("COM1"), r.Connect("COM1"), r.client.Disconnect(), r.Connect("nowhere"), r.RunAll();
+       }, "open0 =0 =-3 close =-2 connect -90 ", 0},
+      {"an old attempt's outcome is dropped", [](Rig& r) {
+         r.Connect("COM1"), r.Events().Opened(), r.client.Disconnect(), r.Connect("COM2"), r.RunAll();
+       }, "open0 =0 close open0 =0 connect -90 ", 1},
+      {"the reader closes: its last words first", [](Rig& r) {
+         r.OpenLink(), r.Events().Received(Bytes("bye")), r.Events().Failed(wcl::kClosedByPeer), r.RunAll();
+       }, "open0 =0 connect 0 data bye close disconnect -8 ", 0},
+      {"Disconnect: later, no reason, nothing after", [](Rig& r) {
+         r.OpenLink(), r.Events().Received(Bytes("late")), r.inCall = true, r.client.Disconnect(), r.RunAll();
+         EXPECT_EQ(r.client.Write(Bytes("F")), wcl::kNotConnected);
+       }, "open0 =0 connect 0 close disconnect 0 ", 0},
+      {"a failed write drops the link later", [](Rig& r) {
+         r.OpenLink(), r.t->error = 10054, r.inCall = true;
+         EXPECT_EQ(r.client.Write(Bytes("F")), 10054);
+         r.log += "written ", r.RunAll();
+       }, "open0 =0 connect 0 written close disconnect 10054 ", 0},
+      {"writes wait while the link is full, in order", [](Rig& r) {
+         r.OpenLink(), r.t->room = 1;
+         EXPECT_EQ(r.client.Write(Bytes("FB")) | r.client.Write(Bytes("S")), 0);
+         EXPECT_EQ(r.client.Waiting(), 2u);
+         r.t->room = 10, r.Events().Writable(), r.RunAll();
+         EXPECT_EQ(std::string(r.t->got.begin(), r.t->got.end()), "FBS");
+         EXPECT_EQ(r.client.Waiting(), 0u);
+       }, "open0 =0 connect 0 ", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Rig rig;
+    c.script(rig);
+    EXPECT_EQ(rig.log, c.log);
+    EXPECT_EQ(rig.client.State(), c.state);
+  }
+}
+
 // Attempts end as scripted, their events arriving through the pump.
 struct ScriptedClient : FakeClient {
   ScriptedClient(FakePump& pump, FakeClock& clock) : FakeClient(clock), pump_(pump), clock_(clock) { state = 0; }
@@ -161,7 +290,7 @@ struct Link : FilledWindow {
   ReaderCommands commands{client, library, controls, pump, clock};
   RecordingLog log;
   ConnectionManager manager{{controls, pump, clock, sound, dialogs, timer3, library, client, discovery,
-                             commands, [] { return std::string("C:\\WINDOWS"); }, service, log}};
+                             commands, [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); }, service, log}};
   void RunUntil(std::chrono::microseconds t) {
     for (pump.ProcessPending(); clock.now < t; pump.ProcessPending()) pump.WaitForEvent(t - clock.now);
   }

@@ -1,7 +1,8 @@
 // The Linux links against real sockets on this machine and a socat pty pair
-// as the serial cable. No Bluetooth adapter is expected here.
+// as the serial cable; Bluetooth against the adapters the machine has.
 #include "link/linux/client_linux.h"
 
+#include <QBluetoothLocalDevice>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -23,6 +24,8 @@
 #include "link/linux/discovery_linux.h"
 #include "link/linux/library_linux.h"
 #include "link/linux/link_errors_linux.h"
+#include "link/linux/serial_linux.h"
+#include "link/linux/sockets_linux.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -154,17 +157,6 @@ TEST(TcpLink, EveryAddressOfANameIsTriedInOrderAndTheLinkKeepsAlive) {
             std::tuple(1, kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes));
 }
 
-TEST(TcpLink, AnAttemptFailsOnlyWhenEveryAddressHasFailed) {
-  QTcpServer gone;
-  ASSERT_TRUE(gone.listen(QHostAddress::LocalHost));
-  const std::string address = "tcp://localhost:" + std::to_string(gone.serverPort());
-  gone.close();
-  Link link(Around({"::1"}, {}));
-  EXPECT_FALSE(link.Open(address));
-  RunUntil([] { return false; }, std::chrono::milliseconds(200));  // nothing more comes
-  EXPECT_EQ(std::tuple(link.connects, link.error, link.client.State()), std::tuple(1, ECONNREFUSED, 0u));
-}
-
 // The reader takes a trickle while more than Qt's buffer and the queue hold is written.
 TEST(TcpLink, BytesGoBothWaysInOrderAndNoneIsLostToASlowReader) {
   Reader reader;
@@ -243,22 +235,6 @@ TEST(TcpLink, ALinkClosedByEitherSideIsToldOnceFromTheEventLoop) {
   }
 }
 
-TEST(TcpLink, AConnectWhileOneIsUnderWayIsBusyAndDisconnectCallsItOff) {
-  Reader reader;
-  Stuck stuck(reader.server.serverPort());
-  Link link;
-  const std::string address = reader.Address("127.0.0.1");
-  ASSERT_EQ(link.Connect(address), 0);
-  EXPECT_EQ(link.Connect(address), wcl::kBusy);
-  link.Disconnect();
-  EXPECT_EQ(std::tuple(link.client.State(), link.connects), std::tuple(0u, 0));
-  EXPECT_TRUE(RunUntil([&] { return link.connects == 1; }));
-  EXPECT_EQ(link.error, ECONNABORTED);
-  ASSERT_TRUE(link.Open(reader.Address()));
-  EXPECT_EQ(link.Connect(reader.Address()), wcl::kBusy);
-  EXPECT_FALSE(link.eventInCall);
-}
-
 // socat's pty pair: ours for the client, theirs for the reader.
 struct Cable {
   Cable() {
@@ -311,26 +287,36 @@ TEST(SerialLink, APortThatGoesIsADroppedLinkAndIsNotThereToReopen) {
   }
 }
 
+// Held against the adapters the machine has (none on most test machines):
+// they are the radios; one it does not have, or a reader not in range,
+// fails later, from the event loop.
 TEST(Bluetooth, WithoutAnAdapterThereIsNoRadioAndWhatIsTriedFailsLater) {
+  const QList<QBluetoothHostInfo> adapters = QBluetoothLocalDevice::allDevices();
   QtDiscovery discovery;
   std::vector<Radio> radios{std::make_shared<QtRadio>(QBluetoothAddress())};
   EXPECT_EQ(discovery.ListRadios(radios), 0);
-  EXPECT_TRUE(radios.empty());
+  ASSERT_EQ(radios.size(), std::size_t(adapters.size()));
+  for (std::size_t i = 0; i < radios.size(); ++i)
+    EXPECT_EQ(static_cast<QtRadio&>(*radios[i]).address(), adapters[qsizetype(i)].address());
   EXPECT_EQ(discovery.Discover(nullptr, 15, 0), wcl::kNoRadio);
   std::string events;
   discovery.OnDiscoveryStarted = [&](const Radio&) { events += "started "; };
   discovery.OnDiscoveryComplete = [&](const Radio&, const std::optional<DeviceList>& devices) {
     events += devices ? "found" : "failed";
   };
-  ASSERT_EQ(discovery.Discover(std::make_shared<QtRadio>(QBluetoothAddress()), 15, 0), 0);
+  const QBluetoothAddress none(quint64(1));
+  ASSERT_TRUE(std::none_of(adapters.begin(), adapters.end(), [&](auto& a) { return a.address() == none; }));
+  ASSERT_EQ(discovery.Discover(std::make_shared<QtRadio>(none), 15, 0), 0);
   EXPECT_EQ(events, "");
   EXPECT_TRUE(RunUntil([&] { return events.size() > 8; }));
   EXPECT_EQ(events, "started failed");
 
   Link link;
   ASSERT_EQ(link.Connect("00:1A:7D:DA:71:13"), 0);
-  EXPECT_TRUE(RunUntil([&] { return link.connects == 1; }));
-  EXPECT_EQ(link.error, kServiceNotFound);
+  EXPECT_TRUE(RunUntil([&] { return link.connects == 1; }, std::chrono::seconds(60)));
+  EXPECT_EQ(link.client.State(), 0u);
+  if (adapters.isEmpty()) EXPECT_EQ(link.error, kServiceNotFound);
+  else EXPECT_NE(link.error, 0);
   EXPECT_FALSE(link.eventInCall);
   link.client.Parameters.service = "not a uuid";
   EXPECT_EQ(link.client.Connect(), wcl::kBadAddress);
@@ -342,6 +328,19 @@ TEST(LinkCodes, QtsWordsGiveTheSystemsNumberBackAndCodesAreWorded) {
       {"Host unreachable", EHOSTUNREACH}, {"Network unreachable", ENETUNREACH},
       {"Host not found", kHostNotFound}, {"", -1}, {"Something else", -1}};
   for (const auto& [said, code] : words) EXPECT_EQ(ErrnoFromWords(said, -1), code) << said.toStdString();
+  // Qt's kinds give the number; the words count only where a kind stands for many.
+  using E = QBluetoothSocket::SocketError;
+  const std::pair<std::int32_t, std::int32_t> kinds[] = {
+      {TcpErrorCode(QAbstractSocket::ConnectionRefusedError, "Host unreachable", false), ECONNREFUSED},
+      {TcpErrorCode(QAbstractSocket::RemoteHostClosedError, "", true), wcl::kClosedByPeer},
+      {TcpErrorCode(QAbstractSocket::RemoteHostClosedError, "", false), ECONNRESET},
+      {TcpErrorCode(QAbstractSocket::NetworkError, "Host unreachable", true), EHOSTUNREACH},
+      {BluetoothErrorCode(E::ServiceNotFoundError, qt_error_string(EIO), false), kServiceNotFound},
+      {BluetoothErrorCode(E::UnknownSocketError, qt_error_string(EHOSTDOWN), false), EHOSTDOWN},
+      {BluetoothErrorCode(E::NetworkError, "", true), wcl::kClosedByPeer},
+      {SerialErrorCode(QSerialPort::DeviceNotFoundError, "/dev/null"), ENOENT},
+      {SerialErrorCode(QSerialPort::PermissionError, "/dev/null"), EBUSY}};  // one the user may open: held
+  for (std::size_t i = 0; i < std::size(kinds); ++i) EXPECT_EQ(kinds[i].first, kinds[i].second) << i;
   QtLibraryManager library;
   EXPECT_EQ(library.Describe(ECONNREFUSED), qt_error_string(ECONNREFUSED).toStdString());
   EXPECT_EQ(library.Describe(wcl::kClosedByPeer), wcl::Describe(wcl::kClosedByPeer));

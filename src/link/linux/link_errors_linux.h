@@ -1,6 +1,7 @@
 // Result codes of the Linux links. The system's own errno values are passed
 // on as they are; Qt reports a failure as an error kind and the system's
-// words, so the number is found back from the words where it can be.
+// words. The kind gives the number; only where Qt has one kind for many of
+// the system's errors is the number found back from the words.
 #pragma once
 #include <QLoggingCategory>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "link/linux/serial_linux.h"
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 
@@ -15,17 +16,23 @@ QString SerialPortPath(const SerialAddress& address) {
   return QStringLiteral("/dev/ttyS%1").arg(address.port - 1);
 }
 
-std::int32_t SerialErrorCode(QSerialPort::SerialPortError error, const QString& words) {
-  std::int32_t fallback = kUnknownFailure;
+std::int32_t SerialErrorCode(QSerialPort::SerialPortError error, const QString& path) {
   switch (error) {
-    case QSerialPort::DeviceNotFoundError: fallback = ENOENT; break;
-    case QSerialPort::PermissionError: fallback = EACCES; break;
-    case QSerialPort::OpenError: fallback = EBUSY; break;
-    case QSerialPort::ResourceError: fallback = EIO; break;
-    case QSerialPort::TimeoutError: fallback = ETIMEDOUT; break;
-    default: break;
+    case QSerialPort::DeviceNotFoundError: return ENOENT;
+    // Qt gives a port the user may not open and a port another program
+    // holds the same kind; the port's permissions tell them apart.
+    case QSerialPort::PermissionError: {
+      const QByteArray file = path.toLocal8Bit();
+      return access(file.constData(), R_OK | W_OK) != 0 && errno != ENOENT ? errno : EBUSY;
+    }
+    case QSerialPort::OpenError: return EBUSY;
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError: return EIO;
+    case QSerialPort::TimeoutError: return ETIMEDOUT;
+    case QSerialPort::UnsupportedOperationError: return EINVAL;
+    default: return kUnknownFailure;
   }
-  return ErrnoFromWords(words, fallback);
 }
 
 bool EndsSerialLink(QSerialPort::SerialPortError error) {
@@ -43,7 +50,7 @@ std::int32_t OpenSerialPort(QSerialPort& port, const SerialAddress& address) {
   const QString path = SerialPortPath(address);
   port.setPortName(path);  // a path as it is, not a name under /dev
   const auto failed = [&port, &path](const char* attempted) {
-    const std::int32_t code = SerialErrorCode(port.error(), port.errorString());
+    const std::int32_t code = SerialErrorCode(port.error(), path);
     qCWarning(linkLog, "%s %s failed: %s", attempted, qPrintable(path),
               qPrintable(port.errorString()));
     port.close();

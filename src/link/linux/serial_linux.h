@@ -18,8 +18,8 @@ QString SerialPortPath(const SerialAddress& address);
 // while they are). 0, or the system's error (the port is closed then).
 std::int32_t OpenSerialPort(QSerialPort& port, const SerialAddress& address);
 
-// The errno behind a port's failure.
-std::int32_t SerialErrorCode(QSerialPort::SerialPortError error, const QString& words);
+// The errno behind a failure of the port at `path`, from Qt's kind of it.
+std::int32_t SerialErrorCode(QSerialPort::SerialPortError error, const QString& path);
 
 // True for the failures that end an open port's link.
 bool EndsSerialLink(QSerialPort::SerialPortError error);

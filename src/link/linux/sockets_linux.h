@@ -10,7 +10,8 @@
 namespace tarvik::lnx {
 
 // `open`: the failure ended an open link (a close by the reader is then
-// wcl::kClosedByPeer); else it ended a connect.
+// wcl::kClosedByPeer); else it ended a connect. `words` (the socket's
+// errorString) matter only for the kinds that stand for many errors.
 std::int32_t TcpErrorCode(QAbstractSocket::SocketError error, const QString& words, bool open);
 std::int32_t BluetoothErrorCode(QBluetoothSocket::SocketError error, const QString& words, bool open);
 
