@@ -44,8 +44,10 @@ class IControls {
   // Labels.
   virtual std::string Caption(Ctl label) const = 0;
   virtual void SetCaption(Ctl label, std::string_view text) = 0;
-  // The main window's show state.
-  virtual bool IsMinimized() const = 0;
+  // Whether records are typed now: only while the main window is out of the
+  // user's sight (minimized, in the tray, or hidden where the desktop would
+  // not minimize it). While it shows, records are shown only.
+  virtual bool TypesRecords() const = 0;
   // Background of the address label Label25: green with a link, red without.
   virtual void SetLinkColour(bool linkOpen) = 0;
 };

@@ -1,7 +1,9 @@
-// Small seams of the main window beyond its controls: its timers, sound, and
-// text decoding in the system's code page.
+// Small seams of the main window beyond its controls: its timers, sound, the
+// files the program keeps in its folder, and text decoding in the system's
+// code page.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +24,10 @@ class ISound {
   // the system's default sound. Failures are not reported.
   virtual void PlayFile(const std::string& path) = 0;
 };
+
+// The full path of a file by its name (beep1.wav) in the folder the program
+// keeps it in: the Windows directory on Windows, the settings folder on Linux.
+using ProgramFile = std::function<std::string(std::string_view name)>;
 
 // The system's ANSI code page, in which the reader's bytes and the settings
 // file are written; UTF-8 inside the program.

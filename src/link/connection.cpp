@@ -177,7 +177,7 @@ void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
       if (greetAgain_) continue;  // it dropped and opened again meanwhile
       p_.commands.SendFeedback();
     }
-    if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+    if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.programFile("beep1.wav"));
   }
 }
 

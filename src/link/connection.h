@@ -10,13 +10,12 @@
 #include "link/wireless.h"
 #include "core/diagnostics.h"
 #include "core/controls.h"
+#include "core/services.h"
 
 namespace tarvik {
 
 class IEventPump;
 class IClock;
-class ISound;
-class ITimer;
 class IDialogs;
 class ReaderCommands;
 
@@ -38,7 +37,7 @@ class ConnectionManager {
     wclClient& client;
     wclBluetoothDiscovery& discovery;
     ReaderCommands& commands;
-    std::function<std::string()> winPath;
+    ProgramFile programFile;  // beep1.wav
     const std::string& serviceText;
     IDiagnostics& diag = NoLog();
   };

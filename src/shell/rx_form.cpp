@@ -10,13 +10,13 @@ RxForm::RxForm(Parts parts)
       commands_(p_.client, p_.library, p_.controls, p_.pump, p_.clock, p_.diag),
       rules_(p_.rulesFile, p_.notice, p_.clock, p_.diag),
       reception_({p_.controls, p_.pump, p_.clock, p_.timer3, p_.sound, p_.codePage, p_.library,
-                  commands_, output_, p_.winPath, p_.target, p_.notice, rules_,
+                  commands_, output_, p_.programFile, p_.target, p_.notice, rules_,
                   kReceiveBufferLimit, p_.diag}),
       keeper_({p_.controls, p_.pump, p_.store, p_.codePage, settingsReady_, deviceAddress_,
                [this] { commands_.ArmInactivityDeadline(); }, p_.diag}),
       tray_(p_.shell, p_.trayRetry, p_.diag),
       connection_({p_.controls, p_.pump, p_.clock, p_.sound, p_.dialogs, p_.timer3, p_.library,
-                   p_.client, p_.discovery, commands_, p_.winPath, serviceText_, p_.diag}) {}
+                   p_.client, p_.discovery, commands_, p_.programFile, serviceText_, p_.diag}) {}
 
 void RxForm::Form_Load() {
   p_.timer3.SetEnabled(false);

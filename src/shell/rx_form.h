@@ -46,7 +46,7 @@ class RxForm {
     wclClient& client;
     wclBluetoothDiscovery& discovery;
     ISettingsStore& store;
-    std::function<std::string()> winPath;  // GetWinPath
+    ProgramFile programFile;  // beep1.wav
     IDialogs& dialogs;
     IWindowShell& shell;
     ITimer& timer1;

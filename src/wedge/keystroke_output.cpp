@@ -56,7 +56,7 @@ TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
 }
 
 TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
-  if (!c_.IsMinimized()) return TypeOutcome::kShownOnly;
+  if (!c_.TypesRecords()) return TypeOutcome::kShownOnly;
   refused_ = false;
   keys_.BeginRecord();
   SendRepeated(kPrefixKeyList, kPrefixCountList, record.prefix);

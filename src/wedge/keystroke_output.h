@@ -88,7 +88,7 @@ class KeystrokeOutput {
   KeystrokeOutput(IControls& controls, IEventPump& pump, const IClock& clock, IKeySender& keys)
       : c_(controls), pump_(pump), clock_(clock), keys_(keys) {}
 
-  // Types nothing unless the main window is minimized (read once per record).
+  // Types nothing unless the controls say records are typed (read once per record).
   TypeOutcome inviarecord(std::string_view typedText);
   TypeOutcome TypeRecord(const TypedRecord& record);
   // Every key of the record, prefix and suffixes included, can be typed.

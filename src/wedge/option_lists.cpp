@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "core/event_pump.h"
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 
 namespace tarvik {
 namespace {

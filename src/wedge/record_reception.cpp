@@ -104,11 +104,11 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
   // target before the reader is told the read went through: a record the
   // system would drop gets no sound of success and no "F", and the user
   // hears of it at once. It is not typed later on its own.
-  const bool minimized = p_.controls.IsMinimized();
+  const bool typing = p_.controls.TypesRecords();
   const bool ruled = p_.rules.Active();
   KeyTarget target;
-  if (minimized || p_.rules.NeedsTarget()) target = p_.target.Query();
-  if (minimized) {
+  if (typing || p_.rules.NeedsTarget()) target = p_.target.Query();
+  if (typing) {
     Reach reach = DecideReach(target);
     // The way of typing itself may not be ready: a desktop that has not given
     // its consent yet, or has refused it, drops the keys.
@@ -135,7 +135,7 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
         const std::string why = "the rule on line " + std::to_string(ruling.ruleLine) + " of " +
                                 p_.rules.Describe() + " could not finish on it";
         // Shown only, it would not be typed anyway: answered as such a record is.
-        if (!minimized) {
+        if (!typing) {
           logged += ": shown only (the window is not in the tray); " + why;
           skipped = true;
           break;
@@ -160,12 +160,12 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
   }
   // Keys the way of typing cannot produce would be dropped, and the target
   // would get another record than the one scanned.
-  if (minimized && !skipped && !p_.output.CanType(keys)) {
+  if (typing && !skipped && !p_.output.CanType(keys)) {
     p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(Unreachable::kUntypeable)));
     p_.notice.Warn(UnreachableMessage({Unreachable::kUntypeable, {}}));
     return;
   }
-  if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.winPath() + "\\beep1.wav");
+  if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.programFile("beep1.wav"));
   if (p_.controls.CheckValue(kFeedbackBox) == 1) {
     Pause(p_.pump, p_.clock, kBeforeFeedbackMs);
     p_.commands.SendFeedback();

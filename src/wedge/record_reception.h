@@ -9,15 +9,13 @@
 
 #include "core/diagnostics.h"
 #include "core/controls.h"
+#include "core/services.h"
 #include "wedge/key_reach.h"
 
 namespace tarvik {
 
 class IEventPump;
 class IClock;
-class ITimer;
-class ISound;
-class ICodePage;
 class LibraryManager;
 class ReaderCommands;
 class KeystrokeOutput;
@@ -42,7 +40,7 @@ class RecordReception {
     LibraryManager& library;
     ReaderCommands& commands;
     KeystrokeOutput& output;
-    std::function<std::string()> winPath;  // GetWinPath
+    ProgramFile programFile;  // beep1.wav
     const IKeyTarget& target;  // where the keys would go
     INotice& notice;
     RecordRules& rules;

@@ -6,7 +6,7 @@
 #include "core/trim.h"
 #include "core/utf8.h"
 #include "wedge/gs1.h"
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 
 namespace tarvik {
 namespace {

@@ -34,13 +34,13 @@ class FakeControls : public IControls {
   }
   std::string Caption(Ctl label) const override { return Find(captions_, label, std::string()); }
   void SetCaption(Ctl label, std::string_view text) override { captions_[label] = std::string(text); }
-  bool IsMinimized() const override { return minimized; }
+  bool TypesRecords() const override { return typesRecords; }
   void SetLinkColour(bool open) override { linkColour = open ? "green" : "red"; }
 
   // Sets a selection without raising anything (test setup).
   void Preset(Ctl list, int index) { index_[list] = index; }
 
-  bool minimized = false;
+  bool typesRecords = false;  // the window out of sight
   std::string linkColour = "red";
   std::function<void(Ctl)> onChange;
 
@@ -62,7 +62,7 @@ struct FilledWindow {
   FilledWindow() {
     std::int16_t ready = 0;
     creacombo(controls, pump, ready);
-    controls.minimized = true;
+    controls.typesRecords = true;
   }
   FakeControls controls;
   FakeClock clock;

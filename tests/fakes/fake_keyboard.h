@@ -16,8 +16,8 @@
 #include <string>
 #include <utility>
 
-#include "wedge/key_injector.h"
-#include "wedge/key_plan.h"
+#include "wedge/win/key_injector.h"
+#include "wedge/win/key_plan.h"
 
 namespace tarvik::testing {
 

@@ -112,7 +112,7 @@ class FakeWatchedFile : public IWatchedFile {
 struct FakeWedge : FilledWindow {
   explicit FakeWedge(std::size_t limit = kReceiveBufferLimit)
       : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
-                   [] { return std::string("C:\\WINDOWS"); }, target, notice, rules, limit, log}} {
+                   [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); }, target, notice, rules, limit, log}} {
     controls.SetCheckValue(kBeepBox, 0);
     controls.SetCheckValue(kFeedbackBox, 0);
   }

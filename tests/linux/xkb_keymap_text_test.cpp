@@ -10,7 +10,7 @@
 #include <array>
 #include <memory>
 
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 #include "wedge/linux/xkey_injector.h"
 
 namespace tarvik::lnx {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "linux/fake_xkeyboard.h"
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 #include "wedge/linux/xkey_injector.h"
 
 namespace tarvik::lnx {

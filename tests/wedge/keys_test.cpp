@@ -1,13 +1,13 @@
 // The keys for a character or token on a layout, and their injection around
 // the keys the user holds.
-#include "wedge/key_plan.h"
+#include "wedge/win/key_plan.h"
 
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_keyboard.h"
-#include "wedge/key_injector.h"
+#include "wedge/win/key_injector.h"
 
 namespace tarvik {
 namespace {

@@ -88,7 +88,7 @@ TEST_F(Typing, PrefixAndSuffixSelections) {
     out.inviarecord(c.text);
     EXPECT_EQ(keys.Text(), c.typed) << c.text;
   }
-  controls.minimized = false;  // nothing at all while the window is shown
+  controls.typesRecords = false;  // nothing at all while the window is shown
   keys.sent.clear();
   out.inviarecord("AB");
   EXPECT_TRUE(keys.sent.empty());
@@ -97,7 +97,7 @@ TEST_F(Typing, PrefixAndSuffixSelections) {
 TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
   controls.Preset(Ctl::Combo1, 10);  // 100 ms
   pump.At(150ms, [&] { controls.SetListIndex(Ctl::Combo1, 2); });  // 20 ms, inside B's pause
-  pump.At(160ms, [&] { controls.minimized = false; });             // restored: the record still goes out
+  pump.At(160ms, [&] { controls.typesRecords = false; });             // restored: the record still goes out
   out.inviarecord("ABCD");
   EXPECT_EQ(keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"A", 0ms}, {"B", 100ms}, {"C", 200ms}, {"D", 220ms}}));
   EXPECT_EQ(clock.now, 240ms);
@@ -165,7 +165,7 @@ TEST(Reception, SoundThenFeedbackThenTypingOnlyFromTheTray) {
   ASSERT_EQ(w.client.written.size(), 1u);
   EXPECT_EQ(w.client.written[0].at, 700ms);
   EXPECT_EQ(w.keys.sent.back(), (Sent{"X", 700ms}));
-  w.controls.minimized = false;
+  w.controls.typesRecords = false;
   w.target.target.inputDesktopIsOurs = false;
   w.Data("AB\r\n");
   EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB");
@@ -276,24 +276,30 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
 }
 
 // Only keys that all arrived end a warning: a line shown only (the window is
-// open), refused part way or not typed leaves it standing.
+// open), refused part way (the rest of it is not sent) or not typed leaves it
+// standing.
 TEST(Reception, OnlyALineTypedWholeEndsAWarning) {
   struct Case {
     const char* name;
     std::function<void(Wedge&)> set;
     std::vector<std::string> calls;
+    std::string typed, warning;
   };
   const Case cases[] = {
-      {"typed", [](Wedge&) {}, {"typed"}},
-      {"shown only", [](Wedge& w) { w.controls.minimized = false; }, {}},
-      {"refused part way", [](Wedge& w) { w.keys.refuseAfter = 1; }, {"warn"}},
-      {"no focus", [](Wedge& w) { w.target.target.hasForeground = false; }, {"warn"}},
+      {"typed", [](Wedge&) {}, {"typed"}, "AB", ""},
+      {"shown only", [](Wedge& w) { w.controls.typesRecords = false; }, {}, "", ""},
+      {"refused part way", [](Wedge& w) { w.keys.refuseAfter = 1; }, {"warn"}, "A",
+       "A scan was not typed in full: the system refused the keys."},
+      {"no focus", [](Wedge& w) { w.target.target.hasForeground = false; }, {"warn"}, "",
+       "A scan was not typed: no window has the keyboard focus."},
   };
   for (const auto& c : cases) {
     Wedge w;
     c.set(w);
     w.Data("ABC\r\n");  // the last character is the reader's own: "AB" is typed
     EXPECT_EQ(w.notice.calls, c.calls) << c.name;
+    EXPECT_EQ(w.keys.Text(), c.typed) << c.name;
+    EXPECT_EQ(w.notice.warnings.empty() ? "" : w.notice.warnings.back(), c.warning) << c.name;
   }
 }
 
@@ -316,16 +322,6 @@ TEST(Reception, ARecordWithACharacterThatCannotBeTypedIsNeitherTypedNorAnswered)
   EXPECT_NE(w.log.Text().find("Record of 4 characters: not typed: a character the keyboard here cannot type"),
             std::string::npos);
 }
-
-TEST(Reception, KeysRefusedPartWayStopTheRecordAndAreTold) {
-  Wedge w;
-  w.keys.refuseAfter = 1;
-  w.Data("ABCD\r\n");
-  EXPECT_EQ(w.keys.Text(), "A");
-  EXPECT_EQ(w.notice.warnings,
-            std::vector<std::string>{"A scan was not typed in full: the system refused the keys."});
-}
-
 
 // A reader that ends its lines with CR, LF or CR LF: each line whole, one
 // record however the bytes are cut, also a CR LF split between two chunks.

@@ -18,12 +18,12 @@
 #include "core/win/services_win.h"
 #include "shell/win/winpath_win.h"
 #include "tools/common/bench_win.h"
-#include "wedge/key_injector.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
 #include "wedge/record_reception.h"
 #include "wedge/record_rules.h"
 #include "core/dialogs.h"
+#include "wedge/win/key_injector.h"
 #include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
 
@@ -53,7 +53,7 @@ class TellingControls : public IControls {
     in_.SetCaption(l, t);
     if (l == Ctl::Label1) Say("line " + std::string(t));
   }
-  bool IsMinimized() const override { return in_.IsMinimized(); }
+  bool TypesRecords() const override { return in_.TypesRecords(); }
   void SetLinkColour(bool open) override { in_.SetLinkColour(open); }
 
  private:
@@ -124,7 +124,7 @@ int wmain(int argc, wchar_t** argv) {
     NoRulesFile noRules;
     RecordRules rules(noRules, notice, clock);
     RecordReception reception({controls, pump, clock, timer3, sound, decoder, library, commands,
-                               output, [] { return GetWinPath(); }, target, notice, rules});
+                               output, WindowsFolderFile, target, notice, rules});
 
     bool done = false;
     client.OnConnect = [&](std::int32_t error) {

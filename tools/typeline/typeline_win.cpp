@@ -17,9 +17,9 @@
 #include "core/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "tools/common/bench_win.h"
-#include "wedge/key_injector.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/option_lists.h"
+#include "wedge/win/key_injector.h"
 #include "wedge/win/send_keys_win.h"
 
 using namespace tarvik;
@@ -73,7 +73,7 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("typed %d\n", n);
       std::fflush(stdout);
     }
-    std::printf("typed %zu records, window %s\n", records.size(), rx->IsMinimized() ? "minimized" : "shown");
+    std::printf("typed %zu records, window %s\n", records.size(), rx->TypesRecords() ? "minimized" : "shown");
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "typeline: %s\n", e.what());

@@ -261,13 +261,13 @@ void RxWindow::SetLinkColour(bool linkOpen) {
   Paint(Label(Ctl::Label25), QPalette::Window, linkOpen ? kLinkOpen : kLinkClosed);
 }
 
-void RxWindow::HideMinimized() {
-  hiddenMinimized_ = Iconic();
+void RxWindow::HideInTray() {
+  hiddenAway_ = OutOfSight();
   hide();
 }
 
 void RxWindow::HideOutOfTheWay() {
-  hiddenMinimized_ = true;
+  hiddenAway_ = true;
   hide();
   RunOrStop("A change of the window's state", [&] {
     if (onStateChange) onStateChange();
@@ -277,7 +277,7 @@ void RxWindow::HideOutOfTheWay() {
 void RxWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange) return;
-  if (!isMinimized() && isVisible()) hiddenMinimized_ = false;
+  if (!isMinimized() && isVisible()) hiddenAway_ = false;
   RunOrStop("A change of the window's state", [&] {
     if (onStateChange) onStateChange();
   });

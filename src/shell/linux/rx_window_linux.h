@@ -39,16 +39,17 @@ class RxWindow : public QWidget, public IControls {
   // A control by its design name ("Combo9", "Command3"); null when there is none.
   QWidget* Control(std::string_view name) const;
 
-  // Minimized as the user sees it: iconified, or hidden in the tray after
-  // being minimized (a withdrawn window has no state of its own on X11,
+  // Out of the user's sight: iconified, or hidden in the tray or out of the
+  // way after a minimize (a withdrawn window has no state of its own on X11,
   // where on Windows it stays iconic while hidden).
-  bool Iconic() const { return isMinimized() || hiddenMinimized_; }
-  void HideMinimized();   // into the tray
+  bool OutOfSight() const { return isMinimized() || hiddenAway_; }
+  void HideInTray();
   // Where the desktop will not minimize the window (a tiling compositor,
   // or any Wayland one, which never says whether it did): hidden instead,
-  // counted as minimized, and the state change raised as a minimize's is.
+  // out of sight as a minimized window is, and the state change raised as a
+  // minimize's is.
   void HideOutOfTheWay();
-  void ShownAgain() { hiddenMinimized_ = false; }
+  void ShownAgain() { hiddenAway_ = false; }
 
   void AddItem(Ctl list, std::string_view text) override;
   int ListCount(Ctl list) const override;
@@ -59,7 +60,7 @@ class RxWindow : public QWidget, public IControls {
   void SetCheckValue(Ctl box, int value) override;
   std::string Caption(Ctl label) const override;
   void SetCaption(Ctl label, std::string_view text) override;
-  bool IsMinimized() const override { return Iconic(); }
+  bool TypesRecords() const override { return OutOfSight(); }
   void SetLinkColour(bool linkOpen) override;
 
  protected:
@@ -80,7 +81,7 @@ class RxWindow : public QWidget, public IControls {
   std::map<Ctl, QComboBox*> lists_;
   std::map<Ctl, QCheckBox*> checks_;
   std::map<Ctl, QLabel*> labels_;
-  bool hiddenMinimized_ = false;
+  bool hiddenAway_ = false;
 };
 
 }  // namespace tarvik::lnx

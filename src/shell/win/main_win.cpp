@@ -19,7 +19,7 @@
 #include "core/win/services_win.h"
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
-#include "wedge/key_injector.h"
+#include "wedge/win/key_injector.h"
 #include "wedge/win/key_target_win.h"
 #include "wedge/win/send_keys_win.h"
 
@@ -130,7 +130,7 @@ int Run(HINSTANCE instance) {
 
   RxForm* formPtr = nullptr;
   RxForm form({*rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
-               [] { return GetWinPath(); }, dialogs, shell, timer1,
+               WindowsFolderFile, dialogs, shell, timer1,
                [&] {
                  log.Event("Quit: the program ends");
                  log.Flush(kLogFlushLimit);

@@ -280,7 +280,9 @@ void RxWindow::SetCaption(Ctl label, std::string_view text) {
     throw std::runtime_error(Narrow(DescribeFailure(L"Setting a label's text", GetLastError())));
 }
 
-bool RxWindow::IsMinimized() const { return IsIconic(hwnd_.get()) != FALSE; }
+// Out of sight: minimized on the taskbar or hidden in the tray, where the
+// window stays iconic.
+bool RxWindow::TypesRecords() const { return IsIconic(hwnd_.get()) != FALSE; }
 
 void RxWindow::SetLinkColour(bool linkOpen) {
   linkOpen_ = linkOpen;

@@ -41,7 +41,7 @@ class RxWindow : public IControls {
   void SetCheckValue(Ctl box, int value) override;
   std::string Caption(Ctl label) const override;
   void SetCaption(Ctl label, std::string_view text) override;
-  bool IsMinimized() const override;
+  bool TypesRecords() const override;
 
   void SetLinkColour(bool linkOpen) override;
 

@@ -13,4 +13,6 @@ std::string GetWinPath() {
   return buffer.substr(0, buffer.find('\0'));
 }
 
+std::string WindowsFolderFile(std::string_view name) { return GetWinPath() + "\\" + std::string(name); }
+
 }  // namespace tarvik::win

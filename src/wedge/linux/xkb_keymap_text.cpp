@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 
 namespace tarvik::lnx {
 namespace {

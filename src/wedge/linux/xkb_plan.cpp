@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "core/utf8.h"
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
 #include "wedge/keystroke_output.h"
 
 namespace tarvik::lnx {

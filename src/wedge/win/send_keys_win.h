@@ -3,8 +3,8 @@
 // (raw input, on a thread of its own), and SendInput.
 #pragma once
 #include "core/win/unique_any.h"
-#include "wedge/key_injector.h"
-#include "wedge/key_plan.h"
+#include "wedge/win/key_injector.h"
+#include "wedge/win/key_plan.h"
 #include "wedge/win/raw_keys_win.h"
 
 namespace tarvik::win {

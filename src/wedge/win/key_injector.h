@@ -1,14 +1,16 @@
-// Key injection, portable: each token is planned against the focused window's
-// layout and injected through IKeyboard around the keys held now, as the
-// typing policy (typing_policy.h) says.
+// Key injection the Windows way, in portable C++ without windows.h so that
+// its tests run on any system: each token is planned against the focused
+// window's layout and injected through IKeyboard around the keys held now, as
+// the typing policy (typing_policy.h) says. SendInput fills IKeyboard on
+// Windows (send_keys_win.h).
 #pragma once
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "wedge/key_plan.h"
 #include "wedge/keystroke_output.h"
+#include "wedge/win/key_plan.h"
 
 namespace tarvik {
 

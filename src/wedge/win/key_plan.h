@@ -1,8 +1,10 @@
 // Turns one key token ("{TAB}", or one character of a record) into the key
 // that types it on the active keyboard layout and the modifiers it needs (the
 // typing policy wraps it in the user's held keys), and the policy's events
-// into SendInput's: scan codes, the extended flag, Unicode packets. Portable:
-// the Windows side fills IKeyboardLayout from the focused thread's layout.
+// into SendInput's: scan codes, the extended flag, Unicode packets. The
+// Windows way of typing, written in portable C++ without windows.h so that
+// its tests run on any system: the Windows side fills IKeyboardLayout from
+// the focused thread's layout.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -11,19 +13,16 @@
 #include <string_view>
 #include <vector>
 
+#include "wedge/brace_keys.h"
 #include "wedge/typing_policy.h"
 
 namespace tarvik {
 
-// Virtual-key codes, numerically as Windows defines them.
+// The modifiers' virtual-key codes, beside the named keys' (brace_keys.h).
 namespace vk {
-inline constexpr std::uint8_t kCancel = 0x03, kBack = 0x08, kTab = 0x09, kReturn = 0x0D,
-                              kShift = 0x10, kControl = 0x11, kMenu = 0x12, kCapital = 0x14,
-                              kEscape = 0x1B, kNext = 0x22, kEnd = 0x23, kHome = 0x24,
-                              kLeft = 0x25, kUp = 0x26, kRight = 0x27, kDown = 0x28,
-                              kLWin = 0x5B, kRWin = 0x5C, kF1 = 0x70, kF12 = 0x7B,
-                              kLShift = 0xA0, kRShift = 0xA1, kLControl = 0xA2,
-                              kRControl = 0xA3, kLMenu = 0xA4, kRMenu = 0xA5;
+inline constexpr std::uint8_t kShift = 0x10, kControl = 0x11, kMenu = 0x12, kCapital = 0x14,
+                              kLWin = 0x5B, kRWin = 0x5C, kLShift = 0xA0, kRShift = 0xA1,
+                              kLControl = 0xA2, kRControl = 0xA3, kLMenu = 0xA4, kRMenu = 0xA5;
 // Unassigned: no layout or program gives it a meaning. Pressed and released
 // between an Alt (or Windows key) press and its release, it keeps that
 // release from opening the menu bar (or Start).
@@ -103,15 +102,5 @@ class WinModifierKeys : public typing::IModifierKeys {
 // left-hand keys.
 typing::Stroke PlanKeyStroke(std::string_view token, const IKeyboardLayout& layout,
                              const KeyboardState& state);
-
-// The brace key for a token, if it is one.
-struct BraceKey {
-  std::uint8_t vk;
-  std::uint16_t scan;  // set-1 scan code, 0xE0 prefix in the high byte
-  bool withCtrl;       // Break is Ctrl+Cancel
-};
-std::optional<BraceKey> FindBraceKey(std::string_view token);
-// Every brace token, in the order the key lists show them.
-std::vector<std::string_view> BraceTokens();
 
 }  // namespace tarvik

@@ -1,4 +1,4 @@
-#include "wedge/key_injector.h"
+#include "wedge/win/key_injector.h"
 
 #include <utility>
 
