@@ -34,8 +34,11 @@ add_library(tarvik_qt STATIC
 target_compile_definitions(tarvik_qt PUBLIC TARVIK_VERSION="${PROJECT_VERSION}")
 # xcb: the window's own request to be iconified (shell_linux.cpp).
 find_library(TARVIK_XCB_LIBRARY xcb REQUIRED)
+# libcanberra: sounds through the desktop's sound server (services_linux.cpp).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CANBERRA REQUIRED IMPORTED_TARGET libcanberra)
 target_link_libraries(tarvik_qt PUBLIC tarvik_core Qt6::Widgets Qt6::Network Qt6::DBus
-                      PRIVATE ${TARVIK_XCB_LIBRARY})
+                      PRIVATE ${TARVIK_XCB_LIBRARY} PkgConfig::CANBERRA)
 # The pictures the Windows program keeps in its resources: the icon (16 to
 # 48 pixels), the logo and the exit symbol.
 qt_add_resources(tarvik_qt tarvik_art PREFIX /tarvik BASE src/shell/win/res
@@ -58,6 +61,8 @@ if(BUILD_TESTING)
   add_executable(tarvik_linux_tests
     tests/linux/cp1252_test.cpp
     tests/linux/settings_store_linux_test.cpp
+    tests/linux/sound_linux_test.cpp
+    tests/linux/selection_window_linux_test.cpp
     tests/linux/xdg_paths_test.cpp
   )
   if(TARGET tarvik_desktop_linux)
@@ -100,6 +105,7 @@ if(TARGET tarvik_links_linux AND TARGET tarvik_typing_linux)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # The libraries the program links, from dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio-utils | pipewire-bin | alsa-utils")
+  # The sound server side of libcanberra (PulseAudio, PipeWire); without it, ALSA.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcanberra-pulse, sound-theme-freedesktop")
   include(CPack)
 endif()

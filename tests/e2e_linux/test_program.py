@@ -4,6 +4,7 @@ reader's "F", a dropped link, one instance, and Quit."""
 import sys
 import time
 import unittest
+import wave
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
@@ -12,8 +13,8 @@ from fake_reader import TcpReader  # noqa: E402
 from linux_bench import MAIN, Bench, Receiver  # noqa: E402
 
 # The prefix {TAB} twice, suffix 1 {ENTER} once, suffix 2 {F2} twice, 10 ms after each key;
-# hidden number 7 rides along unseen.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n7,1\r\n11,2\r\n5,1\r\n15,2\r\n0\r\n'
+# hidden number 7 rides along unseen. Beep on, with no sound device here: no line waits for it.
+SETTINGS = '1\r\n1\r\n"{address}"\r\n7,1\r\n11,2\r\n5,1\r\n15,2\r\n0\r\n'
 PREFIX, SUFFIXES = ["Tab", "Tab"], ["Return", "F2", "F2"]
 ODD_CHUNKS = [b"SC", b"AN1\r", b"\nab", b"2\r", b"\n"]  # the lines "SCAN1" and "ab2"
 # The middle of Command3 at 96 dpi, in pixels: (2880 + 1515 / 2, 3360 + 1095 / 2) / 15.
@@ -38,6 +39,9 @@ class Program(unittest.TestCase):
         bench, reader = self.bench, self.reader
         file = SETTINGS.format(address=reader.address).encode("cp1252")
         bench.write_settings(file)
+        with wave.open(str(bench.settings_file().with_name("beep1.wav")), "wb") as beep:
+            beep.setnchannels(1), beep.setsampwidth(2), beep.setframerate(8000)
+            beep.writeframes(bytes(4000))
         receiver = Receiver(bench)
         started = time.monotonic()
         proc = bench.tarvik()

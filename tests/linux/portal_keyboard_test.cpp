@@ -81,7 +81,12 @@ TEST_F(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
   for (const std::string token : {"first-token", "second", ""}) {
     ASSERT_TRUE(file.Write(token, why)) << why;
     EXPECT_EQ(file.Read(), token);
-    EXPECT_FALSE(std::filesystem::exists(file.Path() + ".new"));
+    const auto folder = std::filesystem::path(file.Path()).parent_path();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), token.empty() ? 0 : 1);
+    if (!token.empty()) {  // the owner's alone
+      EXPECT_EQ(std::filesystem::status(file.Path()).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(file.Path()));
   EXPECT_TRUE(file.Write("", why)) << "removing a file that is not there";

@@ -35,6 +35,12 @@ TEST_F(SettingsStoreTest, WritesTheBytesIntoAFolderItMakesAndLeavesNoTemporaryFi
   ASSERT_EQ(stat(store.Describe().c_str(), &s), 0);
   EXPECT_EQ(s.st_mode & 0777, 0600u);  // the new file keeps the old one's permissions
   EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "a" / "tarvik"), fs::directory_iterator()), 1);
+  // A settings file that links elsewhere (a dotfiles folder) stays a link.
+  fs::rename(store.Describe(), root_ / "kept.ini");
+  fs::create_symlink(root_ / "kept.ini", store.Describe());
+  ASSERT_TRUE(store.Write(first));
+  EXPECT_TRUE(fs::is_symlink(store.Describe()));
+  EXPECT_EQ(store.Read(), first);
 }
 
 TEST_F(SettingsStoreTest, AFailedWriteSaysWhatAndWhy) {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/linux/services_linux.h"
+
 namespace tarvik::lnx {
 
 QWidget* QtDialogs::Parent() const {
@@ -28,7 +30,7 @@ bool QtDialogs::AskYesNo(const std::string& text, const std::string& caption) {
   return box.exec() == QMessageBox::Yes;
 }
 
-void QtDialogs::Beep() { QApplication::beep(); }
+void QtDialogs::Beep() { DesktopBeep(); }
 
 }  // namespace tarvik::lnx
 

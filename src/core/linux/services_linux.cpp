@@ -2,8 +2,13 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
+#include <canberra.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
 
 #include "core/cp1252.h"
 #include "core/linux/dialogs_linux.h"
@@ -28,44 +33,80 @@ void QtTimer::SetEnabled(bool enabled) {
     timer_.stop();
 }
 
-PlayerSound::PlayerSound() {
-  for (const char* name : {"paplay", "pw-play", "aplay"}) {
-    const QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
-    if (found.isEmpty()) continue;
-    player_ = found.toStdString();
-    quietFlag_ = std::string_view(name) == "aplay";
-    return;
-  }
+namespace {
+
+constexpr std::uint32_t kBellSound = 1;
+
+ca_context* NewContext() {
+  ca_context* c = nullptr;
+  if (ca_context_create(&c) != CA_SUCCESS) return nullptr;
+  ca_context_change_props(c, CA_PROP_APPLICATION_NAME, "Tarvik", CA_PROP_APPLICATION_ID,
+                          "tarvik", CA_PROP_APPLICATION_ICON_NAME, "tarvik", nullptr);
+  // Connected at the first sound, and again at the next one after a failure:
+  // a sound server that starts after the program is found then.
+  return c;
 }
 
-std::string LocalPath(const std::string& path) {
-  std::string local = path;
-  const auto cut = local.rfind('\\');
-  if (cut != std::string::npos && !QFileInfo::exists(QString::fromStdString(local))) local[cut] = '/';
-  return local;
+}  // namespace
+
+// The ends of our sounds, told from libcanberra's own threads. ALSA's side
+// may tell one end twice (when it ends, and again when the context goes),
+// so an end only notes the sound's id, and the wait for it takes it away.
+struct DesktopSound::Ends {
+  std::mutex m;
+  std::condition_variable told;
+  std::set<std::uint32_t> ended;
+
+  static void Told(ca_context*, std::uint32_t id, int, void* data) {
+    auto* ends = static_cast<Ends*>(data);
+    {
+      std::lock_guard lock(ends->m);
+      ends->ended.insert(id);
+    }
+    ends->told.notify_all();
+  }
+};
+
+DesktopSound::DesktopSound() : ends_(std::make_unique<Ends>()), context_(NewContext()) {}
+
+DesktopSound::~DesktopSound() {
+  if (context_) ca_context_destroy(context_);  // tells the ends of sounds still playing
 }
 
-void PlayerSound::PlayFile(const std::string& path) {
-  const QString file = QString::fromStdString(LocalPath(path));
-  if (player_.empty() || !QFileInfo(file).isFile()) {
-    QApplication::beep();
-    return;
+bool DesktopSound::Play(const std::string& path) {
+  ca_proplist* props = nullptr;
+  if (!context_ || !QFileInfo(QString::fromStdString(path)).isFile() ||
+      ca_proplist_create(&props) != CA_SUCCESS) {
+    DesktopBeep();
+    return false;
   }
-  QProcess player;
-  QStringList args;
-  if (quietFlag_) args << QStringLiteral("-q");
-  args << file;
-  player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  player.start(QString::fromStdString(player_), args);
-  if (!player.waitForStarted()) {
-    QApplication::beep();
-    return;
+  ca_proplist_sets(props, CA_PROP_MEDIA_FILENAME, path.c_str());
+  ca_proplist_sets(props, CA_PROP_MEDIA_ROLE, "event");
+  // The user may put another sound in the file's place at any time.
+  ca_proplist_sets(props, CA_PROP_CANBERRA_CACHE_CONTROL, "never");
+  const std::uint32_t id = ++lastId_;
+  const int result = ca_context_play_full(context_, id, props, &Ends::Told, ends_.get());
+  ca_proplist_destroy(props);
+  if (result != CA_SUCCESS) {
+    DesktopBeep();
+    return false;
   }
   // Blocks without running events, as a synchronous sound does on Windows.
-  if (!player.waitForFinished(static_cast<int>(kLongestSound.count()))) {
-    player.kill();
-    player.waitForFinished();
-  }
+  std::unique_lock lock(ends_->m);
+  const bool ended =
+      ends_->told.wait_for(lock, kLongestSound, [&] { return ends_->ended.erase(id) == 1; });
+  lock.unlock();
+  if (!ended) ca_context_cancel(context_, id);
+  return true;
+}
+
+void DesktopBeep() {
+  static ca_context* const bell = NewContext();
+  const bool rang = bell && ca_context_play(bell, kBellSound, CA_PROP_EVENT_ID, "bell",
+                                            CA_PROP_EVENT_DESCRIPTION, "Tarvik",
+                                            nullptr) == CA_SUCCESS;
+  if (!rang && qobject_cast<QApplication*>(QCoreApplication::instance()))  // a display to ring
+    QApplication::beep();
 }
 
 std::string Cp1252CodePage::Decode(std::span<const std::uint8_t> bytes) const {

@@ -3,10 +3,14 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "core/services.h"
+
+struct ca_context;
 
 namespace tarvik::lnx {
 
@@ -22,28 +26,33 @@ class QtTimer : public ITimer {
   std::function<void()> onTick_;
 };
 
-// Plays a WAV file through the desktop's own command-line player (paplay
-// for PulseAudio and PipeWire, else pw-play or ALSA's aplay) and waits for it to end,
-// as the program did on Windows. A missing file, or no player, is the
-// standard beep. The wait is capped, so a player stuck on a busy sound
-// device cannot hold up the program for good.
-class PlayerSound : public ISound {
+// Plays a WAV file through the desktop's sound server with libcanberra
+// (PulseAudio, PipeWire's PulseAudio side, else ALSA), on X11 and Wayland
+// alike, and waits for it to end, as the program did on Windows. A missing
+// file, or no sound server or device, is the standard beep. The wait is
+// capped, so a sound that never ends cannot hold up the program for good.
+class DesktopSound : public ISound {
  public:
-  PlayerSound();
-  void PlayFile(const std::string& path) override;
-  // The player found at start; empty when there is none.
-  const std::string& Player() const { return player_; }
+  DesktopSound();
+  ~DesktopSound() override;
+  DesktopSound(const DesktopSound&) = delete;
+  DesktopSound& operator=(const DesktopSound&) = delete;
+  // False, after the standard beep, when the file could not be played.
+  bool Play(const std::string& path);
+  void PlayFile(const std::string& path) override { Play(path); }
 
   static constexpr std::chrono::milliseconds kLongestSound{10000};
 
  private:
-  std::string player_;
-  bool quietFlag_ = false;  // aplay talks unless told not to
+  struct Ends;
+  std::unique_ptr<Ends> ends_;
+  ca_context* context_ = nullptr;
+  std::uint32_t lastId_ = 0;
 };
 
-// The logic joins a folder and a file name with a backslash, as Windows
-// paths go; here that separator is a slash.
-std::string LocalPath(const std::string& path);
+// The standard beep: the sound theme's bell, or the display's own bell where
+// the theme or the sound server is missing.
+void DesktopBeep();
 
 // Readers and the settings files of earlier versions write Windows-1252
 // (Western European): the code page of the Windows systems the program

@@ -30,10 +30,4 @@ class LinuxSettingsStore : public ISettingsStore {
 // The settings folder chosen from the environment.
 std::string SettingsFolder();
 
-// Replaces `path` with `bytes` in one step: a temporary file beside it,
-// written and flushed to the disk, then renamed over it. On failure the old
-// file is as it was. 0, or the errno of the step that failed; `step` says
-// which.
-int ReplaceFileAtomically(const std::string& path, const std::string& bytes, std::string& step);
-
 }  // namespace tarvik::lnx

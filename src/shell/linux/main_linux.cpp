@@ -80,7 +80,7 @@ int Run() {
   std::unique_ptr<IKeyTarget> windowTarget = MakeKeyTarget(log);
   LogindSessionLock sessionLock(log);
   LockAwareKeyTarget target(*windowTarget, sessionLock);
-  PlayerSound sound;
+  DesktopSound sound;
   Cp1252CodePage codePage;
   RxWindow rx;
   RxForm* formPtr = nullptr;
@@ -90,7 +90,8 @@ int Run() {
   QtTimer trayRetry(kTrayRetry, [&] { formPtr->TrayRetry_Timer(); });
   QtDialogs dialogs(&rx);
   TrayShell shell(rx, log);
-  // The folder the Windows program finds with GetWinPath: pelrin.ini and beep1.wav.
+  // The folder of pelrin.ini and beep1.wav, which the Windows program keeps
+  // in the Windows directory.
   const std::string folder = SettingsFolder();
   LinuxSettingsStore store(folder);
   // The rules live with the settings.
@@ -104,7 +105,8 @@ int Run() {
   QtDiscovery discovery;
 
   RxForm form({rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
-               [folder] { return folder; }, dialogs, shell, timer1,
+               [folder](std::string_view name) { return folder + "/" + std::string(name); }, dialogs,
+               shell, timer1,
                [&] {
                  log.Event("Quit: the program ends");
                  log.Flush(kLogFlushLimit);

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/linux/dialogs_linux.h"
+#include "core/linux/services_linux.h"
 #include "core/twips.h"
 #include "shell/linux/rx_window_linux.h"
 
@@ -78,7 +79,9 @@ void TrayShell::FillTrayRecord() {
 }
 
 WindowState TrayShell::State() const {
-  return window_.Iconic() ? WindowState::Minimized : WindowState::Normal;
+  // Out of sight counts as minimized, as a window hidden in the tray stays
+  // iconic on Windows.
+  return window_.OutOfSight() ? WindowState::Minimized : WindowState::Normal;
 }
 
 void TrayShell::SetState(WindowState state) {
@@ -120,7 +123,7 @@ void TrayShell::CheckMinimized(unsigned request) {
   window_.HideOutOfTheWay();
 }
 
-void TrayShell::Hide() { window_.HideMinimized(); }
+void TrayShell::Hide() { window_.HideInTray(); }
 
 void TrayShell::Show() {
   window_.ShownAgain();
@@ -146,7 +149,7 @@ bool TrayShell::TrayAdd() {
 void TrayShell::TrayDelete() { tray_.hide(); }
 
 void TrayShell::Warn(const std::string& text) {
-  QApplication::beep();
+  DesktopBeep();
   if (tray_.isVisible() && QSystemTrayIcon::supportsMessages()) {
     tray_.showMessage(QString::fromLatin1(kProgramTitle), QString::fromStdString(text),
                       QSystemTrayIcon::Critical, kMessageShownMs);

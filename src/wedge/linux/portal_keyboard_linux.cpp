@@ -1,11 +1,9 @@
 #include "wedge/linux/portal_keyboard_linux.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "core/linux/file_io_linux.h"
 #include "core/linux/xdg_linux.h"
@@ -17,7 +15,6 @@ namespace {
 
 // A restore token is a short string; anything longer is not one.
 constexpr std::size_t kTokenLimit = 4096;
-constexpr mode_t kPrivateFile = 0600;
 constexpr char kTokenFileName[] = "portal-restore-token";
 
 }  // namespace
@@ -46,22 +43,7 @@ bool RestoreTokenFile::Write(const std::string& token, std::string& why) const {
   }
   const std::string folder = path_.substr(0, path_.rfind('/'));
   if (!MakeFolders(folder)) return why = DescribeErrno("making " + folder, errno), false;
-  const std::string next = path_ + ".new";
-  {
-    Fd file(open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kPrivateFile));
-    if (file.fd < 0) return why = DescribeErrno("creating " + next, errno), false;
-    if (!WriteAll(file.fd, token) || fsync(file.fd) != 0) {
-      why = DescribeErrno("writing " + next, errno);
-      unlink(next.c_str());
-      return false;
-    }
-  }
-  if (std::rename(next.c_str(), path_.c_str()) != 0) {
-    why = DescribeErrno("renaming " + next + " to " + path_, errno);
-    unlink(next.c_str());
-    return false;
-  }
-  return true;
+  return SaveFileAtomically(path_, token, true, why);
 }
 
 const XKeymap& PortalKeyboard::Keymap() {
