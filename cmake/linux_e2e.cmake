@@ -25,7 +25,7 @@ if(TARGET tarvik_typing_linux)
 endif()
 
 if(BUILD_TESTING AND TARGET tarvik)
-  foreach(name program serial rules window portal sway)
+  foreach(name program serial rules window portal sway lifecycle)
     add_test(NAME e2e_linux_${name}
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e_linux/test_${name}.py)
     set_tests_properties(e2e_linux_${name} PROPERTIES

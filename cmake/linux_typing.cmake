@@ -57,7 +57,6 @@ if(BUILD_TESTING)
     ${PROJECT_SOURCE_DIR}/tests/linux/typing_choice_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xvfb_typing_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xkb_keymap_text_test.cpp
-    ${PROJECT_SOURCE_DIR}/tests/linux/wayland_open_test.cpp
   )
   set_target_properties(tarvik_typing_tests PROPERTIES AUTOMOC OFF)
   target_include_directories(tarvik_typing_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)

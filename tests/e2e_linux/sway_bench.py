@@ -5,15 +5,14 @@ import os
 import pwd
 import re
 import shutil
-import signal
 import subprocess
 import tempfile
 from pathlib import Path
 
 from bench import poll
+from linux_bench import stop_all
 
 USER = "tarvik-e2e"  # made when the tests run as root and it is not there
-STOP_WAIT = 10
 CONFIG = """xwayland disable
 output HEADLESS-1 resolution 1024x768
 """
@@ -71,28 +70,27 @@ class Sway:
         socks = sorted(self.runtime.glob("sway-ipc.*.sock"))
         return socks[0] if socks else None
 
+    def _user(self):
+        """As root, the child becomes the session's user itself: it is then the
+        very process we stop and wait for."""
+        if os.geteuid() != 0:
+            return {}
+        return dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
+
     def spawn(self, name, args, stdin=subprocess.DEVNULL, stdout=None, **extra):
         """Starts a program as the session's user; its output goes to <name>-<n>.log."""
         env = dict(self.env, **extra)
-        # As root, the child becomes the user itself: it is then the very
-        # process we stop and wait for.
-        user = {}
-        if os.geteuid() == 0:
-            user = dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
         log = open(self.work / f"{name}-{len(self.procs)}.log", "wb")
         p = subprocess.Popen(args, env=env, stdin=stdin, stdout=stdout or log, stderr=log,
-                             cwd=self.work, **user)
+                             cwd=self.work, **self._user())
         log.close()
         self.procs.append(p)
         return p
 
     def run(self, *args):
         """Runs a short command as the session's user: its exit code and output."""
-        user = {}
-        if os.geteuid() == 0:
-            user = dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
         p = subprocess.run(list(args), env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
-                           cwd=self.work, timeout=30, **user)
+                           cwd=self.work, timeout=30, **self._user())
         return p.returncode, (p.stdout + p.stderr).decode(errors="replace")
 
     def swaymsg(self, *args):
@@ -102,15 +100,7 @@ class Sway:
         return out
 
     def stop(self):
-        # One at a time, last started first: sway goes after its clients.
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-            try:
-                p.wait(timeout=STOP_WAIT)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait(timeout=STOP_WAIT)
+        stop_all(self.procs, one_by_one=True)  # sway goes after its clients
         if os.environ.get("TARVIK_KEEP_E2E") != "1":
             shutil.rmtree(self.work, ignore_errors=True)
 

@@ -9,9 +9,7 @@ session types nothing; a session the desktop closes is asked for again.
 Second start: no portal at first, then one: typed once it is there, and the
 kept token goes with SelectDevices."""
 import json
-import os
 import signal
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -20,16 +18,12 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
-from linux_bench import Bench, Receiver  # noqa: E402
+from linux_bench import SYSTEM_PYTHON, Bench, MockLogind, PrivateBus, Process, Receiver, bus_call  # noqa: E402
 
-# Debian's own interpreter has python3-dbus and python3-dbusmock; another on
-# PATH (pyenv) may not.
-SYSTEM_PYTHON = "/usr/bin/python3"
 MOCK_PORTAL = Path(__file__).resolve().parent / "mock_portal.py"
 # Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
 SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
 SESSION_ID = "c1"
-LOGIND = "org.freedesktop.login1"
 CONTROL = ["--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop"]
 # Evdev numbers: A, Shift_L, B, C, Enter.
 KEY_A, KEY_SHIFT, KEY_B, KEY_C, KEY_ENTER = 30, 42, 48, 46, 28
@@ -38,56 +32,6 @@ LINE_KEYS = [(KEY_A, 1), (KEY_A, 0), (KEY_SHIFT, 1), (KEY_B, 1), (KEY_B, 0), (KE
              (KEY_C, 1), (KEY_C, 0), (KEY_ENTER, 1), (KEY_ENTER, 0)]
 NOT_ALLOWED = "not typed: the desktop does not let keys be typed now"
 LOCKED = "not typed: locked or secure desktop"
-# A bus with no services to start on demand: a real portal must not come up.
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir={folder}</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-"""
-
-
-class Process:
-    """A program of the test's own, stopped by its process id."""
-
-    def __init__(self, args, output=None, **kwargs):
-        """`output`: a file for what it prints (appended)."""
-        if output is None:
-            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, **kwargs)
-            return
-        with open(output, "ab") as out:
-            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                         **kwargs)
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(timeout=10)
-
-
-class PrivateBus(Process):
-    def __init__(self, folder):
-        folder.mkdir(parents=True)
-        config = folder / "bus.conf"
-        config.write_text(BUS_CONFIG.format(folder=folder))
-        super().__init__(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.address = self.proc.stdout.readline().decode().strip()
-        self.proc.stdout.close()
-        if not self.address:
-            self.stop()
-            raise RuntimeError("dbus-daemon named no address")
 
 
 class Portal(unittest.TestCase):
@@ -100,38 +44,21 @@ class Portal(unittest.TestCase):
         work = Path(tempfile.mkdtemp(prefix="buses-", dir=self.bench.work))
         self.session_bus = PrivateBus(work / "session")
         self.addCleanup(self.session_bus.stop)
-        self.system_bus = PrivateBus(work / "system")
-        self.addCleanup(self.system_bus.stop)
-        self.env = dict(self.bench.env, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
-                        DBUS_SYSTEM_BUS_ADDRESS=self.system_bus.address)
+        self.env = dict(self.bench.env, DBUS_SESSION_BUS_ADDRESS=self.session_bus.address)
+        self.logind = MockLogind(work, self.env, SESSION_ID)
+        self.addCleanup(self.logind.stop)
         self.bench.env.update(self.env, TARVIK_TYPING="portal", XDG_SESSION_ID=SESSION_ID)
         self.portal_log = self.bench.work / "portal.jsonl"
         self.portal = None
-        self.logind = Process([SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", "logind"],
-                              env=self.env, output=self.bench.work / "logind.log")
-        self.addCleanup(self.logind.stop)
-        poll(lambda: self.send_system("/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddSession",
-                                      f"string:{SESSION_ID}", "string:seat0", "uint32:1000",
-                                      "string:user", "boolean:true"),
-             what="the mock logind")
-
-    # ---- the buses -----------------------------------------------------------
-    def send(self, bus, *args):
-        r = subprocess.run(["dbus-send", f"--bus={bus}", "--print-reply", *args], env=self.env,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-        return r.returncode == 0
-
-    def send_system(self, path, method, *args):
-        return self.send(self.system_bus.address, f"--dest={LOGIND}", path, method, *args)
 
     def set_locked(self, locked):
-        self.assertTrue(self.send_system(f"/org/freedesktop/login1/session/{SESSION_ID}",
+        self.assertTrue(self.logind.call(f"/org/freedesktop/login1/session/{SESSION_ID}",
                                          "org.freedesktop.login1.Session.SetLockedHint",
                                          f"boolean:{'true' if locked else 'false'}"))
 
     def control(self, method, *args):
-        self.assertTrue(self.send(self.session_bus.address, *CONTROL,
-                                  f"org.tarvik.PortalMock.{method}", *args))
+        self.assertTrue(bus_call(self.session_bus.address, self.env, *CONTROL,
+                                 f"org.tarvik.PortalMock.{method}", *args))
 
     def start_portal(self, answer):
         self.portal = Process([SYSTEM_PYTHON, str(MOCK_PORTAL), str(self.portal_log), answer],

@@ -225,11 +225,5 @@ TEST_F(Xvfb, AKeyboardGrabbedByAnotherClientCountsAsLocked) {
   XSync(d_, False);
 }
 
-TEST(KeySender, WithoutADisplayTheUserIsToldWhy) {
-  std::string problem;
-  EXPECT_FALSE(MakeKeySender(Session{}, problem));
-  EXPECT_EQ(problem, "Keys cannot be typed here: neither a Wayland nor an X display is set.");
-}
-
 }  // namespace
 }  // namespace tarvik::lnx

@@ -20,10 +20,10 @@ import time
 from dataclasses import dataclass
 
 from bench import poll, wait_quiet
+from linux_bench import STOP_WAIT, _xlib, run, stop_all
 
 GTK_MODULES = "/usr/lib/x86_64-linux-gnu/gtk-3.0/3.0.0/immodules"
 BUS_WAIT = 20.0  # a cold ibus-daemon builds its engine cache first
-STOP_WAIT = 10.0
 LOG_QUIET = 0.3
 KEY_CALLS = ("type='method_call',interface='org.freedesktop.IBus.InputContext',"
              "member='ProcessKeyEvent'")
@@ -153,11 +153,7 @@ class ImeSession:
         return p
 
     def _run(self, *args):
-        r = subprocess.run(args, env=self.bench.env, stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, timeout=30)
-        if r.returncode != 0:
-            raise RuntimeError(f"{' '.join(args)} exited {r.returncode}: {r.stderr.decode()}")
-        return r.stdout.decode(errors="replace")
+        return run(args, self.bench.env)
 
     def _name_owned(self, name):
         r = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
@@ -170,7 +166,6 @@ class ImeSession:
         """The window owning the X selection @server=<name>, as XIM clients find it; 0 if none."""
         if not self.framework.xim_server:
             return 0
-        from linux_bench import _xlib
         x, d = _xlib(), self.bench._display()
         return x.XGetSelectionOwner(d, x.XInternAtom(d, f"@server={self.framework.xim_server}"
                                                      .encode(), 0))
@@ -193,15 +188,7 @@ class ImeSession:
             return False
 
     def stop(self):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-        for p in reversed(self.procs):
-            try:
-                p.wait(timeout=STOP_WAIT)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait(timeout=STOP_WAIT)
+        stop_all(self.procs)
         if self.bus_address:
             self._end_stragglers()
 

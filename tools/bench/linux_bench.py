@@ -30,6 +30,121 @@ DISPLAY_WAIT = 15.0  # Xvfb names its display once it listens
 STOP_WAIT = 10.0
 
 
+# A bus with no services to start on demand: a real portal or logind must not come up.
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir={folder}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+# Debian's own interpreter has python3-dbus and python3-dbusmock; another on
+# PATH (pyenv) may not.
+SYSTEM_PYTHON = "/usr/bin/python3"
+LOGIND = "org.freedesktop.login1"
+
+
+def stop_all(procs, one_by_one=False):
+    """SIGTERM to each process still running, last started first, then a kill
+    for one that will not end. one_by_one: each ends before the next is asked."""
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.send_signal(signal.SIGTERM)
+        if one_by_one:
+            _wait_or_kill(p)
+    for p in reversed(procs):
+        _wait_or_kill(p)
+
+
+def _wait_or_kill(p):
+    try:
+        p.wait(timeout=STOP_WAIT)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait(timeout=STOP_WAIT)
+
+
+def run(args, env, check=True, **kwargs):
+    """Runs a short command: its standard output, or an error when it failed and check."""
+    r = subprocess.run(list(args), env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       timeout=30, **kwargs)
+    if check and r.returncode != 0:
+        raise RuntimeError(f"{' '.join(args)} exited {r.returncode}: {r.stderr.decode()}")
+    return r.stdout.decode(errors="replace")
+
+
+def bus_call(address, env, *args):
+    """dbus-send to the bus at `address`; whether it was answered."""
+    r = subprocess.run(["dbus-send", f"--bus={address}", "--print-reply", *args], env=env,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+    return r.returncode == 0
+
+
+class Process:
+    """A program of the test's own, stopped by its process id; `output`: a file
+    for what it prints (appended)."""
+
+    def __init__(self, args, output=None, **kwargs):
+        if output is None:
+            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, **kwargs)
+            return
+        with open(output, "ab") as out:
+            self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                         **kwargs)
+
+    def stop(self):
+        stop_all([self.proc])
+
+
+class PrivateBus(Process):
+    def __init__(self, folder):
+        folder.mkdir(parents=True)
+        config = folder / "bus.conf"
+        config.write_text(BUS_CONFIG.format(folder=folder))
+        super().__init__(["dbus-daemon", f"--config-file={config}", "--nofork", "--print-address=1"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.address = self.proc.stdout.readline().decode().strip()
+        self.proc.stdout.close()
+        if not self.address:
+            self.stop()
+            raise RuntimeError("dbus-daemon named no address")
+
+
+class MockLogind(Process):
+    """python3-dbusmock's logind on a private system bus of its own, with one
+    session; `env` gets the bus (DBUS_SYSTEM_BUS_ADDRESS)."""
+
+    def __init__(self, work, env, session_id):
+        self.bus = PrivateBus(work / "system-bus")
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = self.bus.address
+        self.env = env
+        super().__init__([SYSTEM_PYTHON, "-m", "dbusmock", "--system", "--template", "logind"],
+                         env=env, output=work / "logind.log")
+        poll(lambda: self.call("/org/freedesktop/login1", "org.freedesktop.DBus.Mock.AddSession",
+                               f"string:{session_id}", "string:seat0", "uint32:1000",
+                               "string:user", "boolean:true"),
+             what="the mock logind")
+
+    def call(self, path, method, *args):
+        return bus_call(self.bus.address, self.env, f"--dest={LOGIND}", path, method, *args)
+
+    def emit(self, interface, name, signature, *gvariants):
+        """A signal from logind itself (dbus-send cannot build its variant array)."""
+        run(["gdbus", "call", "--address", self.bus.address, "--dest", LOGIND, "--object-path",
+             "/org/freedesktop/login1", "--method", "org.freedesktop.DBus.Mock.EmitSignal", interface,
+             name, signature, "[" + ", ".join(f"<{v}>" for v in gvariants) + "]"], self.env)
+
+    def stop(self):
+        super().stop()
+        self.bus.stop()
+
+
 _X11 = []
 
 
@@ -89,15 +204,7 @@ class Bench:
         keep = os.environ.get("TARVIK_KEEP_E2E") == "1"
         if keep and self.env:
             self.screenshot("end")
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.send_signal(signal.SIGTERM)
-        for p in reversed(self.procs):
-            try:
-                p.wait(timeout=STOP_WAIT)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait(timeout=STOP_WAIT)
+        stop_all(self.procs)
         if self._x:
             _xlib().XCloseDisplay(self._x)
             self._x = None
@@ -176,11 +283,7 @@ class Bench:
 
     # ---- windows -------------------------------------------------------------
     def _run(self, *args, check=True):
-        r = subprocess.run(args, env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           timeout=30)
-        if check and r.returncode != 0:
-            raise RuntimeError(f"{' '.join(args)} exited {r.returncode}: {r.stderr.decode()}")
-        return r.stdout.decode(errors="replace")
+        return run(args, self.env, check)
 
     def _xprop_root(self, prop):
         return "window id" in self._run("xprop", "-root", prop, check=False)
