@@ -15,10 +15,17 @@
 // so no event arrives inside another), the code page is Latin-1 so every byte
 // is one character. What each line must type is worked out from the whole
 // stream, without looking at the chunks.
+//
+// The window and its parts are made once, the lists filled and both rules
+// read; each input empties what the fakes recorded and makes the reception,
+// the keystroke output and the reader commands afresh, which only takes
+// references.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
+#include "fuzz/asan_options.h"
 #include "core/utf8.h"
 #include "fakes/fake_wedge.h"
 #include "wedge/rules.h"
@@ -63,6 +70,63 @@ std::string Typeable(std::string_view line, bool ruled) {
   return out;
 }
 
+using testing::FakeWatchedFile;
+
+struct Bench : testing::FilledWindow {
+  Bench() {
+    controls.SetCheckValue(kBeepBox, 0);
+    controls.SetCheckValue(kFeedbackBox, 0);
+    plainFile.Write("[reader]\nlines = plain\n");
+    classic.Refresh();
+    plain.Refresh();
+  }
+
+  // The window as the main window has it before its first data event.
+  RecordReception& Start(bool plainLines, std::size_t limit) {
+    commands.emplace(client, library, controls, pump, clock);
+    output.emplace(controls, pump, clock, keys);
+    return reception.emplace(RecordReception::Parts{controls, pump, clock, timer3, sound, decoder, library,
+                                                    *commands, *output, programFile, target, notice,
+                                                    plainLines ? plain : classic, limit, log});
+  }
+
+  // Frees what the input left, within the input: libFuzzer runs an input
+  // again to look for leaks when it allocated more than it freed.
+  void Finish() {
+    reception.reset();
+    output.reset();
+    commands.reset();
+    clock.now = {};
+    controls.SetCaption(kLastLineLabel, {});
+    client.written = {};
+    library.results = {};
+    timer3.enabled = false;
+    timer3.changes = {};
+    sound.played = {};
+    keys.sent = {};
+    keys.flushedAt = {};
+    notice.warnings = {};
+    notice.calls = {};
+    log.events = {};
+  }
+
+  testing::FakeClient client{clock};
+  testing::FakeLibrary library;
+  testing::FakeTimer timer3;
+  testing::FakeSound sound{pump, clock};
+  testing::FakeDecoder decoder;
+  testing::RecordingKeys keys{clock};
+  testing::FakeTarget target;
+  testing::FakeNotice notice;
+  testing::RecordingLog log;
+  ProgramFile programFile = [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); };
+  FakeWatchedFile noFile, plainFile;
+  RecordRules classic{noFile, notice, clock, log}, plain{plainFile, notice, clock, log};
+  std::optional<ReaderCommands> commands;
+  std::optional<KeystrokeOutput> output;
+  std::optional<RecordReception> reception;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -77,11 +141,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view stream(reinterpret_cast<const char*>(lengths + lengthCount),
                                 size - kHeaderBytes - lengthCount);
 
-  tarvik::testing::FakeWedge w(limit);
-  if (plain) w.rulesFile.Write("[reader]\nlines = plain\n");
-  const auto& held = w.reception.ReceiveBuffer();
+  static Bench w;
+  RecordReception& reception = w.Start(plain, limit);
+  const auto& held = reception.ReceiveBuffer();
   auto deliver = [&](std::string_view chunk) {
-    w.reception.wclClient_OnData(tarvik::testing::Bytes(chunk));
+    reception.wclClient_OnData(tarvik::testing::Bytes(chunk));
     Require(held.size() <= limit, "the receive buffer holds more than the limit after an event");
     const auto lineEnd = std::find_first_of(held.begin(), held.end(), ends.begin(), ends.end());
     Require(lineEnd == held.end(), "a line end is left in the receive buffer after an event");
@@ -148,5 +212,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(w.notice.warnings.empty(), "the user was warned though the keys could reach the target");
   Require(w.client.written.empty(), "something was sent to the reader with feedback off");
   Require(w.sound.played.empty(), "a sound was played with sound off");
+  w.Finish();
   return 0;
 }

@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <utility>
 
+#include "fuzz/asan_options.h"
 #include "core/utf8.h"
-#include "wedge/key_plan.h"
+#include "wedge/brace_keys.h"
+#include "wedge/keystroke_output.h"
 #include "wedge/rules.h"
 
 namespace {
@@ -25,7 +27,7 @@ using namespace tarvik;
 constexpr std::size_t kLengthBytes = 2;
 // Far below the program's budget: a costly pattern stops sooner, and the
 // fuzzer tries more inputs in the same time.
-constexpr std::uint64_t kFuzzSteps = 20'000;
+constexpr std::uint64_t kFuzzSteps = 5'000;
 constexpr unsigned kByteBits = 8;
 
 void Require(bool ok, const char* what) {

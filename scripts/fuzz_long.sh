@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# fuzz_long.sh TARGET EXECUTIONS
+# A long run of one fuzz target (settings, reception or rules), one process,
+# for EXECUTIONS inputs from the checked-in seeds, which it only reads.
+# The run itself uses the fuzz-fast preset's build (UBSan only, -O2: about
+# three times the executions a second of the AddressSanitizer build); every
+# input it kept is then run again, once, through the fuzz preset's build
+# (AddressSanitizer and UBSan), so a memory fault those inputs reach is still
+# found. New inputs go to build/fuzz-fast/long/TARGET/corpus (emptied first),
+# a crashing input to build/fuzz-fast/long/TARGET/crashes/. libFuzzer's final
+# lines give the executions, the time and the executions a second.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+usage="usage: fuzz_long.sh settings|reception|rules EXECUTIONS"
+target=${1:?$usage}
+runs=${2:?$usage}
+[[ -f tests/fuzz/${target}_fuzz.cpp ]] || { echo "no fuzz target '$target'" >&2; exit 2; }
+for preset in fuzz-fast fuzz; do
+  build=build/$preset
+  [[ -f $build/CMakeCache.txt ]] || cmake --preset "$preset" >/dev/null
+  cmake --build "$build" -j2 --target "${target}_fuzz"
+done
+work=build/fuzz-fast/long/$target
+# No time limit: the run stops after its executions, or at the first crash.
+bash tests/fuzz/run_fuzz.sh "build/fuzz-fast/tests/fuzz/${target}_fuzz" "tests/fuzz/corpus/$target" \
+  "$work" 0 -runs="$runs"
+echo "Every kept input once more, under AddressSanitizer:"
+mkdir -p "$work/asan-crashes"
+build/fuzz/tests/fuzz/${target}_fuzz -runs=0 -artifact_prefix="$work/asan-crashes/" \
+  "$work/corpus" "tests/fuzz/corpus/$target"
