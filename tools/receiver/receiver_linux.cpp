@@ -1,13 +1,13 @@
 // The bench's receiving application on X11: a plain Xlib window that logs
 // every key event it gets, one line each, to the file named on the command
-// line, flushed line by line:
+// line, written out each time no event waits:
 //   <KP|KR> kc=<keycode> ks=<keysym name> txt=<UTF-8 bytes in hex> state=<hex> t=<server ms>
 // txt is what the input context (or, without one, XLookupString) makes of a
 // press; releases carry none. FI and FO (same fields, empty) mark the focus
 // coming and going, MAPPED the window's first mapping.
 // The window shows the text typed so far (Return starts a line, BackSpace
-// takes a character back), drawn before the key's line is logged: once a
-// bench reads the line, a screenshot shows its character.
+// takes a character back), drawn before the keys' lines are written: once a
+// bench reads a line, a screenshot shows its character.
 // It stays up until its window is closed or the process is ended.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -57,8 +57,20 @@ void Draw() {
                 kMargin + ascent + static_cast<int>(i - first) * step, s.lines[i].data(),
                 static_cast<int>(s.lines[i].size()));
   }
-  // A round trip: the text is on the server's screen before the key is logged.
+  // A round trip: the text is on the server's screen before its keys are logged.
   XSync(s.dpy, False);
+}
+
+// Keys shown since the window was last drawn, their log lines not written yet.
+bool g_dirty = false;
+
+// Once no event waits: the text drawn, then its keys' lines written. Drawing
+// and logging at each key would cost two round trips a key, and the receiver,
+// not the typing, would set the pace of a burst.
+void Settle() {
+  if (g_dirty) Draw();
+  g_dirty = false;
+  std::fflush(g_log);
 }
 
 void Show(const char* utf8, int n) {
@@ -81,7 +93,7 @@ void Show(const char* utf8, int n) {
       line += '?';  // the lead byte of a character beyond Latin-1; its other bytes add nothing
     }
   }
-  Draw();
+  g_dirty = true;
 }
 
 std::string Hex(const char* bytes, int n) {
@@ -99,7 +111,6 @@ void Line(const char* kind, unsigned keycode, const char* keysym, const std::str
           unsigned state, unsigned long time) {
   std::fprintf(g_log, "%s kc=%u ks=%s txt=%s state=%x t=%lu\n", kind, keycode, keysym, text.c_str(),
                state, time);
-  std::fflush(g_log);
 }
 
 void LogKey(XKeyEvent& e, XIC ic) {
@@ -133,6 +144,10 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 3;
   }
+  // Written only when the window has been drawn (Settle), not when a small
+  // buffer happens to fill.
+  static char logBuffer[1 << 20];
+  std::setvbuf(g_log, logBuffer, _IOFBF, sizeof logBuffer);
   const char* title = argc > 2 ? argv[2] : "Tarvik Receiver";
   // Text in UTF-8 whatever the bench's locale; no input method but X's own.
   if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");
@@ -188,6 +203,7 @@ int main(int argc, char** argv) {
   bool mapped = false;
   for (;;) {
     XEvent e;
+    if (!XPending(dpy)) Settle();
     XNextEvent(dpy, &e);
     // The input context sees every event first; every key is logged all the
     // same, also one it keeps for itself.
@@ -212,6 +228,7 @@ int main(int argc, char** argv) {
         break;
       case ClientMessage:
         if (static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) {
+          Settle();
           std::fclose(g_log);
           XCloseDisplay(dpy);
           return 0;
