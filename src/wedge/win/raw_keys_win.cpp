@@ -19,9 +19,14 @@ constexpr USHORT kRightShiftMake = 0x36;
 // The virtual key of a code that is only part of a sequence (the E1 of Pause,
 // a keyboard overrun): it is no key.
 constexpr USHORT kNoKey = 0xFF;
-// The modifier keys whose state is read before raw input starts.
-constexpr std::uint8_t kModifierKeys[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
-                                          VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+// Each modifier with the key that is down whenever either side is; the
+// Windows keys have none.
+struct ModifierPair {
+  std::uint8_t either, left, right;
+};
+constexpr ModifierPair kModifierPairs[] = {
+    {VK_SHIFT, VK_LSHIFT, VK_RSHIFT}, {VK_CONTROL, VK_LCONTROL, VK_RCONTROL}, {VK_MENU, VK_LMENU, VK_RMENU}};
+constexpr std::uint8_t kWindowsKeys[] = {VK_LWIN, VK_RWIN};
 
 // Raw input goes to one window per process: a second watcher would take it
 // from the first.
@@ -53,9 +58,24 @@ std::optional<KeyChange> KeyChangeFromRaw(const RAWKEYBOARD& key, HANDLE device)
   return KeyChange{vk, (key.Flags & RI_KEY_BREAK) == 0};
 }
 
+std::vector<std::uint8_t> ModifiersDown() {
+  std::vector<std::uint8_t> keys;
+  const auto down = [](std::uint8_t v) { return (GetAsyncKeyState(v) & 0x8000) != 0; };
+  // Every question goes to the window system, before each key: a side is
+  // asked only when its pair's key is down (in the usual case, none is).
+  for (const auto& pair : kModifierPairs) {
+    if (!down(pair.either)) continue;
+    if (down(pair.left)) keys.push_back(pair.left);
+    if (down(pair.right)) keys.push_back(pair.right);
+  }
+  for (auto v : kWindowsKeys)
+    if (down(v)) keys.push_back(v);
+  return keys;
+}
+
 PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   // Keys held before raw input starts are taken as the system sees them.
-  for (auto v : kModifierKeys) down_[v] = (GetAsyncKeyState(v) & 0x8000) != 0;
+  for (auto v : ModifiersDown()) down_[v] = true;
   PhysicalKeys* none = nullptr;
   if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;
   thread_ = std::thread([this] { Run(); });

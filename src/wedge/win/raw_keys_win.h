@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/win/unique_any.h"
 
@@ -34,6 +35,11 @@ struct KeyChange {
 // Shift, Ctrl and Alt told left from right, or nothing for injected keys
 // (no device, or our own tag) and codes that are no key.
 std::optional<KeyChange> KeyChangeFromRaw(const RAWKEYBOARD& key, HANDLE device);
+
+// The modifier keys down now as the system sees them (ours, the user's,
+// another program's), left and right apart, in the order Shift, Ctrl, Alt,
+// Windows.
+std::vector<std::uint8_t> ModifiersDown();
 
 // A window of its own thread that is sent every keyboard's raw input, so it
 // answers at once and never waits on the program. Where raw input cannot be

@@ -18,14 +18,10 @@
 namespace tarvik::win {
 namespace {
 
-// Each modifier with the key that is down whenever either side is; the
-// Windows keys have none.
-struct ModifierPair {
-  std::uint8_t either, left, right;
-};
-constexpr ModifierPair kModifierPairs[] = {
-    {VK_SHIFT, VK_LSHIFT, VK_RSHIFT}, {VK_CONTROL, VK_LCONTROL, VK_RCONTROL}, {VK_MENU, VK_LMENU, VK_RMENU}};
-constexpr std::uint8_t kWindowsKeys[] = {VK_LWIN, VK_RWIN};
+// Left and right apart, in the order ModifiersDown gives them.
+constexpr std::uint8_t kModifiers[] = {VK_LSHIFT, VK_RSHIFT, VK_LCONTROL, VK_RCONTROL,
+                                       VK_LMENU,  VK_RMENU,  VK_LWIN,     VK_RWIN};
+
 // ToUnicodeEx flag (Windows 10 1607 on): leave the kernel's dead-key state alone.
 constexpr UINT kKeepKeyboardState = 0x4;
 // How long the focused window's input method may take to say whether it is
@@ -116,19 +112,10 @@ IKeyboard::Modifiers Win32Keyboard::HeldModifiers() const {
   // Without raw input the keys down could be ours as well as the user's:
   // the fingers are not known then, rather than guessed.
   if (physical_.Known()) m.physical.emplace();
-  const auto down = [](std::uint8_t v) { return (GetAsyncKeyState(v) & 0x8000) != 0; };
-  const auto add = [&](std::uint8_t v, bool isDown) {
-    if (isDown) m.down.push_back(v);
-    if (m.physical && physical_.Down(v)) m.physical->push_back(v);
-  };
-  // Every question goes to the window system, before each key: a side is
-  // asked only when its pair's key is down (in the usual case, none is).
-  for (const auto& pair : kModifierPairs) {
-    const bool either = down(pair.either);
-    add(pair.left, either && down(pair.left));
-    add(pair.right, either && down(pair.right));
-  }
-  for (auto v : kWindowsKeys) add(v, down(v));
+  m.down = ModifiersDown();
+  if (m.physical)
+    for (auto v : kModifiers)
+      if (physical_.Down(v)) m.physical->push_back(v);
   return m;
 }
 
