@@ -2,8 +2,10 @@
 # fuzz_long.sh TARGET EXECUTIONS
 # A long run of one fuzz target (settings, reception or rules), one process,
 # for EXECUTIONS inputs from the checked-in seeds, which it only reads.
-# The run itself uses the fuzz-fast preset's build (UBSan only, -O2: about
-# three times the executions a second of the AddressSanitizer build); every
+# The run itself uses the fuzz-fast preset's build: UBSan only, -O2, and
+# edge coverage without libFuzzer's comparison tracing, which cost reception
+# and rules a third to two thirds of each execution; CTest's short runs keep
+# it, to find the values a comparison wants early. Every
 # input it kept is then run again, once, through the fuzz preset's build
 # (AddressSanitizer and UBSan), so a memory fault those inputs reach is still
 # found. New inputs go to build/fuzz-fast/long/TARGET/corpus (emptied first),
