@@ -1,6 +1,6 @@
-// The reader link: addresses, the write queue and the address walk, the
-// link client over a scripted transport, the connection manager and the
-// reader's commands.
+// The reader link: addresses, the link client (its address walk and write
+// queue) over a scripted transport, the connection manager and the reader's
+// commands.
 #include "link/connection.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include "link/address.h"
-#include "link/address_walk.h"
 #include "link/link_client.h"
 #include "link/reader_commands.h"
 #include "link/write_queue.h"
@@ -56,76 +55,18 @@ TEST(Address, FormattingParenthesesAndTheServiceGuid) {
   EXPECT_FALSE(ParseGuid("{00001101+0000-1000-8000-00805F9B34FB}"));
 }
 
-// A socket that takes at most `room` bytes until given more, or fails.
-struct Sink : ILinkSink {
-  Sent Send(std::span<const std::uint8_t> bytes) override {
-    if (error) return {0, error};
-    const std::size_t n = std::min(room, bytes.size());
-    got.insert(got.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
-    room -= n;
-    return {n, 0};
-  }
-  std::size_t room = 0;
-  std::int32_t error = 0;
-  std::vector<std::uint8_t> got;
-};
-
-TEST(WriteQueue, BytesWaitInOrderAcrossPartialSendsAndGoWithTheLink) {
-  Sink sink;
-  WriteQueue q;
-  sink.room = 1;
-  EXPECT_EQ(q.Write(Bytes("FB"), sink), 0);
-  EXPECT_EQ(q.Write(Bytes("\x7C\x1E\x0D"), sink), 0);
-  EXPECT_EQ(q.Waiting(), 4u);
-  sink.room = 2;
-  EXPECT_EQ(q.Resume(sink), 0);
-  EXPECT_EQ(q.Write(Bytes("S"), sink), 0);
-  sink.room = 100;
-  EXPECT_EQ(q.Resume(sink), 0);
-  EXPECT_EQ(sink.got, Bytes("FB\x7C\x1E\x0DS"));
-  EXPECT_EQ(q.Waiting(), 0u);
-  sink.room = 0;  // a write fails only when the link fails, and the dead link's bytes go
-  sink.got.clear();
-  EXPECT_EQ(q.Write(Bytes("F"), sink), 0);
-  sink.error = 10054;
-  EXPECT_EQ(q.Write(Bytes("F"), sink), 10054);
-  EXPECT_EQ(q.Waiting(), 0u);
-  sink.error = 0;  // a reader that never takes anything: a failure, not a leak
-  EXPECT_EQ(q.Write(std::vector<std::uint8_t>(WriteQueue::kMaxWaiting, 'x'), sink), 0);
-  EXPECT_EQ(q.Write(Bytes("F"), sink), wcl::kBufferOverflow);
-  sink.room = 10;
-  EXPECT_EQ(q.Write(Bytes("F"), sink), 0);
-  EXPECT_EQ(sink.got, Bytes("F"));
-}
-
-// Every address in order until one is under way; failure only when all have
-// failed, with the last one's error.
-TEST(AddressWalk, EveryAddressInOrder) {
-  struct Case {
-    std::vector<std::int32_t> startErrors, outcomes;  // outcomes of those under way (0: open)
-    std::vector<std::size_t> tried;
-    std::int32_t result;
-  };
-  const Case cases[] = {
-      {{0, 0, 0}, {0}, {0}, 0}, {{0, 0, 0}, {10061, 10060, 0}, {0, 1, 2}, 0}, {{10047, 0}, {0}, {0, 1}, 0},
-      {{0, 10047, 0}, {10061, 10061}, {0, 1, 2}, 10061}, {{10047, 10047}, {}, {0, 1}, 10047}, {{}, {}, {}, 11001},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::size_t> tried;
-    AddressWalk walk(c.startErrors.size(), [&](std::size_t i) { return tried.push_back(i), c.startErrors[i]; });
-    std::int32_t r = walk.Begin(11001);
-    for (std::size_t k = 0; r == 0 && k < c.outcomes.size() && c.outcomes[k] != 0; ++k)
-      r = walk.Failed(c.outcomes[k]);
-    EXPECT_EQ(tried, c.tried);
-    EXPECT_EQ(r, c.result);
-  }
-}
-
 // LinkClient over a transport and an event loop that the test drives.
 struct Rig : ILinkLoop {
-  struct Transport : Sink, ILinkTransport {
-    Transport(Rig& r, ILinkEvents& e, bool looksUp) : rig(r), events(e), looksUp_(looksUp) { room = 1000; }
-    Sent Send(std::span<const std::uint8_t> bytes) override { return Sink::Send(bytes); }
+  // Takes at most `room` bytes until given more, or fails.
+  struct Transport : ILinkTransport {
+    Transport(Rig& r, ILinkEvents& e, bool looksUp) : rig(r), events(e), looksUp_(looksUp) {}
+    Sent Send(std::span<const std::uint8_t> bytes) override {
+      if (error) return {0, error};
+      const std::size_t n = std::min(room, bytes.size());
+      got.insert(got.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+      room -= n;
+      return {n, 0};
+    }
     bool LooksUp() const override { return looksUp_; }
     void Resolve() override { rig.log += "resolve "; }
     std::int32_t Open(std::size_t i) override {
@@ -133,6 +74,9 @@ struct Rig : ILinkLoop {
       return i < rig.startErrors.size() ? rig.startErrors[i] : 0;
     }
     void Close() override { rig.log += "close "; }
+    std::size_t room = 1000;
+    std::int32_t error = 0;
+    std::vector<std::uint8_t> got;
     Rig& rig;
     ILinkEvents& events;
     bool looksUp_;
@@ -182,7 +126,9 @@ struct Rig : ILinkLoop {
 };
 
 // Events come only from the loop ("!" marks one within a call), in order,
-// and none about an endpoint or attempt that has gone by.
+// and none about an endpoint or attempt that has gone by. Every address is
+// tried in order until one is under way; the attempt fails only when all
+// have failed, with the last one's error.
 TEST(LinkClient, AttemptsLinksAndTheirEnds) {
   using Script = std::function<void(Rig&)>;
   struct Case {
@@ -208,6 +154,11 @@ TEST(LinkClient, AttemptsLinksAndTheirEnds) {
          EXPECT_FALSE(r.timer) << "the last address has the system's time";
          r.Elapse();
        }, "resolve =0 open0 close open1 ", 1},
+      {"every address fails at once, or there is none", [](Rig& r) {
+         r.startErrors = {10047, 10047};
+         r.Connect("tcp://h:1"), r.Events().Resolved(0, 2), r.RunAll();
+         r.Connect("tcp://h:1"), r.Events().Resolved(0, 0), r.RunAll();
+       }, "resolve =0 open0 open1 close connect 10047 resolve =0 close connect -2 ", 0},
       {"the name is not found", [](Rig& r) { r.Connect("tcp://h:1"), r.Events().Resolved(11001, 0), r.RunAll(); },
        "resolve =0 close connect 11001 ", 0},
       {"an endpoint failing at once is the result", [](Rig& r) { r.startErrors = {10050}, r.Connect("COM1"), r.RunAll(); },
@@ -222,14 +173,26 @@ TEST(LinkClient, AttemptsLinksAndTheirEnds) {
          r.OpenLink(), r.Events().Received(Bytes("bye")), r.Events().Failed(wcl::kClosedByPeer), r.RunAll();
        }, "open0 =0 connect 0 data bye close disconnect -8 ", 0},
       {"Disconnect: later, no reason, nothing after", [](Rig& r) {
-         r.OpenLink(), r.Events().Received(Bytes("late")), r.inCall = true, r.client.Disconnect(), r.RunAll();
+         r.OpenLink(), r.Events().Received(Bytes("late")), r.inCall = true, r.client.Disconnect();
+         EXPECT_EQ(r.client.State(), 0u);
+         r.RunAll();
          EXPECT_EQ(r.client.Write(Bytes("F")), wcl::kNotConnected);
        }, "open0 =0 connect 0 close disconnect 0 ", 0},
-      {"a failed write drops the link later", [](Rig& r) {
-         r.OpenLink(), r.t->error = 10054, r.inCall = true;
+      {"a failed write drops the link later, and what waited goes", [](Rig& r) {
+         r.OpenLink(), r.t->room = 0, r.inCall = true;
+         EXPECT_EQ(r.client.Write(Bytes("B")), 0);
+         r.t->error = 10054;
          EXPECT_EQ(r.client.Write(Bytes("F")), 10054);
+         EXPECT_EQ(r.client.Waiting(), 0u);
          r.log += "written ", r.RunAll();
        }, "open0 =0 connect 0 written close disconnect 10054 ", 0},
+      {"a reader that never takes anything: a failure, not a leak", [](Rig& r) {
+         r.OpenLink(), r.t->room = 0, r.inCall = true;
+         EXPECT_EQ(r.client.Write(std::vector<std::uint8_t>(WriteQueue::kMaxWaiting, 'x')), 0);
+         EXPECT_EQ(r.client.Write(Bytes("F")), wcl::kBufferOverflow);
+         EXPECT_EQ(r.client.Waiting(), 0u);
+         r.log += "written ", r.RunAll();
+       }, "open0 =0 connect 0 written close disconnect -6 ", 0},
       {"writes wait while the link is full, in order", [](Rig& r) {
          r.OpenLink(), r.t->room = 1;
          EXPECT_EQ(r.client.Write(Bytes("FB")) | r.client.Write(Bytes("S")), 0);
