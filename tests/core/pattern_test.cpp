@@ -77,19 +77,14 @@ TEST(PatternCompile, MalformedPatternsAreRefusedWithAReason) {
 TEST(PatternSearch, FindsTheMatchEcmaScriptFinds) {
   // clang-format off
   const struct { const char32_t* pattern; std::u32string_view text; const char* want; } cases[] = {
-      // Leftmost first, then alternatives in order, greedy or lazy.
-      {U"a|ab", U"abc", "0,1"}, {U"ab|a", U"abc", "0,2"}, {U"b|ab", U"xab", "1,3"},
-      {U"a|", U"b", "0,0"}, {U"(a+)(a*)", U"aaa", "0,3 0,3 3,3"},
-      {U"(a+?)(a*)", U"aaa", "0,3 0,1 1,3"},
-      {U"<.*>", U"<a><b>", "0,6"}, {U"<.*?>", U"<a><b>", "0,3"}, {U"a*?b", U"aab", "0,3"},
-      {U"a{2,3}", U"aaaa", "0,3"}, {U"a{2,3}?", U"aaaa", "0,2"}, {U"a{2}", U"a", "none"},
+      // Leftmost first, then alternatives in order, greedy or lazy; more on the oracle's list below.
+      {U"b|ab", U"xab", "1,3"}, {U"<.*>", U"<a><b>", "0,6"}, {U"<.*?>", U"<a><b>", "0,3"},
       {U"(ab){2}", U"xababab", "1,5 3,5"}, {U"(?:ab){2,}?", U"ababab", "0,4"},
       {U"(a|b)??b", U"ab", "0,2 0,1"},
       // A '{' that is no quantifier, a lone ']' or '}', are characters.
       {U"a{,2}", U"a{,2}", "0,5"}, {U"x{1,2", U"x{1,2", "0,5"}, {U"a{b}]", U"a{b}]", "0,5"},
       // Backreferences (an unset group matches empty) and lookahead (atomic).
-      {U"(a+)b\\1", U"aaba", "1,4 1,2"}, {U"(a)|\\1b", U"b", "0,1 -"}, {U"\\1(a)", U"a", "0,1 0,1"},
-      {U"a(?=b)", U"acab", "2,3"}, {U"a(?!b)", U"abac", "2,3"},
+      {U"(a)|\\1b", U"b", "0,1 -"}, {U"\\1(a)", U"a", "0,1 0,1"},
       {U"(?=(a+))a*b\\1", U"baaabac", "3,6 3,4"},
       {U"(.*?)a(?!(a+)b\\2c)\\2(.*)", U"baaabaac", "0,8 0,2 - 3,8"},
       {U"\\bcat\\b", U"concat cat", "7,10"}, {U"\\Bcat", U"cat concat", "7,10"},
@@ -105,16 +100,13 @@ TEST(PatternSearch, FindsTheMatchEcmaScriptFinds) {
       {U"\\uD83D\\uDE00", U"\U0001F600", "0,1"},
       {U"\\.\\*\\/\\-\\$\\\\", U".*/-$\\", "0,6"}, {U"\u00E9+", U"e\u00E9\u00E9", "1,3"},
       {U"a|b|c|d|e|f|g|h|i|\u00E9", U"\u00E8\u00E9", "1,2"},
-      {U"^b", U"ab", "none"}, {U"a$", U"aa", "1,2"}, {U"^$", U"", "0,0"}, {U"$", U"ab", "2,2"},
-      {U"a$|b", U"ab", "1,2"}, {U"^a|b", U"ca", "none"},
       // An iteration that matches empty ends the loop; captures reset at each iteration.
       {U"(a*)*", U"b", "0,0 -"}, {U"(a*)+", U"b", "0,0 0,0"}, {U"(a|b)*c", U"abc", "0,3 1,2"},
       {U"(?:a|())*?b", U"ab", "0,2 -"}, {U"(a*)*b", U"aab", "0,3 0,2"},
       {U"(?:(a)|b)+", U"ab", "0,2 -"},
       {U"(z)((a+)?(b+)?(c))*", U"zaacbbbcac", "0,10 0,1 8,10 8,9 - 9,10"},
       // Start positions skipped after a failed leading star.
-      {U".*b", U"aaa\nab", "4,6"}, {U"a*c", U"aabac", "3,5"}, {U"a+?b", U"aacab", "3,5"},
-      {U".*x", U"ab", "none"}};
+      {U".*b", U"aaa\nab", "4,6"}};
   // clang-format on
   for (const auto& c : cases) EXPECT_EQ(Find(c.pattern, c.text), c.want) << Ascii(c.pattern);
   EXPECT_EQ(Find(U"a", U"aXa", 1), "2,3");
@@ -126,10 +118,15 @@ TEST(PatternSearch, FindsTheMatchEcmaScriptFinds) {
 // libstdc++ follows ECMAScript on patterns without loops over groups: compare on
 // every text of up to six characters.
 TEST(PatternSearch, AgreesWithStdRegexOnShortTexts) {
-  const char* patterns[] = {"a|ab",    "(a|ab)(c|bcd)?", "a*?b",   "[ab]{2,3}?a", "(?:ab|a)b*",
-                            "a(?=b)",  "(a+)b\\1",       "\\bab",  "b{2}|a+",     "(a)?b",
-                            "^a*$",    "a(?!b).",        "[^a]c*", "(b|)a{1,2}",  "c\\B.",
-                            ".*c(a)?", "b+?c{0,1}"};
+  const char* patterns[] = {
+      // Alternatives in order, greedy or lazy.
+      "a|ab", "ab|a", "a|", "(a+)(a*)", "(a+?)(a*)", "a*?b", "a{2,3}", "a{2,3}?", "a{2}", "(a|ab)(c|bcd)?",
+      "[ab]{2,3}?a", "(?:ab|a)b*", "b{2}|a+", "(a)?b", "(b|)a{1,2}", "b+?c{0,1}", ".*c(a)?",
+      // Backreferences, lookahead, anchors and boundaries.
+      "(a+)b\\1", "a(?=b)", "a(?!b)", "a(?!b).", "^b", "a$", "^$", "$", "a$|b", "^a|b",
+      "^a*$", "\\bab", "c\\B.", "[^a]c*",
+      // Start positions skipped after a failed leading star.
+      "a*c", "a+?b", ".*x"};
   for (const char* source : patterns) {
     const std::regex oracle(source, std::regex::ECMAScript);
     const Pattern mine = Must(std::u32string(source, source + std::string_view(source).size()));
@@ -218,16 +215,13 @@ TEST(PatternBudget, PathologicalPatternsRunOutOfStepsWhileOrdinaryRulesDoNot) {
   // A start position costs one step, and no more when its character rules it
   // out; an anchored pattern tries one position.
   const std::u32string bs(65536, 'b');
-  budget.left = 66000;
-  EXPECT_EQ(Describe(Must(U"x|yz").Search(bs, 0, m, budget), m), "none");
-  budget.left = 60000;
-  EXPECT_EQ(Describe(Must(U"x|yz").Search(bs, 0, m, budget), m), "costly");
-  budget.left = 10;
-  EXPECT_EQ(Describe(Must(U"^a").Search(bs, 0, m, budget), m), "none");
-  budget.left = 3;
-  EXPECT_EQ(Describe(Must(U"b").Search(U"aaab", 0, m, budget), m), "costly");
-  budget.left = 100;
-  EXPECT_EQ(Describe(Must(U"b").Search(U"aaab", 0, m, budget), m), "3,4");
+  const std::tuple<std::uint64_t, const char32_t*, std::u32string_view, const char*> tight[] = {
+      {66000, U"x|yz", bs, "none"}, {60000, U"x|yz", bs, "costly"}, {10, U"^a", bs, "none"},
+      {3, U"b", U"aaab", "costly"}, {100, U"b", U"aaab", "3,4"}};
+  for (const auto& [left, pattern, text, want] : tight) {
+    budget.left = left;
+    EXPECT_EQ(Describe(Must(pattern).Search(text, 0, m, budget), m), want) << left;
+  }
   EXPECT_LT(budget.left, 100u);
 }
 

@@ -117,7 +117,7 @@ class FakeKeyboard : public IKeyboard {
       if (e.role != KeyEvent::Role::Unicode) {
         Key(static_cast<std::uint8_t>(e.vk), !e.up, true);
       } else if (!e.up) {  // a packet is a key of its own (VK_PACKET) that carries the character
-        Disarm();
+        armed_ = {};
         typed += static_cast<char32_t>(e.scan);
       }
     }
@@ -156,14 +156,11 @@ class FakeKeyboard : public IKeyboard {
                                                 vk::kLWin, vk::kRWin};
   bool Any(std::uint8_t a, std::uint8_t b) const { return logical[a] || logical[b]; }
 
-  // Any key pressed disarms the menu of every Alt and Win held.
-  void Disarm() { armed_ = {}; }
-
   // A press and release with nothing between is the user's own business when
   // both are the user's; where either is the program's, it is a fault.
   void Key(std::uint8_t v, bool down, bool byProgram) {
     if (down) {
-      Disarm();
+      armed_ = {};  // any key pressed disarms the menu of every Alt and Win held
       if (NeedsMask(v)) {
         armed_[v] = true;
         pressInjected_[v] = byProgram;

@@ -38,7 +38,7 @@ class RecordingKeys : public IKeySender {
     return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
   }
   bool CanType(std::string_view token) override { return untypeable.find(token) == std::string::npos; }
-  std::string WhyNotReady() override { return ++readinessAsked, notReady; }
+  std::string WhyNotReady() override { return notReady; }
   // Marks where a record began (the keyboard's state is read there).
   void BeginRecord() override { sent.push_back({"<record>", std::chrono::milliseconds(-1)}); }
   bool Flush() override {
@@ -63,9 +63,8 @@ class RecordingKeys : public IKeySender {
   int refusedFlush = -1;
   // Tokens the way of typing cannot produce, run together.
   std::string untypeable;
-  // Why no key can go now (empty: they can), and how often that was asked.
+  // Why no key can go now (empty: they can).
   std::string notReady;
-  int readinessAsked = 0;
 
  private:
   const FakeClock& clock_;

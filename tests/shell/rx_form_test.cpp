@@ -113,25 +113,29 @@ TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
   EXPECT_EQ(p.client.Parameters.address, "(COM7)");
 }
 
-// Runs a tray table's steps: m minimized, n normal, r the retry's tick,
-// t the taskbar created, b a second start, x the shell refuses one icon,
-// 0 the icon gone, @12 12 twips a pixel, a number the icon's mouse code;
-// `more` takes any other step first.
-void RunTraySteps(const char* text, FakeShell& shell, Tray& tray,
-                  const std::function<bool(const std::string&)>& more = {}) {
-  std::istringstream steps(text);
-  for (std::string s; steps >> s;) {
-    if (more && more(s)) continue;
-    if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
-    else if (s == "r") tray.Retry_Timer();
-    else if (s == "t") tray.TaskbarCreated();
-    else if (s == "b") tray.BringBack();
-    else if (s == "x") ++shell.refuseAdds;
-    else if (s == "0") shell.icons = 0;
-    else if (s == "@12") shell.twipsPerPixel = 12;
-    else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
+// A tray on its own shell, run through a table's steps; `more` takes any
+// other step first.
+template <class Shell>
+struct TrayBench {
+  TrayBench() { shell.onResize = [this] { tray.Form_Resize(); }; }
+  void Run(const char* text, const std::function<bool(const std::string&)>& more = {}) {
+    std::istringstream steps(text);
+    for (std::string s; steps >> s;) {
+      if (more && more(s)) continue;
+      if (s == "m" || s == "n") shell.SetState(s == "m" ? WindowState::Minimized : WindowState::Normal);
+      else if (s == "r") tray.Retry_Timer();
+      else if (s == "t") tray.TaskbarCreated();
+      else if (s == "b") tray.BringBack();
+      else if (s == "x") ++shell.refuseAdds;
+      else if (s == "0") shell.icons = 0;
+      else if (s == "@12") shell.twipsPerPixel = 12;
+      else tray.Form_MouseMove(std::stoi(s) * shell.twipsPerPixel);
+    }
   }
-}
+  Shell shell;
+  FakeTimer retry;
+  Tray tray{shell, retry};
+};
 
 // Steps: m minimize, n restore, r the retry tick, t the shell restarted, b a
 // second start, x the shell refuses the next icon, 0 the shell lost its icons,
@@ -161,16 +165,13 @@ TEST(Tray, TheWindowGoesToTheTrayOnlyWithItsIconAndComesBackOnAClick) {
       {"x m b", true, false, 0, 1, false, false},
   };
   for (const auto& c : cases) {
-    FakeShell shell;
-    FakeTimer retry;
-    Tray tray(shell, retry);
-    shell.onResize = [&] { tray.Form_Resize(); };
-    RunTraySteps(c.steps, shell, tray);
-    EXPECT_EQ(shell.visible, c.visible) << c.steps;
-    EXPECT_EQ(shell.state == WindowState::Minimized, c.minimized) << c.steps;
-    EXPECT_EQ(std::pair(shell.icons, shell.adds), std::pair(c.icons, c.adds)) << c.steps;
-    EXPECT_EQ(retry.enabled, c.retrying) << c.steps;
-    EXPECT_EQ(tray.InTray(), c.inTray) << c.steps;
+    TrayBench<FakeShell> b;
+    b.Run(c.steps);
+    EXPECT_EQ(b.shell.visible, c.visible) << c.steps;
+    EXPECT_EQ(b.shell.state == WindowState::Minimized, c.minimized) << c.steps;
+    EXPECT_EQ(std::pair(b.shell.icons, b.shell.adds), std::pair(c.icons, c.adds)) << c.steps;
+    EXPECT_EQ(b.retry.enabled, c.retrying) << c.steps;
+    EXPECT_EQ(b.tray.InTray(), c.inTray) << c.steps;
   }
 }
 
@@ -220,19 +221,16 @@ TEST(Tray, AWarningStaysOnTheIconUntilTheWindowIsOpenedOrAScanIsTyped) {
       {"x m w n m", {"flash", "normal", "icon"}, false},
   };
   for (const auto& c : cases) {
-    MarkingShell shell;
-    FakeTimer retry;
-    Tray tray(shell, retry);
-    shell.onResize = [&] { tray.Form_Resize(); };
+    TrayBench<MarkingShell> b;
     int warnings = 0;
-    RunTraySteps(c.steps, shell, tray, [&](const std::string& s) {
-      if (s == "w") shell.Warn("W" + std::to_string(++warnings));
-      else if (s == "y") shell.Typed();
+    b.Run(c.steps, [&](const std::string& s) {
+      if (s == "w") b.shell.Warn("W" + std::to_string(++warnings));
+      else if (s == "y") b.shell.Typed();
       else return false;
       return true;
     });
-    EXPECT_EQ(shell.shown, c.shown) << c.steps;
-    EXPECT_EQ(shell.mark.Tip().has_value(), c.standing) << c.steps;
+    EXPECT_EQ(b.shell.shown, c.shown) << c.steps;
+    EXPECT_EQ(b.shell.mark.Tip().has_value(), c.standing) << c.steps;
   }
 }
 
@@ -345,7 +343,9 @@ struct Selection {
   Selection() { window.Form_Load(); }
 };
 
-TEST(DeviceSelection, RowsForEveryOutcome) {
+// Select and Cancel as the user meets them are the selection windows' own
+// tests (tests/linux, tests/win).
+TEST(DeviceSelection, RowsForEveryOutcomeSelectDropsTheAddressBracketsAndAClosedWindowHearsNoMore) {
   Selection s;
   s.window.btDiscover_Click();
   EXPECT_EQ(s.view.status, "Discovering... Wait please...");
@@ -368,13 +368,7 @@ TEST(DeviceSelection, RowsForEveryOutcome) {
   none.window.btDiscover_Click();
   EXPECT_EQ(none.dialogs.informed, (std::vector<std::string>{"No Bluetooth API was found."}));
   EXPECT_EQ(none.discovery.lastTimeout, -1);
-}
-
-// Select and Cancel as the user meets them are the selection windows' own
-// tests (tests/linux, tests/win).
-TEST(DeviceSelection, SelectDropsTheRowsFirstAndLastCharacterAndAClosedWindowHearsNoMore) {
-  Selection s;
-  s.view.rows = {{"()", ""}};
+  s.view.rows = {{"()", ""}};  // the row's first and last character go
   s.view.selected = 0;
   s.window.btConnect_Click();
   EXPECT_EQ(s.deviceAddress, "");

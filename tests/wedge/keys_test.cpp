@@ -127,9 +127,8 @@ TEST(KeyPlan, ALayoutAskingForCtrlOrAltAloneGetsUnicode) {
   l.Key(U'x', 'X', kAltBit, 0x2D);
   l.Key(U'q', 'Q', kCtrlBit, 0x10);
   l.Key(U'k', 'K', 8, 0x25);  // a Kana-state key
-  for (auto ch : {"x", "q", "k"}) {
+  for (auto ch : {"x", "q", "k"})
     EXPECT_EQ(PlanKeyTokens(ch, l, {}), (Events{Down(0, ch[0], R::Unicode), Up(0, ch[0], R::Unicode)})) << ch;
-  }
 }
 
 TEST(Utf8, RoundTripAndMalformedInput) {

@@ -22,18 +22,14 @@ TEST(RulesFile, EveryKeyAndValueFormReadsAlikeWithBomCrLfOrLf) {
       "gs1 = parens\nskip = ^CFG-\nreplace = ^0+(\\d+)$ => $1   ; zeros\nreplace = x =>\n"
       "replace = - => \" \"\nrepeat_ms = 800\nprefix = {TAB} 2\nsuffix1 = {ENTER}\nsuffix2 = none\n"
       "[app Excel.EXE]\nGS = \"a;b\" ; c\n[title .*Invoice.*]   # by title\n";
-  for (const std::string& bytes :
-       {file, "\xEF\xBB\xBF" + file, [&] {
-          std::string crlf;
-          for (char c : file) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-          return crlf;
-        }()}) {
+  std::string crlf;
+  for (char c : file) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  for (const std::string& bytes : {file, "\xEF\xBB\xBF" + file, crlf}) {
     const Rules r = ParseRules(bytes);
     EXPECT_TRUE(r.problems.empty()) << r.problems.front().line << ": " << r.problems.front().why;
     EXPECT_EQ(r.lines, LineMode::kPlain);
-    const auto& gs = r.all.controls[0x1D];
-    ASSERT_TRUE(gs);
-    EXPECT_EQ(gs->text, U"<GS>");
+    ASSERT_TRUE(r.all.controls[0x1D]);
+    EXPECT_EQ(r.all.controls[0x1D]->text, U"<GS>");
     EXPECT_EQ(r.all.controls[0x1E]->key, "{F8}");
     EXPECT_EQ(r.all.controls[0x04]->kind, ControlMapping::Kind::kNone);
     EXPECT_EQ(r.all.controls[0x00]->kind, ControlMapping::Kind::kChar);

@@ -31,11 +31,7 @@ class FakeKeys : public IKeys {
   }
   std::optional<KeyId> MaskKey() const override { return kMask; }
   std::optional<std::vector<KeyId>> PhysicallyHeld() override {
-    if (!fingersKnown) return std::nullopt;
-    std::vector<KeyId> held;
-    for (KeyId k : {kShift, kCtrl, kAlt, kSuper, kAltGr})
-      if (physical[k]) held.push_back(k);
-    return held;
+    return fingersKnown ? std::optional(ModifiersIn(physical)) : std::nullopt;
   }
   std::size_t Send(std::span<const Event> events) override {
     const int call = calls++;
@@ -54,12 +50,7 @@ class FakeKeys : public IKeys {
     physical[k] = down;
     Key(k, down, false);
   }
-  std::vector<KeyId> Held() const {
-    std::vector<KeyId> held;
-    for (KeyId k : {kShift, kCtrl, kAlt, kSuper, kAltGr})
-      if (logical[k]) held.push_back(k);
-    return held;
-  }
+  std::vector<KeyId> Held() const { return ModifiersIn(logical); }
   int Stray() const {
     int n = 0;
     for (std::size_t k = 0; k < kKeys; ++k) n += logical[k] && !physical[k];
@@ -75,6 +66,12 @@ class FakeKeys : public IKeys {
   std::array<bool, kKeys> logical{}, physical{};
 
  private:
+  static std::vector<KeyId> ModifiersIn(const std::array<bool, kKeys>& state) {
+    std::vector<KeyId> held;
+    for (KeyId k : {kShift, kCtrl, kAlt, kSuper, kAltGr})
+      if (state[k]) held.push_back(k);
+    return held;
+  }
   void Key(KeyId k, bool down, bool byProgram) {
     const auto mod = Modifier(k);
     const bool acts = mod && mod->tapActs;
@@ -127,8 +124,7 @@ TEST(TypingPolicy, HeldModifiersAreLetGoAndPressedAgainOnlyWhileHeld) {
     const char* name;
     KeyId held;
     ModMask needs;
-    bool letGoDuringKey, fingersKnown;
-    bool downAfter;
+    bool letGoDuringKey, fingersKnown, downAfter;
   };
   const Case cases[] = {
       {"Ctrl held on", kCtrl, 0, false, true, true},
@@ -186,25 +182,20 @@ TEST(TypingPolicy, ARefusalPartWayLeavesNoKeyOfOursDown) {
 }
 
 TEST(TypingPolicy, AtTheEndModifiersNoFingerHoldsGoUp) {
-  struct Case {
-    const char* name;
-    KeyId stuck;
-    bool fingersKnown;
-    bool downAfter;
-  };
-  const Case cases[] = {{"Alt left down by another program", kAlt, true, false},
-                        {"Shift left down", kShift, true, false},
-                        {"fingers unknown: left alone", kAlt, false, true}};
-  for (const auto& c : cases) {
+  const std::tuple<const char*, KeyId, bool, bool> cases[] = {  // name, stuck, fingers known, down after
+      {"Alt left down by another program", kAlt, true, false},
+      {"Shift left down", kShift, true, false},
+      {"fingers unknown: left alone", kAlt, false, true}};
+  for (const auto& [name, stuck, fingersKnown, downAfter] : cases) {
     FakeKeys keys;
-    keys.fingersKnown = c.fingersKnown;
+    keys.fingersKnown = fingersKnown;
     keys.User(kSuper, true);  // the user's own key stays down
-    keys.logical[c.stuck] = true;
+    keys.logical[stuck] = true;
     ReleaseStrays(keys, keys.Held());
-    EXPECT_EQ(keys.logical[c.stuck], c.downAfter) << c.name;
-    EXPECT_TRUE(keys.logical[kSuper]) << c.name;
+    EXPECT_EQ(keys.logical[stuck], downAfter) << name;
+    EXPECT_TRUE(keys.logical[kSuper]) << name;
     keys.User(kSuper, false);
-    EXPECT_EQ(keys.menus, 0) << c.name;
+    EXPECT_EQ(keys.menus, 0) << name;
   }
 }
 
