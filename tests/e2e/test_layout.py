@@ -1,15 +1,13 @@
 """Both windows under Wine at 96 and 144 dpi: every control's place and size,
 the client area, the focus order, resizing, and screenshots."""
-import os
 import shutil
 import sys
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import Bench, poll  # noqa: E402
+from bench import MAIN, Bench, poll, win_build_dir  # noqa: E402
 
-MAIN = "QUILLMARKS Tarvik"
 SELECT = "Select BT device"
 ID = Bench.control_id
 
@@ -40,23 +38,21 @@ def px(twips, dpi):
     return (twips * dpi + 720) // 1440
 
 
-def kept_screenshots():  # beside the build, outside any test's scratch folder
-    out = Path(os.environ.get("TARVIK_WINDOWS_BUILD_DIR", "build/windows")) / "screenshots"
+def keep_screenshot(bench, name):  # beside the build, outside any test's scratch folder
+    out = win_build_dir() / "screenshots"
     out.mkdir(parents=True, exist_ok=True)
-    return out
+    shutil.copy(bench.screenshot(name), out)
 
 
 class Layout(unittest.TestCase):
     def check_window(self, dpi):
         bench = Bench(f"layout-{dpi}").start(dpi=dpi)
         self.addCleanup(bench.stop)
-        proc = bench.spawn("tarvik.exe")
-        bench.wait_visible(MAIN)
+        proc = bench.tarvik()
         # Read off the screen first: ten seconds after start the window goes to the tray.
         poll(lambda: bench.wbench("pixel", MAIN, ID("Label25")) == "255,0,0",
              what="Label25 red without a link")
-        shot = bench.screenshot(f"main-{dpi}dpi")
-        shutil.copy(shot, kept_screenshots() / shot.name)
+        keep_screenshot(bench, f"main-{dpi}dpi")
 
         def rect(title, cid):
             return tuple(int(v) for v in bench.wbench("rect", title, cid).split(","))
@@ -86,8 +82,7 @@ class Layout(unittest.TestCase):
         for cid, (l, t, w, h) in SELECT_CONTROLS.items():
             self.assertEqual(rect(SELECT, cid), (px(l, dpi), px(t, dpi), px(w, dpi), px(h, dpi)), cid)
         self.assertEqual([int(v) for v in bench.wbench("taborder", SELECT).split()], [3, 5, 1, 2])
-        shot = bench.screenshot(f"select-{dpi}dpi")
-        shutil.copy(shot, kept_screenshots() / shot.name)
+        keep_screenshot(bench, f"select-{dpi}dpi")
         bench.post(SELECT, 0x111, 2, 0)  # Cancel
         bench.wbench("close", MAIN)
         proc.wait(timeout=30)

@@ -7,6 +7,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -22,43 +23,19 @@ UNINSTALL_LONG = UNINSTALL_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")  # as reg q
 INSTALL_TIMEOUT = 180
 
 
-def configured_version(wxs):
-    match = re.search(r'<\?define Version = "([0-9.]+)"\?>', wxs.read_text(encoding="utf-8"))
-    if not match:
-        raise AssertionError(f"no version in {wxs}")
-    return match.group(1)
-
-
-def bumped(version):
-    parts = [int(p) for p in version.split(".")]
-    parts[-1] += 1
-    return ".".join(map(str, parts))
-
-
 def msi_table(msi, table):
     """A table of the package as {first column: the other columns, tab-separated},
-    past the three header lines msiinfo writes."""
-    out = subprocess.run(["msiinfo", "export", str(msi), table], check=True,
-                         capture_output=True, text=True).stdout
-    rows = {}
-    for line in out.splitlines()[3:]:
-        key, _, rest = line.partition("\t")
-        rows[key] = rest
-    return rows
-
-
-def msiinfo_summary(msi):
-    out = subprocess.run(["msiinfo", "suminfo", str(msi)], check=True, capture_output=True,
-                         text=True).stdout
-    return dict(line.split(": ", 1) for line in out.splitlines() if ": " in line)
+    past the three header lines msiinfo writes. A table of streams (Icon) also
+    comes out as files in the current folder: a scratch one, not the caller's."""
+    with tempfile.TemporaryDirectory() as scratch:
+        out = subprocess.run(["msiinfo", "export", str(Path(msi).resolve()), table], check=True,
+                             capture_output=True, text=True, cwd=scratch).stdout
+    return dict(line.partition("\t")[::2] for line in out.splitlines()[3:])
 
 
 def product_code(msi):
     """The ProductCode wixl chose for this package."""
-    code = msi_table(msi, "Property").get("ProductCode")
-    if not code:
-        raise AssertionError(f"no ProductCode in {msi}")
-    return code
+    return msi_table(msi, "Property")["ProductCode"]
 
 
 class Msi(unittest.TestCase):
@@ -69,7 +46,9 @@ class Msi(unittest.TestCase):
         build = win_build_dir()
         wxs = build / "msi" / "tarvik.wxs"
         self.assertTrue(wxs.exists(), f"{wxs} is missing: build the windows preset first")
-        self.version = configured_version(wxs)
+        match = re.search(r'<\?define Version = "([0-9.]+)"\?>', wxs.read_text(encoding="utf-8"))
+        self.assertIsNotNone(match, f"no version in {wxs}")
+        self.version = match.group(1)
         self.msi = build / f"tarvik-{self.version}-x64.msi"
         self.assertTrue(self.msi.exists(), f"{self.msi} is missing: build the windows preset first")
 
@@ -80,7 +59,8 @@ class Msi(unittest.TestCase):
         self.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
 
         # A newer build of the same package: same source, the version one higher.
-        self.newer_version = bumped(self.version)
+        *major_minor, patch = self.version.split(".")
+        self.newer_version = ".".join(major_minor + [str(int(patch) + 1)])
         self.newer = self.bench.work / f"tarvik-{self.newer_version}-x64.msi"
         subprocess.run(["cmake", "-DWXS=tarvik.wxs", f"-DMSI={self.newer}",
                         f"-DVERSION={self.newer_version}", "-P", str(BUILD_MSI)],
@@ -102,21 +82,20 @@ class Msi(unittest.TestCase):
         return subprocess.run([WINE, *args], env=self.env, timeout=timeout, capture_output=True,
                               stdin=subprocess.DEVNULL)
 
-    def msiexec(self, action, msi, *args):
+    def msiexec(self, action, msi, *args, ok=True):
+        """msiexec on a package; fails the test unless it ends as `ok` says."""
         r = self.wine("msiexec", action, wine_path(msi), *args, timeout=INSTALL_TIMEOUT)
-        return r.returncode
+        what = f"msiexec {action} {msi.name} {' '.join(args)}"
+        (self.assertEqual if ok else self.assertNotEqual)(r.returncode, 0, what)
 
     def reg_values(self, key):
         """The values directly under key, {name: data}; None when the key is absent."""
         r = self.wine("reg", "query", key)
         if r.returncode != 0:
             return None
-        values = {}
-        for line in r.stdout.decode("utf-8", "replace").splitlines():
-            m = re.match(r"^    (\S.*?)    (REG_\w+)    ?(.*)$", line)
-            if m:
-                values[m.group(1)] = m.group(3).strip()
-        return values
+        lines = r.stdout.decode("utf-8", "replace").splitlines()
+        found = (re.match(r"^    (\S.*?)    (REG_\w+)    ?(.*)$", line) for line in lines)
+        return {m.group(1): m.group(3).strip() for m in found if m}
 
     def tarvik_uninstall_entries(self):
         """{product code: values} of every Uninstall entry named Tarvik."""
@@ -173,14 +152,16 @@ class Msi(unittest.TestCase):
         self.assertIn("tarvik.ico", msi_table(self.msi, "Icon"))
         shortcut = msi_table(self.msi, "Shortcut").get("TarvikShortcut", "").split("\t")
         self.assertEqual(shortcut[:3], ["ProgramMenuFolder", "Tarvik", "StartMenuShortcut"])
-        self.assertIn("x64", msiinfo_summary(self.msi).get("Template", ""), "a 64-bit package")
-        upgrade = msi_table(self.newer, "Property").get("UpgradeCode")
-        self.assertEqual(properties.get("UpgradeCode"), upgrade, "one UpgradeCode for every version")
-        self.assertNotEqual(properties.get("ProductCode"), msi_table(self.newer, "Property").get("ProductCode"))
+        summary = subprocess.run(["msiinfo", "suminfo", str(self.msi)], check=True,
+                                 capture_output=True, text=True).stdout
+        self.assertRegex(summary, r"(?m)^Template: .*x64", "a 64-bit package")
+        newer = msi_table(self.newer, "Property")
+        self.assertEqual(properties.get("UpgradeCode"), newer.get("UpgradeCode"),
+                         "one UpgradeCode for every version")
+        self.assertNotEqual(properties.get("ProductCode"), newer.get("ProductCode"))
 
     def test_install_upgrade_uninstall(self):
-        self.assertEqual(self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1"), 0,
-                         f"msiexec /i {self.msi.name} /qn AUTOSTART=1")
+        self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1")
         self.assert_installed(self.msi, self.version, autostart=True)
         first = product_code(self.msi)
 
@@ -198,30 +179,28 @@ class Msi(unittest.TestCase):
             path.write_bytes(data)
 
         # A newer build replaces the installed one in place.
-        self.assertEqual(self.msiexec("/i", self.newer, "/qn", "AUTOSTART=1"), 0,
-                         f"msiexec /i {self.newer.name} /qn AUTOSTART=1")
+        self.msiexec("/i", self.newer, "/qn", "AUTOSTART=1")
         self.assert_installed(self.newer, self.newer_version, autostart=True)
         self.assertNotEqual(product_code(self.newer), first)
 
         # The older one does not go over it: its launch condition refuses.
         log = self.bench.work / "downgrade.log"
-        self.assertNotEqual(self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1", "/l*v", wine_path(log)),
-                            0, "the older package installed over the newer")
+        self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1", "/l*v", wine_path(log), ok=False)
         text = log.read_bytes().decode("utf-8", "replace")
         self.assertIn(f"WIX_DOWNGRADE_DETECTED = {product_code(self.newer)}", text)
         self.assertRegex(text, r"LaunchConditions\. Return value 0\.", "refused by the launch condition")
         self.assert_installed(self.newer, self.newer_version, autostart=True)
 
-        self.assertEqual(self.msiexec("/x", self.newer, "/qn"), 0, f"msiexec /x {self.newer.name}")
+        self.msiexec("/x", self.newer, "/qn")
         self.assert_removed()
         for path, data in user_files.items():
             self.assertTrue(path.exists(), f"the uninstall removed {path}")
             self.assertEqual(path.read_bytes(), data, f"the uninstall changed {path}")
 
         # Without AUTOSTART=1 nothing starts at log-on.
-        self.assertEqual(self.msiexec("/i", self.msi, "/qn"), 0, f"msiexec /i {self.msi.name} /qn")
+        self.msiexec("/i", self.msi, "/qn")
         self.assert_installed(self.msi, self.version, autostart=False)
-        self.assertEqual(self.msiexec("/x", self.msi, "/qn"), 0, f"msiexec /x {self.msi.name}")
+        self.msiexec("/x", self.msi, "/qn")
         self.assert_removed()
 
 

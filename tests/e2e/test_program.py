@@ -7,15 +7,10 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import Bench, Receiver, poll, wine_path  # noqa: E402
+from bench import MAIN, Bench, Receiver, poll, wine_path  # noqa: E402
 from fake_reader import SerialReader, TcpReader  # noqa: E402
 
-MAIN = "QUILLMARKS Tarvik"
 ID = Bench.control_id
-
-
-def settings(address, feedback=1):
-    return f'0\r\n{feedback}\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'.encode()
 
 
 class Program(unittest.TestCase):
@@ -24,37 +19,20 @@ class Program(unittest.TestCase):
         self.addCleanup(self.bench.stop)
         self.reader = TcpReader()
         self.addCleanup(self.reader.stop)
-        self.ini = self.bench.prefix / "drive_c" / "windows" / "pelrin.ini"
-
-    def start(self):
-        proc = self.bench.spawn("tarvik.exe")
-        self.bench.wait_visible(MAIN)
-        return proc
-
-    def wait_tray(self):
-        poll(lambda: self.state() == "visible=0 iconic=1", timeout=40, interval=0.5,
-             what="the window in the tray")
 
     def state(self):
         return self.bench.wbench("state", MAIN)
 
-    def restore_from_tray(self):  # the tray's callback: message 512, WM_LBUTTONUP in lParam
-        self.bench.post(MAIN, 0x200, 1, 0x202)
-        poll(lambda: self.state() == "visible=1 iconic=0", what="the window restored")
-
     def label25(self):
         return self.bench.wbench("pixel", MAIN, ID("Label25"))
 
-    def click(self, title, control_id):  # posted: the click may open a modal box
-        self.bench.post(title, 0x111, control_id, 0)
-
     def test_tray_link_typing_and_quit(self):
-        self.ini.write_bytes(settings(self.reader.address, feedback=1))
+        self.bench.write_settings(self.reader.address)
         receiver = Receiver(self.bench)
         started = time.monotonic()
-        proc = self.start()
+        proc = self.bench.tarvik()
         poll(lambda: self.label25() == "255,0,0", what="Label25 red without a link")
-        self.wait_tray()
+        self.bench.wait_tray()
         self.assertGreater(time.monotonic() - started, 8)
         self.reader.wait_connected(timeout=30)
         poll(lambda: self.reader.received() == b"F", what="the F after the connect")
@@ -67,7 +45,8 @@ class Program(unittest.TestCase):
         self.assertEqual(self.bench.wbench("gettext", MAIN, ID("Label1")), "SCAN1")
         poll(lambda: self.reader.received() == b"FF", what="the F after the typed line")
 
-        self.restore_from_tray()
+        self.bench.post(MAIN, 0x200, 1, 0x202)  # the tray's callback: WM_LBUTTONUP in lParam
+        poll(lambda: self.state() == "visible=1 iconic=0", what="the window restored")
         poll(lambda: self.label25() == "0,192,0", what="Label25 green with the link")
 
         start = len(receiver.events())
@@ -82,12 +61,12 @@ class Program(unittest.TestCase):
         self.bench.post(MAIN, 0x218, 0x12, 0)  # WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC
         poll(lambda: self.reader.connections == 3, timeout=30, what="the reconnect after sleep")
 
-        self.click(MAIN, ID("Command3"))
+        self.bench.post(MAIN, 0x111, ID("Command3"), 0)  # posted: the click opens a modal box
         self.assertEqual(self.bench.message_box_text("(!)"), "Quit ZAM Wedge ?")
         self.bench.press_button("(!)", 6)  # Yes
         proc.wait(timeout=30)
 
-        log, address = self.log_text(), self.reader.address
+        log, address = self.bench.log_text(), self.reader.address
         for event in ["Tarvik 0.1.0 started", r"Settings: C:\windows\pelrin.ini",
                       f"Link to {address} open", "Record of 5 characters: typed",
                       "Record of 5 characters: shown only (the window is not in the tray)",
@@ -97,28 +76,22 @@ class Program(unittest.TestCase):
         for scanned in ("SCAN", "SHOWN"):
             self.assertNotIn(scanned, log)
 
-    def log_text(self):
-        users = self.bench.prefix / "drive_c" / "users"
-        path = poll(lambda: next(users.glob("*/AppData/Local/Tarvik/tarvik.log"), None),
-                    what="the diagnostics log")
-        return path.read_text(encoding="utf-8")
-
     def test_serial_pulled_and_plugged_back_one_instance_and_the_close_box(self):
         # The icon carries an image for every scaling from 100 % to 300 %.
         self.assertEqual(self.bench.wbench("iconsizes", wine_path(self.bench.exe("tarvik.exe"))),
                          "16 20 24 32 40 48")
         reader = SerialReader(self.bench, port=5)
         self.addCleanup(reader.stop)
-        self.ini.write_bytes(settings("COM5", feedback=1))
+        self.bench.write_settings("COM5")
         receiver = Receiver(self.bench)
-        proc = self.start()
-        self.wait_tray()
+        proc = self.bench.tarvik()
+        self.bench.wait_tray()
         poll(lambda: reader.received() == b"F", timeout=30, what="the F after the connect")
         self.bench.focus(receiver.TITLE)
         reader.send(b"ONE1\r\n")
         poll(lambda: receiver.text().endswith("ONE"), what="the line typed")
         reader.drop()
-        poll(lambda: "Link to COM5 dropped: " in self.log_text(), what="the drop in the log")
+        poll(lambda: "Link to COM5 dropped: " in self.bench.log_text(), what="the drop in the log")
         reader.plug_back()
         poll(lambda: reader.received() == b"FFF", timeout=30, what="the F after the reconnect")
         self.bench.focus(receiver.TITLE)
@@ -130,7 +103,7 @@ class Program(unittest.TestCase):
         self.assertIsNone(proc.poll())
         self.bench.wbench("close", MAIN)  # the close box ends the program without a question
         proc.wait(timeout=30)
-        self.assertEqual(self.log_text().count("Link to COM5 open"), 2)
+        self.assertEqual(self.bench.log_text().count("Link to COM5 open"), 2)
 
 
 if __name__ == "__main__":

@@ -7,10 +7,9 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import Bench, Receiver, poll  # noqa: E402
+from bench import MAIN, Bench, Receiver, poll  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
 
-MAIN = "QUILLMARKS Tarvik"
 WM_SYSCOMMAND, RULES_COMMAND = 0x0112, 0x0010
 
 FIRST = """; a plain reader, GS shown, a mark per program
@@ -32,24 +31,15 @@ class Rules(unittest.TestCase):
         self.addCleanup(self.bench.stop)
         self.reader = TcpReader()
         self.addCleanup(self.reader.stop)
-        self.windows = self.bench.prefix / "drive_c" / "windows"
-
-    def log_text(self):
-        users = self.bench.prefix / "drive_c" / "users"
-        path = next(users.glob("*/AppData/Local/Tarvik/tarvik.log"), None)
-        return path.read_text(encoding="utf-8") if path else ""
 
     def test_plain_lines_text_for_gs_a_section_per_program_and_a_changed_file(self):
         bench, reader = self.bench, self.reader
-        (self.windows / "pelrin.ini").write_bytes(
-            f'0\r\n1\r\n"{reader.address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'.encode())
-        rules = self.windows / "tarvik.ini"
+        bench.write_settings(reader.address)
+        rules = bench.prefix / "drive_c" / "windows" / "tarvik.ini"
         rules.write_bytes(b"\xef\xbb\xbf" + FIRST.encode())
         receiver = Receiver(bench)
-        bench.spawn("tarvik.exe")
-        bench.wait_visible(MAIN)
-        poll(lambda: bench.wbench("state", MAIN) == "visible=0 iconic=1", timeout=40, interval=0.5,
-             what="the window in the tray")
+        bench.tarvik()
+        bench.wait_tray()
         reader.wait_connected(timeout=30)
         poll(lambda: reader.received() == b"F", what="the F after the connect")
 
@@ -62,7 +52,7 @@ class Rules(unittest.TestCase):
         bench.focus(receiver.TITLE)
         reader.send(b"XY1\r\n")
         poll(lambda: receiver.text().endswith("T:XY"), what="the line typed by the changed rules")
-        log = self.log_text()
+        log = bench.log_text()
         for line in ["Record of 13 characters ([app RECEIVER.EXE], changed by the rules): typed",
                      "Record of 3 characters ([app RECEIVER.EXE], changed by the rules): typed",
                      "Record of 3 characters ([title .*Receiver.*], changed by the rules): typed"]:
@@ -75,7 +65,7 @@ class Rules(unittest.TestCase):
         poll(lambda: rules.exists() and rules.stat().st_size > 0, what="the template written")
         self.assertTrue(rules.read_bytes().startswith(b"; tarvik.ini: rules for what Tarvik types."))
         self.assertIn(b"\r\n", rules.read_bytes())
-        poll(lambda: "tarvik.ini opened for editing" in self.log_text(), what="the editor opened")
+        poll(lambda: "tarvik.ini opened for editing" in bench.log_text(), what="the editor opened")
         bench.wait_window("tarvik.ini - Notepad")
 
 

@@ -6,9 +6,8 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import Bench, poll  # noqa: E402
+from bench import MAIN, Bench, poll  # noqa: E402
 
-MAIN = "QUILLMARKS Tarvik"
 ID = Bench.control_id
 
 
@@ -21,11 +20,6 @@ class SettingsFile(unittest.TestCase):
         self.bench = Bench("settings").start()
         self.addCleanup(self.bench.stop)  # cleanups run last-in first-out: unmount first
         self.windows_file = self.bench.prefix / "drive_c" / "windows" / "pelrin.ini"
-
-    def start(self):
-        proc = self.bench.spawn("tarvik.exe")
-        self.bench.wait_visible(MAIN)
-        return proc
 
     def stop(self, proc):
         self.bench.wbench("close", MAIN)
@@ -46,14 +40,14 @@ class SettingsFile(unittest.TestCase):
                                stderr=subprocess.PIPE)
         except (subprocess.CalledProcessError, FileNotFoundError) as e:
             subprocess.run(["umount", str(directory)], stderr=subprocess.DEVNULL)
-            self.skipTest(f"this machine lets no test mount a directory read-only: {e}")
+            self.fail(f"this machine lets no test mount a directory read-only: {e}")
         # Lazily: Wine may still hold the directory for a moment after the test.
         self.addCleanup(subprocess.run, ["umount", "--lazy", str(directory)], check=True)
 
     def test_a_file_is_restored_rewritten_the_same_and_kept_whole_when_a_save_fails(self):
         file = b'0\r\n1\r\n"tcp://127.0.0.1:4000"\r\n17,3\r\n11,2\r\n24,15\r\n13,1\r\n10\r\n'
         self.windows_file.write_bytes(file)
-        proc = self.start()
+        proc = self.bench.tarvik()
         self.assertEqual(self.bench.wbench("gettext", MAIN, ID("Label25")), "tcp://127.0.0.1:4000")
         for name, index in (("Combo1", 3), ("Combo8", 11), ("Combo4", 15), ("Combo9", 10)):
             self.assertEqual(self.selection(name), index, name)
@@ -74,13 +68,13 @@ class SettingsFile(unittest.TestCase):
         virtual.parent.mkdir(parents=True)
         virtual.write_bytes(ini(combo1=7))
         self.make_read_only(self.windows_file.parent)
-        proc = self.start()
+        proc = self.bench.tarvik()
         self.assertEqual(self.selection("Combo1"), 7)
         self.bench.wbench("select", MAIN, ID("Combo9"), 3)
         user_file = local.parent / "Roaming" / "Tarvik" / "pelrin.ini"
         self.file_becomes(user_file, ini(combo1=7, combo9=3))
         self.stop(proc)
-        proc = self.start()
+        proc = self.bench.tarvik()
         self.assertEqual(self.selection("Combo9"), 3)  # the user's file, not the old copy
         self.stop(proc)
         self.assertEqual(virtual.read_bytes(), ini(combo1=7))  # read, never moved or changed

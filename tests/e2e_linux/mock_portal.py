@@ -30,24 +30,14 @@ KEYBOARD = 1
 ANSWER_DELAY_MS = 20  # the real portal answers after the reply too
 
 
-class Log:
-    def __init__(self, path):
-        self.file = open(path, "a", encoding="utf-8")
+def json_log(path):
+    """A writer of one JSON line per call to the file at path."""
+    file = open(path, "a", encoding="utf-8")
 
-    def write(self, **entry):
-        self.file.write(json.dumps(entry) + "\n")
-        self.file.flush()
-
-
-def plain(value):
-    """D-Bus values as JSON takes them."""
-    if isinstance(value, (dbus.Boolean,)):
-        return bool(value)
-    if isinstance(value, (dbus.Int32, dbus.UInt32, dbus.Int64, dbus.UInt64, dbus.Byte)):
-        return int(value)
-    if isinstance(value, dbus.Dictionary):
-        return {str(k): plain(v) for k, v in value.items()}
-    return str(value)
+    def write(**entry):  # D-Bus values are Python's own int, str and dict underneath
+        file.write(json.dumps(entry) + "\n")
+        file.flush()
+    return write
 
 
 def caller_part(sender):
@@ -76,7 +66,7 @@ class Session(dbus.service.Object):
 
     @dbus.service.method(SESSION)
     def Close(self):
-        self.portal.log.write(call="Close", session=self.path)
+        self.portal.log(call="Close", session=self.path)
         self.portal.drop(self)
 
 
@@ -112,25 +102,25 @@ class Portal(dbus.service.Object):
     def CreateSession(self, options, sender=None):
         path = f"{PATH}/session/{caller_part(sender)}/{options['session_handle_token']}"
         self.sessions[path] = Session(self.conn, path, self)
-        self.log.write(call="CreateSession", session=path)
+        self.log(call="CreateSession", session=path)
         return self.respond(sender, options, GRANTED, {"session_handle": path})
 
     @dbus.service.method(REMOTE, in_signature="oa{sv}", out_signature="o", sender_keyword="sender")
     def SelectDevices(self, handle, options, sender=None):
         self.session(handle)
-        self.log.write(call="SelectDevices", session=str(handle),
-                       options={k: plain(v) for k, v in options.items() if k != "handle_token"})
+        self.log(call="SelectDevices", session=str(handle),
+                       options={k: v for k, v in options.items() if k != "handle_token"})
         return self.respond(sender, options, GRANTED, {})
 
     @dbus.service.method(REMOTE, in_signature="osa{sv}", out_signature="o", sender_keyword="sender")
     def Start(self, handle, parent, options, sender=None):
         session = self.session(handle)
         if self.answer != GRANTED:
-            self.log.write(call="Start", session=str(handle), response=self.answer)
+            self.log(call="Start", session=str(handle), response=self.answer)
             return self.respond(sender, options, self.answer, {})
         session.started = True
         token = uuid.uuid4().hex
-        self.log.write(call="Start", session=str(handle), response=GRANTED, restore_token=token)
+        self.log(call="Start", session=str(handle), response=GRANTED, restore_token=token)
         return self.respond(sender, options, GRANTED,
                             {"devices": dbus.UInt32(KEYBOARD), "restore_token": token,
                              "persist_mode": dbus.UInt32(2)})
@@ -140,7 +130,7 @@ class Portal(dbus.service.Object):
         if not self.session(handle).started:
             raise dbus.exceptions.DBusException("session not started",
                                                 name="org.freedesktop.DBus.Error.AccessDenied")
-        self.log.write(call="key", code=int(keycode), state=int(state))
+        self.log(call="key", code=int(keycode), state=int(state))
 
     @dbus.service.method(CONTROL, in_signature="u")
     def SetAnswer(self, answer):
@@ -155,12 +145,12 @@ class Portal(dbus.service.Object):
 
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    log = Log(sys.argv[1])
+    log = json_log(sys.argv[1])
     answer = CANCELLED if len(sys.argv) > 2 and sys.argv[2] == "refuse" else GRANTED
     conn = dbus.SessionBus()
     portal = Portal(conn, log, answer)
     name = dbus.service.BusName(BUS_NAME, conn)
-    log.write(call="ready")
+    log(call="ready")
     loop = GLib.MainLoop()
     try:
         loop.run()

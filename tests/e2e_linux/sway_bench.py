@@ -143,7 +143,8 @@ class Wev:
         return out
 
     def presses(self):
-        return [k for k in self.keys() if k[1]]
+        """[(keysym name, utf8)] of the key presses."""
+        return [(sym, text) for _, down, sym, text in self.keys() if down]
 
     def wait_presses(self, count, timeout=20.0):
         return poll(lambda: len(self.presses()) >= count and self.presses(), timeout=timeout,

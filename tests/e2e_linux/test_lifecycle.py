@@ -9,22 +9,19 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
-from linux_bench import MAIN, Bench, MockLogind, Receiver  # noqa: E402
+from linux_bench import MAIN, MockLogind, ReaderTest, Receiver  # noqa: E402
 
-# No prefix, suffix 1 {ENTER} once, no suffix 2, 200 ms after each key.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,20\r\n0,1\r\n5,1\r\n0,1\r\n0\r\n'
 MANAGER = "org.freedesktop.login1.Manager"
 REOPENED = "Resumed from sleep: the link is opened again"
 
 
-class Lifecycle(unittest.TestCase):
+class Lifecycle(ReaderTest):
+    BENCH = dict(name="lifecycle")
+    # No prefix, suffix 1 {ENTER} once, no suffix 2, 200 ms after each key.
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,20\r\n0,1\r\n5,1\r\n0,1\r\n0\r\n'
+
     def setUp(self):
-        self.bench = Bench("lifecycle")
-        self.addCleanup(self.bench.stop)
-        self.bench.start()
-        self.reader = TcpReader()
-        self.addCleanup(self.reader.stop)
+        super().setUp()
         self.logind = MockLogind(self.bench.work, self.bench.env, "c1")
         self.bench.env["XDG_SESSION_ID"] = "c1"
         self.addCleanup(self.logind.stop)
@@ -46,8 +43,6 @@ class Lifecycle(unittest.TestCase):
 
     def test_one_of_two_resume_stale_lock_and_end_signals(self):
         bench, reader = self.bench, self.reader
-        settings = SETTINGS.format(address=reader.address).encode("cp1252")
-        bench.write_settings(settings)
         receiver = Receiver(bench)
 
         # Two at once: one runs, the other hands over and ends with 0.
@@ -83,7 +78,7 @@ class Lifecycle(unittest.TestCase):
         self.ended(proc, signal.SIGTERM, "Terminated")
         receiver.wait_quiet()
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
-        self.assertEqual(bench.settings_file().read_bytes(), settings)
+        self.assertEqual(bench.settings_file().read_bytes(), self.settings)
 
         self.ended(self.running([bench.tarvik()], 4), signal.SIGINT, "Interrupt")
 

@@ -1,13 +1,7 @@
 """Typing through the desktop portal's remote keyboard (TARVIK_TYPING=portal)
 and the session lock from logind, with the Linux tarvik on X and both buses
 private: a mock RemoteDesktop portal on the session bus (mock_portal.py) and
-python3-dbusmock's logind on the system bus.
-
-First start: the desktop refuses, then grants; a line's keycodes arrive in
-order and all released, with its "F"; the restore token is kept; a locked
-session types nothing; a session the desktop closes is asked for again.
-Second start: no portal at first, then one: typed once it is there, and the
-kept token goes with SelectDevices."""
+python3-dbusmock's logind on the system bus."""
 import json
 import signal
 import sys
@@ -17,12 +11,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
-from linux_bench import SYSTEM_PYTHON, Bench, MockLogind, PrivateBus, Process, Receiver, bus_call  # noqa: E402
+from linux_bench import (SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest,  # noqa: E402
+                         Receiver, bus_call)
 
 MOCK_PORTAL = Path(__file__).resolve().parent / "mock_portal.py"
-# Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
 SESSION_ID = "c1"
 CONTROL = ["--dest=org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop"]
 # Evdev numbers: A, Shift_L, B, C, Enter.
@@ -32,15 +24,17 @@ LINE_KEYS = [(KEY_A, 1), (KEY_A, 0), (KEY_SHIFT, 1), (KEY_B, 1), (KEY_B, 0), (KE
              (KEY_C, 1), (KEY_C, 0), (KEY_ENTER, 1), (KEY_ENTER, 0)]
 NOT_ALLOWED = "not typed: the desktop does not let keys be typed now"
 LOCKED = "not typed: locked or secure desktop"
+REFUSED, ALLOWED, ABSENT = ("Desktop portal: typing was not allowed", "typing allowed",
+                            "Desktop portal: not reached")
 
 
-class Portal(unittest.TestCase):
+class Portal(ReaderTest):
+    BENCH = dict(name="portal")
+    # Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+
     def setUp(self):
-        self.bench = Bench("portal")
-        self.addCleanup(self.bench.stop)
-        self.bench.start()
-        self.reader = TcpReader()
-        self.addCleanup(self.reader.stop)
+        super().setUp()
         work = Path(tempfile.mkdtemp(prefix="buses-", dir=self.bench.work))
         self.session_bus = PrivateBus(work / "session")
         self.addCleanup(self.session_bus.stop)
@@ -49,7 +43,6 @@ class Portal(unittest.TestCase):
         self.addCleanup(self.logind.stop)
         self.bench.env.update(self.env, TARVIK_TYPING="portal", XDG_SESSION_ID=SESSION_ID)
         self.portal_log = self.bench.work / "portal.jsonl"
-        self.portal = None
 
     def set_locked(self, locked):
         self.assertTrue(self.logind.call(f"/org/freedesktop/login1/session/{SESSION_ID}",
@@ -77,22 +70,14 @@ class Portal(unittest.TestCase):
         return [(c["code"], c["state"]) for c in self.calls("key")]
 
     # ---- the program ---------------------------------------------------------
-    def token_file(self):
-        return self.bench.state / "tarvik" / "portal-restore-token"
-
-    def stored_token(self):
-        f = self.token_file()
-        return f.read_text() if f.exists() else None
+    def kept_token(self):
+        """The desktop's last restore token, once it is seen to be the one stored."""
+        token = self.calls("Start")[-1]["restore_token"]
+        self.assertEqual((self.bench.state / "tarvik" / "portal-restore-token").read_text(), token)
+        return token
 
     def log_count(self, text):
         return self.bench.log_text().count(text)
-
-    def start_tarvik(self):
-        proc = self.bench.tarvik()
-        main = self.bench.wait_window("QUILLMARKS Tarvik")
-        poll(lambda: not self.bench.viewable(main) and self.bench.tray_icons(), timeout=30,
-             what="the window in the tray")
-        return proc
 
     def answers(self):
         """The reader's "F"s so far (the closing bytes at the end have none)."""
@@ -113,17 +98,13 @@ class Portal(unittest.TestCase):
         self.assertEqual(self.keys()[start:], LINE_KEYS)
 
     def test_consent_keys_token_lock_and_a_portal_that_comes_late(self):
-        bench, reader = self.bench, self.reader
-        bench.write_settings(SETTINGS.format(address=reader.address).encode())
+        bench = self.bench
         receiver = Receiver(bench)
 
         # First start: the desktop refuses.
         self.start_portal("refuse")
-        proc = self.start_tarvik()
-        reader.wait_connected()
-        poll(lambda: reader.received() == b"F", what="the F after the connect")
-        poll(lambda: self.log_count("Desktop portal: typing was not allowed") == 1,
-             what="the refusal in the log")
+        proc = self.start_in_tray()
+        poll(lambda: self.log_count(REFUSED) == 1, what="the refusal in the log")
         select = self.calls("SelectDevices")[0]["options"]
         self.assertEqual((select["types"], select["persist_mode"]), (1, 2))
         self.assertNotIn("restore_token", select)
@@ -131,15 +112,13 @@ class Portal(unittest.TestCase):
         self.line_not_typed(b"aBc1\r\n", NOT_ALLOWED)
         self.assertIn("the desktop did not allow Tarvik to type", bench.log_text())
         # That line asked again, and was refused again; now the desktop grants.
-        poll(lambda: self.log_count("Desktop portal: typing was not allowed") == 2,
-             what="the second refusal")
+        poll(lambda: self.log_count(REFUSED) == 2, what="the second refusal")
         self.control("SetAnswer", "uint32:0")
         self.line_not_typed(b"aBc2\r\n", NOT_ALLOWED)
-        poll(lambda: "typing allowed" in bench.log_text(), what="the consent in the log")
+        poll(lambda: ALLOWED in bench.log_text(), what="the consent in the log")
         self.assertEqual(self.keys(), [], "keys sent before consent")
         self.line_typed(b"aBc3\r\n")
-        token = self.calls("Start")[-1]["restore_token"]
-        self.assertEqual(self.stored_token(), token)
+        token = self.kept_token()
 
         # Locked: nothing typed, no F; unlocked: typed.
         self.set_locked(True)
@@ -151,36 +130,31 @@ class Portal(unittest.TestCase):
         self.control("CloseSessions")
         poll(lambda: "the desktop closed the session" in bench.log_text(), what="the close")
         self.line_not_typed(b"aBc6\r\n", NOT_ALLOWED)
-        poll(lambda: self.log_count("typing allowed") == 2, what="the second consent")
+        poll(lambda: self.log_count(ALLOWED) == 2, what="the second consent")
         self.assertEqual(self.calls("SelectDevices")[-1]["options"].get("restore_token"), token)
         self.line_typed(b"aBc7\r\n")
-        token = self.calls("Start")[-1]["restore_token"]
-        self.assertEqual(self.stored_token(), token)
+        token = self.kept_token()
         self.assertEqual(receiver.events(), [], "keys reached X past the portal")
         self.assertEqual(bench.keys_down(), [])
 
         proc.send_signal(signal.SIGTERM)
         self.assertEqual(proc.wait(timeout=30), 0)
         self.portal.stop()
+        poll(self.reader.peer_closed.is_set, what="the link closed")  # its last bytes all in
 
         # Second start: no portal at first.
-        log_before = self.log_count("Desktop portal: not reached")
-        answered = self.answers()
-        proc = self.start_tarvik()
-        poll(lambda: reader.connections == 2, timeout=30, what="the second connect")
-        poll(lambda: self.answers() == answered + 1, what="the F after the second connect")
-        poll(lambda: self.log_count("Desktop portal: not reached") == log_before + 1,
-             what="the absent portal in the log")
+        absent = self.log_count(ABSENT)
+        proc = self.start_in_tray()
+        poll(lambda: self.log_count(ABSENT) == absent + 1, what="the absent portal in the log")
         bench.activate(receiver.window)
         self.line_not_typed(b"aBc8\r\n", NOT_ALLOWED)
         self.assertIn("xdg-desktop-portal", bench.log_text())
         selects = len(self.calls("SelectDevices"))
         self.start_portal("grant")
-        poll(lambda: self.log_count("typing allowed") == 3, timeout=30,
+        poll(lambda: self.log_count(ALLOWED) == 3, timeout=30,
              what="the consent once the portal is there")
         self.assertEqual(self.calls("SelectDevices")[selects]["options"].get("restore_token"), token)
-        self.assertEqual(self.log_count("Desktop portal: not reached"), log_before + 1,
-                         "the absent portal logged more than once")
+        self.assertEqual(self.log_count(ABSENT), absent + 1, "the absent portal logged more than once")
         self.line_typed(b"aBc9\r\n")
         self.assertEqual(receiver.unreleased(), [])
 

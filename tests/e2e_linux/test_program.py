@@ -9,25 +9,19 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
-from linux_bench import MAIN, Bench, Receiver  # noqa: E402
+from linux_bench import MAIN, ReaderTest, Receiver  # noqa: E402
 
-# The prefix {TAB} twice, suffix 1 {ENTER} once, suffix 2 {F2} twice, 10 ms after each key;
-# hidden number 7 rides along unseen. Beep on, with no sound device here: no line waits for it.
-SETTINGS = '1\r\n1\r\n"{address}"\r\n7,1\r\n11,2\r\n5,1\r\n15,2\r\n0\r\n'
 PREFIX, SUFFIXES = ["Tab", "Tab"], ["Return", "F2", "F2"]
 ODD_CHUNKS = [b"SC", b"AN1\r", b"\nab", b"2\r", b"\n"]  # the lines "SCAN1" and "ab2"
 # The middle of Command3 at 96 dpi, in pixels: (2880 + 1515 / 2, 3360 + 1095 / 2) / 15.
 QUIT_BUTTON = (242, 260)
 
 
-class Program(unittest.TestCase):
-    def setUp(self):
-        self.bench = Bench("program")
-        self.addCleanup(self.bench.stop)  # also after a start that failed half-way
-        self.bench.start()
-        self.reader = TcpReader()
-        self.addCleanup(self.reader.stop)
+class Program(ReaderTest):
+    BENCH = dict(name="program")
+    # The prefix {TAB} twice, suffix 1 {ENTER} once, suffix 2 {F2} twice, 10 ms after each key;
+    # hidden number 7 rides along unseen. Beep on, with no sound device here: no line waits for it.
+    SETTINGS = '1\r\n1\r\n"{address}"\r\n7,1\r\n11,2\r\n5,1\r\n15,2\r\n0\r\n'
 
     def in_tray(self):
         return not self.bench.viewable(self.main) and self.bench.tray_icons()
@@ -36,9 +30,7 @@ class Program(unittest.TestCase):
         return self.bench.shown(self.main) and not self.bench.tray_icons()
 
     def test_settings_tray_typing_drop_one_instance_and_quit(self):
-        bench, reader = self.bench, self.reader
-        file = SETTINGS.format(address=reader.address).encode("cp1252")
-        bench.write_settings(file)
+        bench, reader, file = self.bench, self.reader, self.settings
         with wave.open(str(bench.settings_file().with_name("beep1.wav")), "wb") as beep:
             beep.setnchannels(1), beep.setsampwidth(2), beep.setframerate(8000)
             beep.writeframes(bytes(4000))

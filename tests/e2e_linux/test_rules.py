@@ -2,17 +2,14 @@
 GS typed as text, a section chosen by the process that owns the window in front,
 a changed file used for the next scan without a restart, and "Rules..." in the
 window's context menu making the file from its template and opening it."""
-import os
 import sys
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
-from linux_bench import MAIN, Bench, Receiver  # noqa: E402
+from linux_bench import ReaderTest, Receiver  # noqa: E402
 
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'
 FIRST = """[reader]
 lines = plain
 [all]
@@ -27,13 +24,9 @@ SECOND = "[title ^Tarvik Receiver$]\nreplace = ^ => W:\n"
 OPENER = '#!/bin/sh\nprintf "%s\\n" "$@" >> "{log}"\n'
 
 
-class Rules(unittest.TestCase):
-    def setUp(self):
-        self.bench = Bench("rules")
-        self.addCleanup(self.bench.stop)
-        self.bench.start()
-        self.reader = TcpReader()
-        self.addCleanup(self.reader.stop)
+class Rules(ReaderTest):
+    BENCH = dict(name="rules")
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'
 
     def test_plain_lines_gs_as_text_a_section_per_process_a_changed_file_and_the_menu(self):
         bench, reader = self.bench, self.reader
@@ -43,16 +36,10 @@ class Rules(unittest.TestCase):
         (tools / "xdg-open").write_text(OPENER.format(log=opened))
         (tools / "xdg-open").chmod(0o755)
         bench.env["PATH"] = f"{tools}:{bench.env['PATH']}"
-        bench.write_settings(SETTINGS.format(address=reader.address).encode())
         rules = bench.settings_file().parent / "tarvik.ini"
         rules.write_text(FIRST)
         receiver = Receiver(bench)
-        proc = bench.tarvik()
-        main = bench.wait_window(MAIN)
-        poll(lambda: not bench.viewable(main) and bench.tray_icons(), timeout=30,
-             what="the window in the tray")
-        reader.wait_connected()
-        poll(lambda: reader.received() == b"F", what="the F after the connect")
+        proc = self.start_in_tray()
 
         bench.activate(receiver.window)
         reader.send_chunks([b"ABC\r", b"\nA\x1dB\r\n"])
@@ -72,11 +59,11 @@ class Rules(unittest.TestCase):
         # "Rules..." from the window's context menu: the template written, then opened.
         rules.unlink()
         self.assertEqual(bench.tarvik().wait(timeout=15), 0)  # brings the window back
-        poll(lambda: bench.shown(main), what="the window back")
-        bench.activate(main)
-        bench._run("xdotool", "mousemove", "--sync", "--window", str(main), "8", "8", "click", "3")
+        poll(lambda: bench.shown(self.main), what="the window back")
+        bench.activate(self.main)
+        bench.click(self.main, 8, 8, button=3)
         poll(lambda: [w for w in bench._run("xdotool", "search", "--onlyvisible", "--classname",
-                                            "^tarvik$", check=False).split() if int(w) != main],
+                                            "^tarvik$", check=False).split() if int(w) != self.main],
              what="the context menu")
         bench.key("r")
         poll(rules.exists, what="the template written")

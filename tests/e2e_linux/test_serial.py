@@ -8,24 +8,20 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from linux_bench import MAIN, Bench, PtyReader, Receiver  # noqa: E402
-
-# Feedback on, suffix 1 {ENTER} once, no prefix, no delay.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+from linux_bench import MAIN, PtyReader, ReaderTest, Receiver  # noqa: E402
 
 
-class Serial(unittest.TestCase):
-    def setUp(self):
-        self.bench = Bench("serial", tray=False)
-        self.addCleanup(self.bench.stop)  # also after a start that failed half-way
-        self.bench.start()
-        self.reader = PtyReader(self.bench)
-        self.addCleanup(self.reader.stop)
+class Serial(ReaderTest):
+    BENCH = dict(name="serial", tray=False)
+    # Feedback on, suffix 1 {ENTER} once, no prefix, no delay.
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+
+    def new_reader(self):
+        return PtyReader(self.bench)
 
     def test_typing_from_an_iconified_window_and_a_port_pulled_and_plugged_back(self):
         bench, reader = self.bench, self.reader
         self.assertEqual(bench.tray_host(), 0, "a tray on a desktop meant to have none")
-        bench.write_settings(SETTINGS.format(address=reader.path).encode("cp1252"))
         receiver = Receiver(bench)
         started = time.monotonic()
         proc = bench.tarvik()

@@ -10,20 +10,13 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
 from bench import poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
-from linux_bench import MAIN, Bench, Receiver  # noqa: E402
-
-# No prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
-SETTINGS = '0\r\n1\r\n"{address}"\r\n0,1\r\n0,1\r\n5,1\r\n0,1\r\n0\r\n'
+from linux_bench import MAIN, ReaderTest, Receiver  # noqa: E402
 
 
-class NoTrayNoMinimize(unittest.TestCase):
-    def setUp(self):
-        self.bench = Bench("window", wm=False)
-        self.addCleanup(self.bench.stop)
-        self.bench.start()
-        self.reader = TcpReader()
-        self.addCleanup(self.reader.stop)
+class NoTrayNoMinimize(ReaderTest):
+    BENCH = dict(name="window", wm=False)
+    # No prefix, suffix 1 {ENTER} once, no suffix 2, no delay.
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,1\r\n0,1\r\n5,1\r\n0,1\r\n0\r\n'
 
     def focus(self, window):
         # No window manager to ask for activation: the focus is set directly.
@@ -31,7 +24,6 @@ class NoTrayNoMinimize(unittest.TestCase):
 
     def test_hidden_typed_tray_used_when_it_comes_and_brought_back(self):
         bench, reader = self.bench, self.reader
-        bench.write_settings(SETTINGS.format(address=reader.address).encode("cp1252"))
         receiver = Receiver(bench)
         started = time.monotonic()
         proc = bench.tarvik()

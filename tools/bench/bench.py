@@ -18,6 +18,7 @@ from pathlib import Path
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 DESKTOP = "TarvikE2E"
+MAIN = "QUILLMARKS Tarvik"  # the main window's title
 
 
 def win_build_dir():
@@ -228,6 +229,27 @@ class Bench:
         if check and code != 0:
             raise RuntimeError(f"wbench.exe {' '.join(map(str, args))} exited {code}: {out}")
         return out.strip()
+
+    # ---- tarvik.exe -----------------------------------------------------------
+    def tarvik(self):
+        """tarvik.exe, started, once its window shows."""
+        proc = self.spawn("tarvik.exe")
+        self.wait_visible(MAIN)
+        return proc
+
+    def wait_tray(self):
+        poll(lambda: self.wbench("state", MAIN) == "visible=0 iconic=1", timeout=40, interval=0.5,
+             what="the window in the tray")
+
+    def write_settings(self, address):
+        """C:\\windows\\pelrin.ini for a reader at address, with feedback on and nothing else."""
+        (self.prefix / "drive_c" / "windows" / "pelrin.ini").write_bytes(
+            f'0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'.encode())
+
+    def log_text(self):
+        """The program's log, "" before it is written."""
+        path = next(self.prefix.glob("drive_c/users/*/AppData/Local/Tarvik/tarvik.log"), None)
+        return path.read_text(encoding="utf-8") if path else ""
 
     # ---- helpers inside the desktop -----------------------------------------
     def wait_window(self, title, timeout_ms=20000):

@@ -17,10 +17,11 @@ import signal
 import subprocess
 import tempfile
 import time
+import unittest
 from pathlib import Path
 
 from bench import poll, wait_quiet
-from fake_reader import SerialReader, _Recorder
+from fake_reader import SerialReader, TcpReader, _Recorder
 
 MAIN = "QUILLMARKS Tarvik"
 MODIFIERS = {"Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L", "Alt_R", "Meta_L",
@@ -321,10 +322,10 @@ class Bench:
                 if '"YXTrayEmbedder"' in self._run("xwininfo", "-children", "-id", w, check=False)
                 and self.viewable(w)]
 
-    def click(self, window, x, y):
-        """A real left click at (x, y) pixels inside `window`."""
+    def click(self, window, x, y, button=1):
+        """A real click (left by default) at (x, y) pixels inside `window`."""
         self._run("xdotool", "mousemove", "--sync", "--window", str(window), str(x), str(y),
-                  "click", "1")
+                  "click", str(button))
 
     def minimize(self, window):
         self._run("xdotool", "windowminimize", str(window))
@@ -374,6 +375,39 @@ class PtyReader(SerialReader):
     @property
     def path(self):
         return str(self.wine_end)
+
+    address = path
+
+
+class ReaderTest(unittest.TestCase):
+    """A bench of its own (BENCH: Bench's arguments) and a fake reader on TCP;
+    SETTINGS, a pelrin.ini for the reader's {address}, written as `settings`."""
+    BENCH, SETTINGS = {}, None
+
+    def setUp(self):
+        self.bench = Bench(**self.BENCH)
+        self.addCleanup(self.bench.stop)  # also after a start that failed half-way
+        self.bench.start()
+        self.reader = self.new_reader()
+        self.addCleanup(self.reader.stop)
+        if self.SETTINGS:
+            self.settings = self.SETTINGS.format(address=self.reader.address).encode("cp1252")
+            self.bench.write_settings(self.settings)
+
+    def new_reader(self):
+        return TcpReader()
+
+    def start_in_tray(self):
+        """tarvik started, once its window `main` has gone to the tray and the
+        reader has had one more connect and only the F after it."""
+        before, connections = self.reader.received(), self.reader.connections
+        proc = self.bench.tarvik()
+        self.main = self.bench.wait_window(MAIN)
+        poll(lambda: not self.bench.viewable(self.main) and self.bench.tray_icons(), timeout=30,
+             what="the window in the tray")
+        poll(lambda: self.reader.connections == connections + 1, timeout=30, what="the connect")
+        poll(lambda: self.reader.received() == before + b"F", what="the F after the connect")
+        return proc
 
 
 class Receiver:
