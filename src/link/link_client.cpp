@@ -59,6 +59,12 @@ void LinkClient::CloseTransport() {
   queue_.Clear();
 }
 
+void LinkClient::Idle() {
+  CloseTransport();
+  transport_.reset();
+  state_ = kIdle;
+}
+
 std::int32_t LinkClient::Connect() {
   if (state_ != kIdle) return wcl::kBusy;
   const auto address = ParseReaderAddress(StripParentheses(Parameters.address));
@@ -77,9 +83,7 @@ std::int32_t LinkClient::Connect() {
   walk_ = AddressWalk(1, [this](std::size_t i) { return StartEndpoint(i); });
   if (const std::int32_t r = walk_.Begin(wcl::kBadAddress)) {
     // Could not even start: said now, as the result, not as an event.
-    CloseTransport();
-    transport_.reset();
-    state_ = kIdle;
+    Idle();
     return r;
   }
   return 0;
@@ -116,9 +120,7 @@ void LinkClient::AddressFailed(std::int32_t error) {
 }
 
 void LinkClient::ConnectFailed(std::int32_t error) {
-  CloseTransport();
-  transport_.reset();
-  state_ = kIdle;
+  Idle();
   if (OnConnect) OnConnect(error);
 }
 
@@ -132,9 +134,7 @@ void LinkClient::Opened() {
 
 void LinkClient::Drop(std::int32_t reason) {
   if (state_ != kOpen) return;
-  CloseTransport();
-  transport_.reset();
-  state_ = kIdle;
+  Idle();
   dropReason_ = reason;
   if (OnDisconnect) OnDisconnect();
 }
@@ -151,9 +151,7 @@ std::int32_t LinkClient::Write(std::span<const std::uint8_t> bytes) {
 void LinkClient::Disconnect() {
   if (state_ == kIdle) return;
   const bool wasOpen = state_ == kOpen;
-  CloseTransport();
-  transport_.reset();
-  state_ = kIdle;
+  Idle();
   dropReason_ = 0;
   // The events come as they would from the system: later, from the event loop.
   const auto alive = alive_;

@@ -112,6 +112,7 @@ class LinkClient : public wclClient {
   void ConnectFailed(std::int32_t error);  // raises OnConnect now
   void Opened();
   void CloseTransport();
+  void Idle();  // the transport closed and gone
 
   ILinkLoop& loop_;
   TransportMaker make_;
