@@ -21,11 +21,9 @@
 // the keystroke output and the reader commands afresh, which only takes
 // references.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 
-#include "fuzz/asan_options.h"
+#include "fuzz/fuzz_target.h"
 #include "core/utf8.h"
 #include "fakes/fake_wedge.h"
 #include "wedge/rules.h"
@@ -43,12 +41,6 @@ constexpr std::size_t kHeaderBytes = 2;
 constexpr char kLineFeed = '\n', kReturn = '\r';
 constexpr std::uint8_t kPlainBit = 0x80;
 constexpr char32_t kLastLatin1 = 0xFF;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "reception_fuzz: %s\n", what);
-  std::abort();
-}
 
 // Back from UTF-8 to the reader's bytes.
 std::string Latin1(std::string_view utf8) {

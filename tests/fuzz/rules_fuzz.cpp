@@ -10,11 +10,9 @@
 //                    character per byte (Latin-1), so control characters
 //                    are as common as the fuzzer makes them
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <utility>
 
-#include "fuzz/asan_options.h"
+#include "fuzz/fuzz_target.h"
 #include "core/utf8.h"
 #include "wedge/brace_keys.h"
 #include "wedge/keystroke_output.h"
@@ -29,12 +27,6 @@ constexpr std::size_t kLengthBytes = 2;
 // fuzzer tries more inputs in the same time.
 constexpr std::uint64_t kFuzzSteps = 5'000;
 constexpr unsigned kByteBits = 8;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "rules_fuzz: %s\n", what);
-  std::abort();
-}
 
 std::u32string Latin1(std::string_view bytes) {
   std::u32string out;

@@ -13,15 +13,13 @@
 // costs a few look-ups instead of filling every list again.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "fuzz/asan_options.h"
+#include "fuzz/fuzz_target.h"
 #include "fakes/fake_settings.h"
 #include "settings/settings_file.h"
 
@@ -37,12 +35,6 @@ constexpr Ctl kHolderOfField[kFieldCount] = {
     Ctl::Check1, Ctl::Check2, Ctl::Combo6, Ctl::Combo1, Ctl::Combo8, Ctl::Combo7,
     Ctl::Combo2, Ctl::Combo4, Ctl::Combo3, Ctl::Combo5, Ctl::Combo9};
 constexpr int kChecked = 1;
-
-void Require(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "settings_fuzz: %s\n", what);
-  std::abort();
-}
 
 bool IsBox(Ctl c) { return c == Ctl::Check1 || c == Ctl::Check2; }
 // A check box holds 0 or 1, a list an index inside it.
