@@ -4,9 +4,7 @@
 //
 // A keyboard that keeps every key's state as the target sees it and as the
 // user's fingers hold it, across all injections and the user's own presses,
-// and counts the faults a wedge can cause: a character that arrives as a
-// chord, and an Alt or Win release with no key since its press (the menu
-// bar or Start opens).
+// and counts the characters that arrive as a chord.
 #pragma once
 #include <algorithm>
 #include <array>
@@ -108,16 +106,13 @@ class FakeKeyboard : public IKeyboard {
   bool CapsLock() const override { return capsLock; }
   bool InputMethodOpen() const override { return imeOpen; }
   std::size_t Inject(std::span<const KeyEvent> events) override {
-    if (beforeInject) beforeInject(calls);
     const std::size_t take = calls++ == shortCall ? shortTake : events.size();
     const std::size_t n = std::min(take, events.size());
     for (const auto& e : events.first(n)) {
       injected.push_back(e);
-      if (e.role == KeyEvent::Role::UserRestore && !e.up && !physical[e.vk]) ++phantoms;
       if (e.role != KeyEvent::Role::Unicode) {
-        Key(static_cast<std::uint8_t>(e.vk), !e.up, true);
-      } else if (!e.up) {  // a packet is a key of its own (VK_PACKET) that carries the character
-        armed_ = {};
+        Key(static_cast<std::uint8_t>(e.vk), !e.up);
+      } else if (!e.up) {  // a packet (VK_PACKET) carries the character itself
         typed += static_cast<char32_t>(e.scan);
       }
     }
@@ -126,7 +121,7 @@ class FakeKeyboard : public IKeyboard {
   }
 
   // The user's own finger on a key.
-  void User(std::uint8_t vk, bool down) { physical[vk] = down, Key(vk, down, false); }
+  void User(std::uint8_t vk, bool down) { physical[vk] = down, Key(vk, down); }
   // Keys down for the target that no finger holds.
   int Stray() const {
     int n = 0;
@@ -139,15 +134,13 @@ class FakeKeyboard : public IKeyboard {
   // The system takes only shortTake events of injection number shortCall.
   int shortCall = -1;
   std::size_t shortTake = 0;
-  // Run around each injection: the user acting between the program's calls.
-  std::function<void(int call)> beforeInject, afterInject;
+  // Run after each injection: the user acting between the program's calls.
+  std::function<void(int call)> afterInject;
   std::vector<KeyEvent> injected;
   int calls = 0;
   std::array<bool, 256> logical{}, physical{};
   std::u32string typed;  // characters the target got
   int chords = 0;        // character keys that met Ctrl, Alt or Win
-  int menus = 0;         // Alt or Win releases that open a menu or Start
-  int phantoms = 0;      // the user's modifiers pressed again after they let go
   int layoutReads = 0;
 
  private:
@@ -156,20 +149,8 @@ class FakeKeyboard : public IKeyboard {
                                                 vk::kLWin, vk::kRWin};
   bool Any(std::uint8_t a, std::uint8_t b) const { return logical[a] || logical[b]; }
 
-  // A press and release with nothing between is the user's own business when
-  // both are the user's; where either is the program's, it is a fault.
-  void Key(std::uint8_t v, bool down, bool byProgram) {
-    if (down) {
-      armed_ = {};  // any key pressed disarms the menu of every Alt and Win held
-      if (NeedsMask(v)) {
-        armed_[v] = true;
-        pressInjected_[v] = byProgram;
-      }
-      if (!IsModifier(v) && v != vk::kMask) Typed(v);
-    } else if (NeedsMask(v)) {
-      if (logical[v] && armed_[v] && (byProgram || pressInjected_[v])) ++menus;
-      armed_[v] = false;
-    }
+  void Key(std::uint8_t v, bool down) {
+    if (down && !IsModifier(v) && v != vk::kMask) Typed(v);
     logical[v] = down;
   }
 
@@ -182,7 +163,6 @@ class FakeKeyboard : public IKeyboard {
   }
 
   const IKeyboardLayout* layout_;
-  std::array<bool, 256> armed_{}, pressInjected_{};
 };
 
 }  // namespace tarvik::testing

@@ -1,7 +1,5 @@
-// The services the logic talks to, simulated: a wireless library that records
-// what the program writes, when, and what it asks of the link, a discovery,
-// the window's timer, sound and code page, the messages to the user (answered
-// as the test says) and the diagnostics log.
+// The services the logic talks to, simulated, each recording what the program
+// asked of it.
 #pragma once
 #include <chrono>
 #include <string>

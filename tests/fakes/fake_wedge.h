@@ -1,6 +1,5 @@
 // Key injection that records each token and when it went out, where the keys
-// would go, and record reception wired to fakes as the main window wires it:
-// minimized, with sound and reader feedback off unless a test turns them on.
+// would go, and the rules file.
 #pragma once
 #include <chrono>
 #include <cstddef>
@@ -106,30 +105,6 @@ class FakeWatchedFile : public IWatchedFile {
   bool readable = true;
   int writes = 0;
   mutable int reads = 0;
-};
-
-struct FakeWedge : FilledWindow {
-  explicit FakeWedge(std::size_t limit = kReceiveBufferLimit)
-      : reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
-                   [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); }, target, notice, rules, limit, log}} {
-    controls.SetCheckValue(kBeepBox, 0);
-    controls.SetCheckValue(kFeedbackBox, 0);
-  }
-
-  FakeClient client{clock};
-  FakeLibrary library;
-  FakeTimer timer3;
-  FakeSound sound{pump, clock};
-  FakeDecoder decoder;
-  RecordingKeys keys{clock};
-  ReaderCommands commands{client, library, controls, pump, clock};
-  KeystrokeOutput output{controls, pump, clock, keys};
-  FakeTarget target;
-  FakeNotice notice;
-  RecordingLog log;
-  FakeWatchedFile rulesFile;
-  RecordRules rules{rulesFile, notice, clock, log};
-  RecordReception reception;
 };
 
 }  // namespace tarvik::testing

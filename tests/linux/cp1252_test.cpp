@@ -7,15 +7,8 @@
 namespace tarvik {
 namespace {
 
-std::string Decode(std::vector<std::uint8_t> bytes) { return DecodeCp1252(bytes); }
-
-struct Case {
-  std::vector<std::uint8_t> bytes;
-  std::string utf8;
-};
-
 TEST(Cp1252, DecodesEachRangeOfTheTable) {
-  const Case cases[] = {
+  const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
       {{'A', 'b', '1', 0x0D}, "Ab1\r"},
       {{0x80}, "\u20AC"},          // euro sign
       {{0x8A, 0x9F}, "\u0160\u0178"},
@@ -24,7 +17,7 @@ TEST(Cp1252, DecodesEachRangeOfTheTable) {
       {{0xC4, 0xE9, 0xFF}, "\u00C4\u00E9\u00FF"},
       {{0x81, 0x9D}, "\u0081\u009D"},  // unassigned: kept as control characters
   };
-  for (const Case& c : cases) EXPECT_EQ(Decode(c.bytes), c.utf8);
+  for (const auto& [bytes, utf8] : cases) EXPECT_EQ(DecodeCp1252(bytes), utf8) << utf8;
 }
 
 TEST(Cp1252, EncodesWhatItHasAndMarksWhatItLacks) {

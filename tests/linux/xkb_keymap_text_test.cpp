@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <algorithm>
-#include <array>
 #include <memory>
+#include <tuple>
 
 #include "wedge/brace_keys.h"
-#include "wedge/linux/xkey_injector.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -74,28 +72,23 @@ TEST(XkbKeymapText, EveryAsciiCharacterAndBraceKeyIsOneKeyWithNoModifier) {
 }
 
 TEST(XkbKeymapText, SpareKeycodesGetWhatIsBoundToThem) {
-  struct Case {
-    const char* token;
-    char32_t ch;
-    xkb_keysym_t sym;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, char32_t, xkb_keysym_t> cases[] = {
       {"\u00E9", U'\u00E9', XKB_KEY_eacute},
       {"\u20AC", U'\u20AC', 0x010020AC},  // by its Unicode keysym, as PlanXKeys asks
       {"\u03A9", U'\u03A9', 0x010003A9},
   };
   XKeymap map = OwnKeymap();
   ASSERT_FALSE(map.spare.empty());
-  for (const auto& c : cases) {
+  for (const auto& [token, ch, sym] : cases) {
     const Keycode spare = map.spare.front();
-    EXPECT_EQ(CodeFor(map, c.token), 0) << c.token;
-    SetOwnKey(map, spare, PlanXKeys(c.token, map, {}).missing);
-    EXPECT_EQ(CodeFor(map, c.token), spare) << c.token;
-    EXPECT_NE(map.spare.front(), spare) << c.token;
+    EXPECT_EQ(CodeFor(map, token), 0) << token;
+    SetOwnKey(map, spare, PlanXKeys(token, map, {}).missing);
+    EXPECT_EQ(CodeFor(map, token), spare) << token;
+    EXPECT_NE(map.spare.front(), spare) << token;
     const Compiled xkb(map);
-    ASSERT_TRUE(xkb.keymap) << c.token;
-    EXPECT_EQ(xkb.Sym(spare), c.sym) << c.token;
-    EXPECT_EQ(xkb.Char(spare), c.ch) << c.token;
+    ASSERT_TRUE(xkb.keymap) << token;
+    EXPECT_EQ(xkb.Sym(spare), sym) << token;
+    EXPECT_EQ(xkb.Char(spare), ch) << token;
   }
 }
 
@@ -112,47 +105,6 @@ TEST(XkbKeymapText, AReboundKeycodeGivesItsNewKeysymAndAnUnboundOneNothing) {
   EXPECT_EQ(xkb.Sym(a), XKB_KEY_NoSymbol);
   EXPECT_EQ(map.spare.front(), a);
   EXPECT_EQ(CodeFor(map, "\u00E9"), 0);
-}
-
-// The whole path through the injector: a record with characters the model
-// lacks binds them to spare keycodes, and the next record frees them.
-class ModelKeyboard : public IXKeyboard {
- public:
-  const XKeymap& Keymap() override { return map; }
-  XKeyboardState State() override { return {}; }
-  std::optional<std::vector<Keycode>> PhysicallyHeld() override { return std::vector<Keycode>{}; }
-  bool Send(std::span<const XKeyAction> events) override {
-    const Compiled xkb(map);  // the compositor reads keys with the keymap it has now
-    for (const auto& e : events) {
-      down[e.code] = e.down;
-      if (e.down) typed += xkb.Char(e.code);
-    }
-    return true;
-  }
-  bool Remap(Keycode code, Keysym sym) override {
-    SetOwnKey(map, code, sym);
-    return true;
-  }
-  XKeymap map = OwnKeymap();
-  std::u32string typed;
-  std::array<bool, kKeyCodes> down{};
-};
-
-TEST(XkbKeymapText, ARecordWithMissingCharactersArrivesWholeAndFreesItsKeycodes) {
-  ModelKeyboard kb;
-  const std::size_t spare = kb.map.spare.size();
-  {
-    XKeyInjector keys(kb);
-    keys.BeginRecord();
-    for (const char* token : {"A", "\u00E9", "b", "\u20AC", "\u00E9", "~"})
-      ASSERT_TRUE(keys.SendKeyTokens(token)) << token;
-    keys.EndRecord();
-    EXPECT_EQ(kb.typed, U"A\u00E9b\u20AC\u00E9~");
-    EXPECT_EQ(kb.map.spare.size(), spare - 2);
-    keys.BeginRecord();
-    EXPECT_EQ(kb.map.spare.size(), spare);
-  }
-  EXPECT_EQ(std::count(kb.down.begin(), kb.down.end(), true), 0);
 }
 
 }  // namespace

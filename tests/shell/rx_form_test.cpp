@@ -97,22 +97,6 @@ struct Program {
                trayRetry, target, notice, diag, rulesFile, rulesCheck}};
 };
 
-TEST(RxForm, TheLoadInItsOrderThenTheStartUpTickGoesToTheTrayAndConnectsOnce) {
-  Program p;
-  p.store.content = "1\r\n1\r\n\"COM7\"\r\n0,3\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n";
-  p.form.Form_Load();
-  EXPECT_EQ(p.log, (std::vector<std::string>{"Timer3 off", "library open", "tray record", "save", "Timer1 on"}));
-  EXPECT_EQ(p.controls.Caption(Ctl::Label25), "COM7");
-  EXPECT_EQ(p.controls.ListIndex(Ctl::Combo1), 3);
-  EXPECT_EQ(p.client.connects, 0);  // nothing connects before the start-up tick
-  p.client.state = 0, p.log.clear();
-  p.form.Timer1_Timer();
-  EXPECT_EQ(p.log.front(), "Timer1 off");
-  EXPECT_TRUE(p.form.InTray() && !p.shell.visible);
-  EXPECT_EQ(p.client.connects, 1);
-  EXPECT_EQ(p.client.Parameters.address, "(COM7)");
-}
-
 // A tray on its own shell, run through a table's steps; `more` takes any
 // other step first.
 template <class Shell>
@@ -142,36 +126,34 @@ struct TrayBench {
 // @12 12 twips a pixel; a number is the tray's event code where x would be.
 TEST(Tray, TheWindowGoesToTheTrayOnlyWithItsIconAndComesBackOnAClick) {
   struct Case {
-    const char* steps;
+    std::vector<const char*> steps;  // each run on its own
     bool visible, minimized;
     int icons, adds;
     bool retrying, inTray;
   };
   const Case cases[] = {
-      {"m 512 513 516 518 519 520", false, true, 1, 1, false, true},  // moves and other buttons
-      {"m 514", true, false, 0, 1, false, false},  // left button up
-      {"m 515", true, false, 0, 1, false, false},  // double click
-      {"m 517", true, false, 0, 1, false, false},  // right button up
-      {"@12 m 514", true, false, 0, 1, false, false},
-      {"m b", true, false, 0, 1, false, false},
-      {"t", true, false, 0, 0, false, false},  // shown: no icon to add
-      {"m 0 t", false, true, 1, 2, false, true},
-      {"m 0 x t", true, true, 0, 2, true, false},  // the new shell refuses: onto the taskbar, retried
-      {"x x m", true, true, 0, 1, true, false},  // never hidden without an icon
-      {"x x m r", true, true, 0, 2, true, false},
-      {"x x m r r", false, true, 1, 3, false, true},
-      {"x m t", false, true, 1, 2, false, true},  // a shell that comes up between retries is used at once
-      {"x m n r", true, false, 0, 1, false, false},  // restored from the taskbar: the retries stop
-      {"x m b", true, false, 0, 1, false, false},
+      {{"m 512 513 516 518 519 520"}, false, true, 1, 1, false, true},  // moves and other buttons
+      // Left button up, double click, right button up, at another pixel size; a
+      // second start; restored from the taskbar, which stops the retries.
+      {{"m 514", "m 515", "m 517", "@12 m 514", "m b", "x m b", "x m n r"}, true, false, 0, 1, false, false},
+      {{"t"}, true, false, 0, 0, false, false},  // shown: no icon to add
+      {{"m 0 t"}, false, true, 1, 2, false, true},
+      {{"m 0 x t"}, true, true, 0, 2, true, false},  // the new shell refuses: onto the taskbar, retried
+      {{"x x m"}, true, true, 0, 1, true, false},  // never hidden without an icon
+      {{"x x m r"}, true, true, 0, 2, true, false},
+      {{"x x m r r"}, false, true, 1, 3, false, true},
+      {{"x m t"}, false, true, 1, 2, false, true},  // a shell that comes up between retries is used at once
   };
   for (const auto& c : cases) {
-    TrayBench<FakeShell> b;
-    b.Run(c.steps);
-    EXPECT_EQ(b.shell.visible, c.visible) << c.steps;
-    EXPECT_EQ(b.shell.state == WindowState::Minimized, c.minimized) << c.steps;
-    EXPECT_EQ(std::pair(b.shell.icons, b.shell.adds), std::pair(c.icons, c.adds)) << c.steps;
-    EXPECT_EQ(b.retry.enabled, c.retrying) << c.steps;
-    EXPECT_EQ(b.tray.InTray(), c.inTray) << c.steps;
+    for (const char* steps : c.steps) {
+      TrayBench<FakeShell> b;
+      b.Run(steps);
+      EXPECT_EQ(b.shell.visible, c.visible) << steps;
+      EXPECT_EQ(b.shell.state == WindowState::Minimized, c.minimized) << steps;
+      EXPECT_EQ(std::pair(b.shell.icons, b.shell.adds), std::pair(c.icons, c.adds)) << steps;
+      EXPECT_EQ(b.retry.enabled, c.retrying) << steps;
+      EXPECT_EQ(b.tray.InTray(), c.inTray) << steps;
+    }
   }
 }
 
@@ -198,39 +180,39 @@ class MarkingShell : public FakeShell, public INotice, public ITrayMarkView {
 // Steps as above, and: w a warning ("W1", "W2", ...), y a scan typed.
 TEST(Tray, AWarningStaysOnTheIconUntilTheWindowIsOpenedOrAScanIsTyped) {
   struct Case {
-    const char* steps;
+    std::vector<const char*> steps;  // each run on its own
     std::vector<std::string> shown;
     bool standing;
   };
   const Case cases[] = {
-      {"m w", {"icon", "warning W1"}, true},
-      {"m w w", {"icon", "warning W1", "warning W2"}, true},  // the latest says why
-      {"m w y", {"icon", "warning W1", "normal"}, false},
-      {"m w y y", {"icon", "warning W1", "normal"}, false},
-      {"m y", {"icon"}, false},  // nothing to end
-      {"m w 512", {"icon", "warning W1"}, true},  // the pointer only passed over it
-      {"m w 514", {"icon", "warning W1", "normal"}, false},  // a click opens the window
-      {"m w b", {"icon", "warning W1", "normal"}, false},  // so does a second start
-      {"m w 514 m", {"icon", "warning W1", "normal", "icon"}, false},  // back to the tray: seen, normal
-      {"m w 0 t", {"icon", "warning W1", "icon", "warning W1"}, true},  // the shell restarted: still there
+      {{"m w"}, {"icon", "warning W1"}, true},
+      {{"m w w"}, {"icon", "warning W1", "warning W2"}, true},  // the latest says why
+      // A scan typed (once or twice), a click that opens the window, a second start.
+      {{"m w y", "m w y y", "m w 514", "m w b"}, {"icon", "warning W1", "normal"}, false},
+      {{"m y"}, {"icon"}, false},  // nothing to end
+      {{"m w 512"}, {"icon", "warning W1"}, true},  // the pointer only passed over it
+      {{"m w 514 m"}, {"icon", "warning W1", "normal", "icon"}, false},  // back to the tray: seen, normal
+      {{"m w 0 t"}, {"icon", "warning W1", "icon", "warning W1"}, true},  // the shell restarted: still there
       // The shell refused the icon: the taskbar button flashes; the icon,
       // when it comes, carries the warning not seen yet.
-      {"x m w", {"flash"}, true},
-      {"x m w r", {"flash", "icon", "warning W1"}, true},
-      {"x m w n", {"flash", "normal"}, false},  // restored from the taskbar: seen
-      {"x m w n m", {"flash", "normal", "icon"}, false},
+      {{"x m w"}, {"flash"}, true},
+      {{"x m w r"}, {"flash", "icon", "warning W1"}, true},
+      {{"x m w n"}, {"flash", "normal"}, false},  // restored from the taskbar: seen
+      {{"x m w n m"}, {"flash", "normal", "icon"}, false},
   };
   for (const auto& c : cases) {
-    TrayBench<MarkingShell> b;
-    int warnings = 0;
-    b.Run(c.steps, [&](const std::string& s) {
-      if (s == "w") b.shell.Warn("W" + std::to_string(++warnings));
-      else if (s == "y") b.shell.Typed();
-      else return false;
-      return true;
-    });
-    EXPECT_EQ(b.shell.shown, c.shown) << c.steps;
-    EXPECT_EQ(b.shell.mark.Tip().has_value(), c.standing) << c.steps;
+    for (const char* steps : c.steps) {
+      TrayBench<MarkingShell> b;
+      int warnings = 0;
+      b.Run(steps, [&](const std::string& s) {
+        if (s == "w") b.shell.Warn("W" + std::to_string(++warnings));
+        else if (s == "y") b.shell.Typed();
+        else return false;
+        return true;
+      });
+      EXPECT_EQ(b.shell.shown, c.shown) << steps;
+      EXPECT_EQ(b.shell.mark.Tip().has_value(), c.standing) << steps;
+    }
   }
 }
 
@@ -268,31 +250,38 @@ TEST(RxForm, QuitAsksAndEndsOnlyOnYes) {
   EXPECT_EQ(std::count(p.log.begin(), p.log.end(), "library close"), 0);
 }
 
-TEST(RxForm, UnloadClosesTheLinkBeforeTheLibrary) {
-  Program p;
-  p.form.Form_Load();
-  p.client.state = 2;
-  p.log.clear();
-  p.form.Form_Unload();
-  EXPECT_EQ(p.client.disconnects, 1);
-  EXPECT_EQ(p.log, (std::vector<std::string>{"library close"}));
+TEST(RxForm, UnloadClosesTheLinkBeforeTheLibraryAndSelectDeviceSavesAfterTheWindow) {
+  const std::pair<void (RxForm::*)(), Log> cases[] = {
+      {&RxForm::Form_Unload, {"library close"}},
+      {&RxForm::Command6_Click, {"Timer3 off", "selection window", "save"}}};
+  for (const auto& [action, log] : cases) {
+    Program p;
+    p.form.Form_Load();
+    p.client.state = 2;
+    p.log.clear();
+    (p.form.*action)();
+    EXPECT_EQ(p.log, log);
+    EXPECT_EQ(p.client.disconnects, 1);
+  }
 }
 
-TEST(RxForm, SelectDeviceSavesAfterTheWindowWhateverHappened) {
-  Program p;
-  p.form.Form_Load();
-  p.log.clear();
-  p.form.Command6_Click();
-  EXPECT_EQ(p.log, (std::vector<std::string>{"Timer3 off", "selection window", "save"}));
-}
-
+// The load in its order; the start-up tick goes to the tray and connects once.
 // The log never holds a record's characters: barcodes can carry personal data.
-TEST(RxForm, TheLogTellsWhatHappenedButNeverWhatWasScanned) {
+TEST(RxForm, TheLoadAndTheStartUpTickThenALogThatNeverTellsWhatWasScanned) {
   Program p;
-  p.store.content = "0\r\n0\r\n\"COM7\"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n";
+  p.store.content = "1\r\n1\r\n\"COM7\"\r\n0,3\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n";
   p.form.Form_Load();
-  p.client.state = 0;
+  EXPECT_EQ(p.log,
+            (std::vector<std::string>{"Timer3 off", "library open", "tray record", "save", "Timer1 on"}));
+  EXPECT_EQ(p.controls.Caption(Ctl::Label25), "COM7");
+  EXPECT_EQ(p.controls.ListIndex(Ctl::Combo1), 3);
+  EXPECT_EQ(p.client.connects, 0);  // nothing connects before the start-up tick
+  p.client.state = 0, p.log.clear();
   p.form.Timer1_Timer();
+  EXPECT_EQ(p.log.front(), "Timer1 off");
+  EXPECT_TRUE(p.form.InTray() && !p.shell.visible);
+  EXPECT_EQ(p.client.connects, 1);
+  EXPECT_EQ(p.client.Parameters.address, "(COM7)");
   p.controls.typesRecords = true;  // as the shell's minimize left it
   p.client.state = 2;
   p.client.OnConnect(0);

@@ -9,15 +9,10 @@
 namespace tarvik {
 namespace {
 
-// '|' stands for GS, which cannot be seen in a table.
-std::u32string Data(std::string_view text) {
-  std::u32string out;
-  for (char c : text) out += c == '|' ? kGroupSeparator : static_cast<char32_t>(static_cast<unsigned char>(c));
-  return out;
-}
-
 std::optional<std::string> Formatted(std::string_view text) {
-  const std::optional<std::u32string> result = FormatGs1(Data(text));
+  std::u32string data;  // '|' stands for GS, which cannot be seen in a table
+  for (unsigned char c : text) data += c == '|' ? kGroupSeparator : static_cast<char32_t>(c);
+  const std::optional<std::u32string> result = FormatGs1(data);
   if (!result) return std::nullopt;
   std::string out;
   for (char32_t c : *result) out += c < 0x80 ? static_cast<char>(c) : '?';

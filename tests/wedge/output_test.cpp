@@ -68,32 +68,6 @@ TEST_F(Typing, DefaultsTypeOnlyTheCharactersEachFollowedByEventProcessing) {
   EXPECT_GE(pump.processed, 3 * 2 + 4);
 }
 
-TEST_F(Typing, PrefixAndSuffixSelections) {
-  struct Case {
-    std::vector<std::pair<Ctl, int>> presets;
-    std::string text;
-    std::string typed;
-  };
-  const Case cases[] = {
-      // Index 0 is "none", a count of 0 is nothing; 13 in suffix 2 is its second {UP}.
-      {{{Ctl::Combo8, 0}, {Ctl::Combo7, 5}, {Ctl::Combo2, 5}, {Ctl::Combo4, 0}, {Ctl::Combo3, 13}, {Ctl::Combo5, 2}},
-       "Q", "Q{UP}{UP}"},
-      // An empty record still types its prefix and suffixes.
-      {{{Ctl::Combo8, 12}, {Ctl::Combo7, 1}, {Ctl::Combo2, 5}, {Ctl::Combo4, 1}, {Ctl::Combo3, 1}, {Ctl::Combo5, 1}},
-       "", "{F1}{ENTER}{BS}"},
-  };
-  for (const auto& c : cases) {
-    keys.sent.clear();
-    for (auto [ctl, i] : c.presets) controls.Preset(ctl, i);
-    out.inviarecord(c.text);
-    EXPECT_EQ(keys.Text(), c.typed) << c.text;
-  }
-  controls.typesRecords = false;  // nothing at all while the window is shown
-  keys.sent.clear();
-  out.inviarecord("AB");
-  EXPECT_TRUE(keys.sent.empty());
-}
-
 TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
   controls.Preset(Ctl::Combo1, 10);  // 100 ms
   pump.At(150ms, [&] { controls.SetListIndex(Ctl::Combo1, 2); });  // 20 ms, inside B's pause
@@ -107,9 +81,10 @@ TEST_F(Typing, DelayChangesAtTheNextKeyShowStateReadOncePerRecord) {
 // typed only once Flush says the system took them all, at its end and before
 // every pause (a key followed by a pause is out before it). A refusal found
 // there ends the record, and nothing more of it goes.
-TEST_F(Typing, KeysAreFlushedBeforeEachPauseAndAtTheEndAndARefusalThereEndsTheRecord) {
+TEST_F(Typing, SelectionsAndFlushesBeforeEachPauseAndAtTheEndWhereARefusalEndsTheRecord) {
   struct Case {
-    int delayIndex;  // in the delay list: 0 is 0 ms, 5 is 50 ms
+    std::vector<std::pair<Ctl, int>> presets;  // on lists all at 0; Combo1 5 is 50 ms after every key
+    std::string text;
     int refusedFlush;
     TypeOutcome outcome;
     std::string typed;
@@ -117,31 +92,62 @@ TEST_F(Typing, KeysAreFlushedBeforeEachPauseAndAtTheEndAndARefusalThereEndsTheRe
     std::chrono::milliseconds took;
   };
   const Case cases[] = {
-      {0, -1, TypeOutcome::kTyped, "ABC", {4}, 0ms},
-      {0, 0, TypeOutcome::kRefused, "ABC", {4}, 0ms},
-      {5, -1, TypeOutcome::kTyped, "ABC", {2, 3, 4, 4}, 150ms},
+      {{}, "ABC", -1, TypeOutcome::kTyped, "ABC", {4}, 0ms},
+      {{}, "ABC", 0, TypeOutcome::kRefused, "ABC", {4}, 0ms},
+      {{{Ctl::Combo1, 5}}, "ABC", -1, TypeOutcome::kTyped, "ABC", {2, 3, 4, 4}, 150ms},
       // Refused at B's: no pause after B, no C, and the end still asks.
-      {5, 1, TypeOutcome::kRefused, "AB", {2, 3, 3}, 50ms},
+      {{{Ctl::Combo1, 5}}, "ABC", 1, TypeOutcome::kRefused, "AB", {2, 3, 3}, 50ms},
+      // Prefix key 0 is "none", a suffix 1 count of 0 is nothing; 13 in suffix 2 is its second {UP}.
+      {{{Ctl::Combo7, 5}, {Ctl::Combo2, 5}, {Ctl::Combo3, 13}, {Ctl::Combo5, 2}}, "Q", -1,
+       TypeOutcome::kTyped, "Q{UP}{UP}", {4}, 0ms},
+      // An empty record still types its prefix and suffixes.
+      {{{Ctl::Combo8, 12}, {Ctl::Combo7, 1}, {Ctl::Combo2, 5}, {Ctl::Combo4, 1}, {Ctl::Combo3, 1},
+        {Ctl::Combo5, 1}}, "", -1, TypeOutcome::kTyped, "{F1}{ENTER}{BS}", {4}, 0ms},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "\"" << c.text << "\" typed as " << c.typed << ", refused at "
+                                      << c.refusedFlush);
     keys.sent.clear();
     keys.flushedAt.clear();
     keys.refusedFlush = c.refusedFlush;
-    controls.Preset(Ctl::Combo1, c.delayIndex);
+    for (Ctl l : {Ctl::Combo1, Ctl::Combo2, Ctl::Combo3, Ctl::Combo4, Ctl::Combo5, Ctl::Combo7, Ctl::Combo8})
+      controls.Preset(l, 0);
+    for (auto [ctl, i] : c.presets) controls.Preset(ctl, i);
     const auto start = clock.now;
-    EXPECT_EQ(out.inviarecord("ABC"), c.outcome) << c.delayIndex << " " << c.refusedFlush;
-    EXPECT_EQ(keys.Text(), c.typed) << c.delayIndex << " " << c.refusedFlush;
-    EXPECT_EQ(keys.flushedAt, c.flushedAt) << c.delayIndex << " " << c.refusedFlush;
-    EXPECT_EQ(clock.now - start, c.took) << c.delayIndex << " " << c.refusedFlush;
+    EXPECT_EQ(out.inviarecord(c.text), c.outcome);
+    EXPECT_EQ(keys.Text(), c.typed);
+    EXPECT_EQ(keys.flushedAt, c.flushedAt);
+    EXPECT_EQ(clock.now - start, c.took);
   }
+  controls.typesRecords = false;  // nothing at all while the window is shown
+  keys.sent.clear();
+  out.inviarecord("AB");
+  EXPECT_TRUE(keys.sent.empty());
 }
 
-struct Wedge : FakeWedge {
-  // The reader answered after each record ("F"), with a beep first if asked.
+// Record reception wired to fakes as the main window wires it, minimized;
+// the reader is answered ("F") after each record, a beep first, if asked.
+struct Wedge : FilledWindow {
   explicit Wedge(bool feedback = false, bool beep = false) {
-    controls.SetCheckValue(Ctl::Check2, feedback);
-    controls.SetCheckValue(Ctl::Check1, beep);
+    controls.SetCheckValue(kFeedbackBox, feedback);
+    controls.SetCheckValue(kBeepBox, beep);
   }
+  FakeClient client{clock};
+  FakeLibrary library;
+  FakeTimer timer3;
+  FakeSound sound{pump, clock};
+  FakeDecoder decoder;
+  RecordingKeys keys{clock};
+  ReaderCommands commands{client, library, controls, pump, clock};
+  KeystrokeOutput output{controls, pump, clock, keys};
+  FakeTarget target;
+  FakeNotice notice;
+  RecordingLog log;
+  FakeWatchedFile rulesFile;
+  RecordRules rules{rulesFile, notice, clock, log};
+  RecordReception reception{{controls, pump, clock, timer3, sound, decoder, library, commands, output,
+                             [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); },
+                             target, notice, rules, kReceiveBufferLimit, log}};
   void Data(std::string_view chunk) { reception.wclClient_OnData(Bytes(chunk)); }
   std::vector<std::string> Feedbacks() const {
     std::vector<std::string> out;
@@ -175,7 +181,7 @@ TEST(Reception, SoundThenFeedbackThenTypingOnlyFromTheTray) {
   EXPECT_EQ(w.Feedbacks(), (std::vector<std::string>{"F", "F"}));
   EXPECT_EQ(w.keys.Text(), "X");
   EXPECT_EQ(w.target.queries, 1);
-  EXPECT_TRUE(w.notice.warnings.empty());
+  EXPECT_EQ(w.notice.calls, std::vector<std::string>{"typed"});  // the line shown neither warns nor ends one
 }
 
 TEST(Reception, DataArrivingInsideAWaitIsHandledAfterTheLineInProgress) {
@@ -208,41 +214,29 @@ TEST(Reception, DataReArmsTheInactivityDeadline) {
 // However the reader's bytes are cut, the same records, each answered once.
 // Classic lines too short for a record (a lone LF, CR LF alone) are passed
 // over; a lone LF drops the character before it; a double-byte character
-// whose lead byte ends a chunk stays whole. Plain lines end with CR, LF or
-// CR LF, each line whole, also a CR LF split between two chunks. Every event
-// stops Timer3 and starts it again. (Random cuts, and lines past the length
-// limit, are the fuzz target's.)
+// whose lead byte ends a chunk stays whole. Every event stops Timer3 and
+// starts it again. (Random cuts, plain lines and lines past the length limit
+// are the reception fuzz target's.)
 TEST(Reception, AnyCuttingOfTheSameBytesGivesTheSameRecords) {
   using namespace std::string_literals;
-  struct Case {
-    const char* rules;
-    std::string stream;
-    std::vector<std::string> records;
-    std::string last;
-  };
-  const Case cases[] = {
-      {"", "\n0123\r\n\nA\r\n\r\nBC\r\nxyz\n\x88\x41\x89\x42\r\n\x00\x01\t\r\nLAST\r\nrest"s,
-       {"012", "", "B", "x", EncodeUtf8(char32_t(0x4E00 + 7 * 256 + 0x41)), "\x00\x01"s, "LAS"}, "LAST"},
-      {"[reader]\nlines = plain\n", "\r\nAB\rCD\nEF\r\n\r\n\nG\rH\r\nrest", {"AB", "CD", "EF", "G", "H"},
-       "H"},
-  };
-  for (const auto& c : cases) {
-    for (const std::size_t step : {c.stream.size(), std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
-      SCOPED_TRACE(::testing::Message() << c.last << " in steps of " << step);
-      Wedge w(true);
-      w.decoder.dbcs = true;
-      if (*c.rules) w.rulesFile.Write(c.rules);
-      std::vector<bool> onOff;
-      for (std::size_t at = 0; at < c.stream.size(); at += step) {
-        w.Data(std::string_view(c.stream).substr(at, step));
-        onOff.insert(onOff.end(), {false, true});
-      }
-      EXPECT_EQ(w.Records(), c.records);
-      EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(c.records.size(), "F"));
-      EXPECT_EQ(w.controls.Caption(Ctl::Label1), c.last);
-      EXPECT_EQ(w.reception.ReceiveBuffer(), Bytes("rest"));
-      EXPECT_EQ(w.timer3.changes, onOff);
+  const std::string stream =
+      "\n0123\r\n\nA\r\n\r\nBC\r\nxyz\n\x88\x41\x89\x42\r\n\x00\x01\t\r\nLAST\r\nrest"s;
+  const std::vector<std::string> records = {
+      "012", "", "B", "x", EncodeUtf8(char32_t(0x4E00 + 7 * 256 + 0x41)), "\x00\x01"s, "LAS"};
+  for (const std::size_t step : {stream.size(), std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+    SCOPED_TRACE(::testing::Message() << "in steps of " << step);
+    Wedge w(true);
+    w.decoder.dbcs = true;
+    std::vector<bool> onOff;
+    for (std::size_t at = 0; at < stream.size(); at += step) {
+      w.Data(std::string_view(stream).substr(at, step));
+      onOff.insert(onOff.end(), {false, true});
     }
+    EXPECT_EQ(w.Records(), records);
+    EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(records.size(), "F"));
+    EXPECT_EQ(w.controls.Caption(Ctl::Label1), "LAST");
+    EXPECT_EQ(w.reception.ReceiveBuffer(), Bytes("rest"));
+    EXPECT_EQ(w.timer3.changes, onOff);
   }
 }
 
@@ -289,30 +283,17 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
   }
 }
 
-// Only keys that all arrived end a warning: a line shown only (the window is
-// open), refused part way (the rest of it is not sent) or not typed (the test
-// above) leaves it standing.
+// Only keys that all arrived end a warning (the test above; a line shown only
+// ends none, the first test): one refused part way warns, and the rest of it
+// is not sent.
 TEST(Reception, OnlyALineTypedWholeEndsAWarning) {
-  struct Case {
-    const char* name;
-    std::function<void(Wedge&)> set;
-    std::vector<std::string> calls;
-    std::string typed, warning;
-  };
-  const Case cases[] = {
-      {"typed", [](Wedge&) {}, {"typed"}, "AB", ""},
-      {"shown only", [](Wedge& w) { w.controls.typesRecords = false; }, {}, "", ""},
-      {"refused part way", [](Wedge& w) { w.keys.refuseAfter = 1; }, {"warn"}, "A",
-       "A scan was not typed in full: the system refused the keys."},
-  };
-  for (const auto& c : cases) {
-    Wedge w;
-    c.set(w);
-    w.Data("ABC\r\n");  // the last character is the reader's own: "AB" is typed
-    EXPECT_EQ(w.notice.calls, c.calls) << c.name;
-    EXPECT_EQ(w.keys.Text(), c.typed) << c.name;
-    EXPECT_EQ(w.notice.warnings.empty() ? "" : w.notice.warnings.back(), c.warning) << c.name;
-  }
+  Wedge w;
+  w.keys.refuseAfter = 1;
+  w.Data("ABC\r\n");  // the last character is the reader's own: "AB" would be typed
+  EXPECT_EQ(w.notice.calls, std::vector<std::string>{"warn"});
+  EXPECT_EQ(w.keys.Text(), "A");
+  EXPECT_EQ(w.notice.warnings,
+            std::vector<std::string>{"A scan was not typed in full: the system refused the keys."});
 }
 
 // A character that cannot be typed here (a fixed US keyboard has no "é")

@@ -2,7 +2,6 @@
 // letter keys.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 
 #include "tools/common/bench_win.h"
@@ -63,28 +62,6 @@ TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
     ours.ExtraInformation = kOwnInputTag;
     EXPECT_EQ(KeyChangeFromRaw(ours, kKeyboard), std::nullopt);
   }
-}
-
-// A run of records as they arrive, what the fingers hold after it.
-TEST(RawKeys, InjectedRecordsBetweenTheUsersLeaveTheirKeysAlone) {
-  struct Record {
-    RAWKEYBOARD key;
-    HANDLE device;
-  };
-  const std::vector<Record> run = {
-      {Raw(VK_SHIFT, 0x2A, 0), kKeyboard},                         // the user holds left Shift
-      {Raw(VK_CONTROL, 0x1D, RI_KEY_E0), kKeyboard},               // and right Ctrl
-      {Raw(VK_SHIFT, 0x2A, RI_KEY_BREAK), nullptr},                // we let Shift go for a key
-      {Raw(VK_CONTROL, 0x1D, RI_KEY_E0 | RI_KEY_BREAK), nullptr},  // and Ctrl
-      {Raw(VK_MENU, 0x38, RI_KEY_E0), nullptr},                    // another program presses AltGr
-      {Raw(VK_MENU, 0x38, RI_KEY_E0), kKeyboard},                  // the user presses AltGr
-      {Raw(VK_MENU, 0x38, RI_KEY_E0 | RI_KEY_BREAK), kKeyboard},   // and lets it go
-      {Raw(VK_CONTROL, 0x1D, 0), nullptr},                         // an injected left Ctrl
-  };
-  std::map<std::uint8_t, bool> held;
-  for (const auto& r : run)
-    if (const auto change = KeyChangeFromRaw(r.key, r.device)) held[change->vk] = change->down;
-  EXPECT_EQ(held, (std::map<std::uint8_t, bool>{{VK_LSHIFT, true}, {VK_RCONTROL, true}, {VK_RMENU, false}}));
 }
 
 std::vector<RAWINPUTDEVICE> Registered() {

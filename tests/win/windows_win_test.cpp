@@ -59,7 +59,6 @@ TEST(SelectionWindow, EnterSelectsTheRowIfAnyAndEscCancels) {
     Selection s;
     s.RunAfterKey(VK_RETURN, rowSelected);
     EXPECT_EQ(s.deviceAddress, rowSelected ? "00:1A:7D:DA:71:13" : "COM1");
-    if (rowSelected) { EXPECT_EQ(s.mainWindow.Caption(Ctl::Label25), "00:1A:7D:DA:71:13"); }
     EXPECT_EQ(ListView_GetItemCount(s.window.list()), 1);
   }
 }
@@ -107,7 +106,6 @@ TEST(KeyTarget, AnOrdinaryWindowInFrontTakesTheKeys) {
   EXPECT_EQ(*t.targetIntegrity, t.ownIntegrity);
   EXPECT_GE(t.ownIntegrity, 0x1000u);  // low or above: a real level was read
   EXPECT_EQ(t.program, "tarvik_win_tests.exe");
-  EXPECT_TRUE(DecideReach(t).ok());
 }
 
 // Wine learns of an injected key from the X server: on a loaded machine that takes a while.
