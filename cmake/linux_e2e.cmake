@@ -16,24 +16,23 @@ if(X11_Xtst_FOUND)
   set_target_properties(tarvik_xtest_loop PROPERTIES AUTOMOC OFF)
 endif()
 
-# Typing through the Wayland virtual keyboard with no window in the way, and
-# the window the compositor says is activated (tests/e2e_linux/test_sway.py).
+# The window the compositor says is activated (tests/e2e_linux/test_sway.py).
 if(TARGET tarvik_typing_linux)
-  add_executable(tarvik_wayland_type tools/wayland_type/wayland_type_linux.cpp)
-  target_link_libraries(tarvik_wayland_type PRIVATE tarvik_typing_linux)
-  set_target_properties(tarvik_wayland_type PROPERTIES AUTOMOC OFF)
+  add_executable(tarvik_wayland_target tools/wayland_target/wayland_target_linux.cpp)
+  target_link_libraries(tarvik_wayland_target PRIVATE tarvik_typing_linux)
+  set_target_properties(tarvik_wayland_target PROPERTIES AUTOMOC OFF)
 endif()
 
 if(BUILD_TESTING AND TARGET tarvik)
   foreach(name program serial rules window portal sway lifecycle)
     add_test(NAME e2e_linux_${name}
-             COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/e2e_linux/test_${name}.py)
+             COMMAND ${Python3_EXECUTABLE} -m unittest -v test_${name})
     set_tests_properties(e2e_linux_${name} PROPERTIES
       LABELS e2e_linux
       TIMEOUT 300
       # Each test has an X display of its own, but side by side on a small
       # machine their waits and the program's timers would crowd each other.
       RUN_SERIAL TRUE
-      ENVIRONMENT "TARVIK_EXE=$<TARGET_FILE:tarvik>;TARVIK_RECEIVER=$<TARGET_FILE:tarvik_receiver>;TARVIK_WAYLAND_TYPE=$<TARGET_FILE:tarvik_wayland_type>;PYTHONDONTWRITEBYTECODE=1")
+      ENVIRONMENT "TARVIK_EXE=$<TARGET_FILE:tarvik>;TARVIK_RECEIVER=$<TARGET_FILE:tarvik_receiver>;TARVIK_WAYLAND_TARGET=$<TARGET_FILE:tarvik_wayland_target>;PYTHONDONTWRITEBYTECODE=1;PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/e2e_linux:${PROJECT_SOURCE_DIR}/tools/bench")
   endforeach()
 endif()

@@ -1,12 +1,9 @@
 """Both windows under Wine at 96 and 144 dpi: every control's place and size,
 the client area, the focus order, resizing, and screenshots."""
 import shutil
-import sys
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import MAIN, Bench, poll, win_build_dir  # noqa: E402
+from bench import MAIN, Bench, poll, win_build_dir
 
 SELECT = "Select BT device"
 ID = Bench.control_id
@@ -92,7 +89,3 @@ class Layout(unittest.TestCase):
 
     def test_at_144_dpi(self):
         self.check_window(144)
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -1,18 +1,13 @@
-"""The MSI as a fleet installs it, under Wine's msiexec in a fresh prefix: a
-silent per-machine install with the log-on start, an upgrade in place to a
-newer build, a refused downgrade, an uninstall that leaves the user's files,
-and an install without AUTOSTART that starts nothing."""
-import os
+"""The MSI as a fleet installs it, silently and per machine, under Wine's msiexec
+in a fresh prefix."""
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import WINE, Bench, poll, win_build_dir, wine_path  # noqa: E402
+from bench import WINE, Bench, poll, win_build_dir, wine_path
 
 SOURCE = Path(__file__).resolve().parents[2]
 BUILD_MSI = SOURCE / "packaging" / "windows" / "build_msi.cmake"
@@ -23,10 +18,9 @@ UNINSTALL_LONG = UNINSTALL_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")  # as reg q
 INSTALL_TIMEOUT = 180
 
 
-def msi_table(msi, table):
-    """A table of the package as {first column: the other columns, tab-separated},
-    past the three header lines msiinfo writes. A table of streams (Icon) also
-    comes out as files in the current folder: a scratch one, not the caller's."""
+def msi_table(msi, table):  # {first column: the others, tab-separated}
+    # msiinfo writes three header lines first, and a table of streams (Icon)
+    # also as files into the current folder: a scratch one, not the caller's.
     with tempfile.TemporaryDirectory() as scratch:
         out = subprocess.run(["msiinfo", "export", str(Path(msi).resolve()), table], check=True,
                              capture_output=True, text=True, cwd=scratch).stdout
@@ -34,7 +28,6 @@ def msi_table(msi, table):
 
 
 def product_code(msi):
-    """The ProductCode wixl chose for this package."""
     return msi_table(msi, "Property")["ProductCode"]
 
 
@@ -68,28 +61,22 @@ class Msi(unittest.TestCase):
 
         self.drive_c = self.bench.prefix / "drive_c"
         self.program = self.drive_c / "Program Files" / "Tarvik" / "tarvik.exe"
-        # The package puts the shortcut in ProgramMenuFolder with ALLUSERS=1,
-        # which Windows Installer resolves to the all-users Start menu
-        # (%ProgramData%\Microsoft\Windows\Start Menu\Programs). Wine 8's
-        # msiexec resolves ProgramMenuFolder to the user's Start menu whatever
-        # ALLUSERS says, so under Wine the shortcut is looked for there, and
-        # the package's tables are checked for what Windows reads.
+        # With ALLUSERS=1 Windows puts the ProgramMenuFolder shortcut in the
+        # all-users Start menu; Wine 8's msiexec in the user's whatever ALLUSERS
+        # says: it is looked for there, and test_package_tables checks the rest.
         self.shortcut = (self.user_folder("APPDATA") / "Microsoft" / "Windows" / "Start Menu" /
                          "Programs" / "Tarvik.lnk")
 
-    # ---- Wine -----------------------------------------------------------------
     def wine(self, *args, timeout=60):
         return subprocess.run([WINE, *args], env=self.env, timeout=timeout, capture_output=True,
                               stdin=subprocess.DEVNULL)
 
     def msiexec(self, action, msi, *args, ok=True):
-        """msiexec on a package; fails the test unless it ends as `ok` says."""
         r = self.wine("msiexec", action, wine_path(msi), *args, timeout=INSTALL_TIMEOUT)
         what = f"msiexec {action} {msi.name} {' '.join(args)}"
         (self.assertEqual if ok else self.assertNotEqual)(r.returncode, 0, what)
 
     def reg_values(self, key):
-        """The values directly under key, {name: data}; None when the key is absent."""
         r = self.wine("reg", "query", key)
         if r.returncode != 0:
             return None
@@ -97,8 +84,7 @@ class Msi(unittest.TestCase):
         found = (re.match(r"^    (\S.*?)    (REG_\w+)    ?(.*)$", line) for line in lines)
         return {m.group(1): m.group(3).strip() for m in found if m}
 
-    def tarvik_uninstall_entries(self):
-        """{product code: values} of every Uninstall entry named Tarvik."""
+    def tarvik_uninstall_entries(self):  # {product code: values}
         r = self.wine("reg", "query", UNINSTALL_KEY)
         self.assertEqual(r.returncode, 0, f"reg query {UNINSTALL_KEY}: {r.stderr!r}")
         entries = {}
@@ -113,15 +99,13 @@ class Msi(unittest.TestCase):
     def run_value(self):
         return (self.reg_values(RUN_KEY) or {}).get("Tarvik")
 
-    def user_folder(self, variable):
-        """A user folder of the prefix (%APPDATA%, %LOCALAPPDATA%) as a Linux path."""
+    def user_folder(self, variable):  # %APPDATA%, %LOCALAPPDATA% as a Linux path
         r = self.wine("cmd", "/c", f"echo %{variable}%")
         windows = r.stdout.decode("utf-8", "replace").strip()
         self.assertNotIn("%", windows, f"Wine has no {variable}")
         r = self.wine("winepath", "-u", windows)
         return Path(r.stdout.decode("utf-8", "replace").strip())
 
-    # ---- checks ---------------------------------------------------------------
     def assert_installed(self, msi, version, autostart):
         poll(self.program.exists, timeout=30, what=f"{self.program} after installing {msi.name}")
         poll(self.shortcut.exists, timeout=30, what=f"{self.shortcut} after installing {msi.name}")
@@ -142,7 +126,6 @@ class Msi(unittest.TestCase):
         poll(lambda: self.run_value() is None, timeout=30, what="the Run value removed")
         poll(lambda: not self.tarvik_uninstall_entries(), timeout=30, what="no Tarvik uninstall entry")
 
-    # ---- the tests ------------------------------------------------------------
     def test_package_tables(self):
         """What Windows reads from the package and Wine does not show."""
         properties = msi_table(self.msi, "Property")
@@ -202,8 +185,3 @@ class Msi(unittest.TestCase):
         self.assert_installed(self.msi, self.version, autostart=False)
         self.msiexec("/x", self.msi, "/qn")
         self.assert_removed()
-
-
-if __name__ == "__main__":
-    os.environ.setdefault("PYTHONDONTWRITEBYTECODE", "1")
-    unittest.main(verbosity=2)

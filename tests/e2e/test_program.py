@@ -1,14 +1,11 @@
 """tarvik.exe as a user runs it under Wine against a fake reader: the tray, the
 link, typing, Quit, the close box and one instance. The selection window's
 keys are the Windows-side tests', its suspend and reconnect the unit tests'."""
-import sys
 import time
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import MAIN, Bench, Receiver, poll, wine_path  # noqa: E402
-from fake_reader import SerialReader, TcpReader  # noqa: E402
+from bench import MAIN, Bench, Receiver, poll, wine_path
+from fake_reader import SerialReader, TcpReader
 
 ID = Bench.control_id
 
@@ -104,7 +101,3 @@ class Program(unittest.TestCase):
         self.bench.wbench("close", MAIN)  # the close box ends the program without a question
         proc.wait(timeout=30)
         self.assertEqual(self.bench.log_text().count("Link to COM5 open"), 2)
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

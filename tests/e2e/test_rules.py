@@ -1,14 +1,8 @@
-"""The rules file with tarvik.exe under Wine: a plain reader's lines typed whole, a
-control character typed as text, a section chosen by the program in front, a
-changed file used for the next scan without a restart, and "Rules..." in the
-window's system menu making the file from its template and opening it."""
-import sys
+"""The rules file with tarvik.exe under Wine."""
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import MAIN, Bench, Receiver, poll  # noqa: E402
-from fake_reader import TcpReader  # noqa: E402
+from bench import MAIN, Bench, Receiver, poll
+from fake_reader import TcpReader
 
 WM_SYSCOMMAND, RULES_COMMAND = 0x0112, 0x0010
 
@@ -67,7 +61,3 @@ class Rules(unittest.TestCase):
         self.assertIn(b"\r\n", rules.read_bytes())
         poll(lambda: "tarvik.ini opened for editing" in bench.log_text(), what="the editor opened")
         bench.wait_window("tarvik.ini - Notepad")
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -1,12 +1,9 @@
 """pelrin.ini under Wine: restored and rewritten byte for byte, a failed save, and
 the VirtualStore and per-user files when the Windows directory is read-only."""
 import subprocess
-import sys
 import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import MAIN, Bench, poll  # noqa: E402
+from bench import MAIN, Bench, poll
 
 ID = Bench.control_id
 
@@ -79,7 +76,3 @@ class SettingsFile(unittest.TestCase):
         self.stop(proc)
         self.assertEqual(virtual.read_bytes(), ini(combo1=7))  # read, never moved or changed
         self.assertFalse(self.windows_file.exists())
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 """A stand-in for xdg-desktop-portal's RemoteDesktop interface on a private
-session bus: CreateSession, SelectDevices and Start answer through Request
-objects' Response signals, as the portal does, a moment after the call
-returns; Start grants or refuses as told and hands out a new restore token
-each time it grants. Every call, and every key of NotifyKeyboardKeycode, is
-written to a log as one JSON line. Its own interface, org.tarvik.PortalMock,
+session bus, answering through Request objects' Response signals as the portal
+does. Every call and key goes to LOG as one JSON line; org.tarvik.PortalMock
 sets the answer and closes every session as a desktop would.
 
 Runs with Debian's /usr/bin/python3, which has python3-dbus and GObject.
@@ -31,7 +28,6 @@ ANSWER_DELAY_MS = 20  # the real portal answers after the reply too
 
 
 def json_log(path):
-    """A writer of one JSON line per call to the file at path."""
     file = open(path, "a", encoding="utf-8")
 
     def write(**entry):  # D-Bus values are Python's own int, str and dict underneath
@@ -48,10 +44,6 @@ class Request(dbus.service.Object):
     @dbus.service.signal(REQUEST, signature="ua{sv}")
     def Response(self, response, results):
         pass
-
-    @dbus.service.method(REQUEST)
-    def Close(self):
-        self.remove_from_connection()
 
 
 class Session(dbus.service.Object):

@@ -1,15 +1,9 @@
-"""tarvik's life on an X desktop with logind on a private system bus: two
-started at once give one; waking from sleep opens the link again; a copy
-killed outright leaves its lock and socket, which do not keep the next one
-from starting; SIGTERM in the middle of a line and SIGINT end it cleanly."""
+"""tarvik's life on an X desktop with logind on a private system bus: starts,
+sleep, a copy killed outright, and the signals that end it."""
 import signal
-import sys
-import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import poll  # noqa: E402
-from linux_bench import MAIN, MockLogind, ReaderTest, Receiver  # noqa: E402
+from bench import poll
+from linux_bench import MAIN, MockLogind, ReaderTest, Receiver
 
 MANAGER = "org.freedesktop.login1.Manager"
 REOPENED = "Resumed from sleep: the link is opened again"
@@ -26,8 +20,7 @@ class Lifecycle(ReaderTest):
         self.bench.env["XDG_SESSION_ID"] = "c1"
         self.addCleanup(self.logind.stop)
 
-    def running(self, procs, connections):
-        """The one copy of `procs` still running, once it has the reader."""
+    def running(self, procs, connections):  # the one copy of procs still running, once it has the reader
         poll(lambda: self.reader.connections == connections, timeout=30, what="the connect")
         poll(lambda: self.reader.received().count(b"F") >= connections, what="the F")
         alive = [p for p in procs if p.poll() is None]
@@ -81,7 +74,3 @@ class Lifecycle(ReaderTest):
         self.assertEqual(bench.settings_file().read_bytes(), self.settings)
 
         self.ended(self.running([bench.tarvik()], 4), signal.SIGINT, "Interrupt")
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -1,17 +1,13 @@
-"""Typing through the desktop portal's remote keyboard (TARVIK_TYPING=portal)
-and the session lock from logind, with the Linux tarvik on X and both buses
-private: a mock RemoteDesktop portal on the session bus (mock_portal.py) and
-python3-dbusmock's logind on the system bus."""
+"""Typing through the desktop portal's remote keyboard (TARVIK_TYPING=portal) and
+logind's session lock, with tarvik on X: mock_portal.py on a private session bus,
+python3-dbusmock's logind on a private system bus."""
 import json
 import signal
-import sys
 import tempfile
-import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import poll  # noqa: E402
-from linux_bench import (SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest,  # noqa: E402
+from bench import poll
+from linux_bench import (SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest,
                          Receiver, bus_call)
 
 MOCK_PORTAL = Path(__file__).resolve().parent / "mock_portal.py"
@@ -69,9 +65,7 @@ class Portal(ReaderTest):
     def keys(self):
         return [(c["code"], c["state"]) for c in self.calls("key")]
 
-    # ---- the program ---------------------------------------------------------
-    def kept_token(self):
-        """The desktop's last restore token, once it is seen to be the one stored."""
+    def kept_token(self):  # the desktop's last restore token, once seen to be the one stored
         token = self.calls("Start")[-1]["restore_token"]
         self.assertEqual((self.bench.state / "tarvik" / "portal-restore-token").read_text(), token)
         return token
@@ -79,8 +73,7 @@ class Portal(ReaderTest):
     def log_count(self, text):
         return self.bench.log_text().count(text)
 
-    def answers(self):
-        """The reader's "F"s so far (the closing bytes at the end have none)."""
+    def answers(self):  # the reader's "F"s so far (the closing bytes at the end have none)
         return self.reader.received().count(b"F")
 
     def line_not_typed(self, data, why):
@@ -157,7 +150,3 @@ class Portal(ReaderTest):
         self.assertEqual(self.log_count(ABSENT), absent + 1, "the absent portal logged more than once")
         self.line_typed(b"aBc9\r\n")
         self.assertEqual(receiver.unreleased(), [])
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

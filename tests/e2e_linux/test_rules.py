@@ -1,14 +1,8 @@
-"""The rules file with the Linux tarvik on X: a plain reader's lines typed whole,
-GS typed as text, a section chosen by the process that owns the window in front,
-a changed file used for the next scan without a restart, and "Rules..." in the
-window's context menu making the file from its template and opening it."""
-import sys
-import unittest
-from pathlib import Path
+"""The rules file with the Linux tarvik on X; the section is chosen by the
+process that owns the window in front."""
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import poll  # noqa: E402
-from linux_bench import ReaderTest, Receiver  # noqa: E402
+from bench import poll
+from linux_bench import ReaderTest, Receiver
 
 FIRST = """[reader]
 lines = plain
@@ -73,7 +67,3 @@ class Rules(ReaderTest):
         self.assertIn(f"Rules: {rules} opened for editing", bench.log_text())
         self.assertIsNone(proc.poll())
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -1,14 +1,9 @@
 """tarvik on an X desktop without a tray, its reader on a serial port given by
-path (a socat pty): the window waits iconified and typing runs all the same;
-the port pulled and plugged back."""
-import sys
+path (a socat pty)."""
 import time
-import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import poll  # noqa: E402
-from linux_bench import MAIN, PtyReader, ReaderTest, Receiver  # noqa: E402
+from bench import poll
+from linux_bench import MAIN, PtyReader, ReaderTest, Receiver
 
 
 class Serial(ReaderTest):
@@ -47,7 +42,3 @@ class Serial(ReaderTest):
         self.assertIsNone(proc.poll())
         self.assertEqual(bench.keys_down(), [], "keys the X server still holds down")
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

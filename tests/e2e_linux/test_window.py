@@ -1,16 +1,9 @@
 """tarvik on an X display whose desktop neither minimizes nor has a tray (no
-window manager at all, as far as the window can tell, like a tiling one):
-the window gets out of the way ten seconds after start anyway, hidden, and
-lines are typed; a tray host that appears later takes the icon; a second
-start brings the window back."""
-import sys
+window manager at all, as far as the window can tell, like a tiling one)."""
 import time
-import unittest
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "bench"))
-from bench import poll  # noqa: E402
-from linux_bench import MAIN, ReaderTest, Receiver  # noqa: E402
+from bench import poll
+from linux_bench import MAIN, ReaderTest, Receiver
 
 
 class NoTrayNoMinimize(ReaderTest):
@@ -58,7 +51,3 @@ class NoTrayNoMinimize(ReaderTest):
         poll(lambda: bench.shown(main), what="the window back")
         self.assertIsNone(proc.poll())
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
-
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

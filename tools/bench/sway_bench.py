@@ -23,8 +23,7 @@ def missing_tools():
     return [t for t in TOOLS if not shutil.which(t)]
 
 
-def _account():
-    """The user to run as: ourselves, or when root an ordinary user of our own."""
+def _account():  # ourselves, or when root an ordinary user of our own
     if os.geteuid() != 0:
         return pwd.getpwuid(os.geteuid())
     try:
@@ -71,14 +70,13 @@ class Sway:
         return socks[0] if socks else None
 
     def _user(self):
-        """As root, the child becomes the session's user itself: it is then the
-        very process we stop and wait for."""
+        # As root the child becomes the user itself: the very process we stop and wait for.
         if os.geteuid() != 0:
             return {}
         return dict(user=self.account.pw_uid, group=self.account.pw_gid, extra_groups=[])
 
     def spawn(self, name, args, stdin=subprocess.DEVNULL, stdout=None, **extra):
-        """Starts a program as the session's user; its output goes to <name>-<n>.log."""
+        # As the session's user; its output goes to <name>-<n>.log.
         env = dict(self.env, **extra)
         log = open(self.work / f"{name}-{len(self.procs)}.log", "wb")
         p = subprocess.Popen(args, env=env, stdin=stdin, stdout=stdout or log, stderr=log,
@@ -87,8 +85,7 @@ class Sway:
         self.procs.append(p)
         return p
 
-    def run(self, *args):
-        """Runs a short command as the session's user: its exit code and output."""
+    def run(self, *args):  # a short command as the session's user: (exit code, output)
         p = subprocess.run(list(args), env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
                            cwd=self.work, timeout=30, **self._user())
         return p.returncode, (p.stdout + p.stderr).decode(errors="replace")
@@ -110,8 +107,6 @@ SYM = re.compile(r"sym: (\S+)\s+\((\d+)\), utf8: '(.*)'$")
 
 
 class Wev:
-    """wev's window, focused, and the keys it got."""
-
     def __init__(self, sway):
         self.sway = sway
         self.log = sway.work / "wev.log"
@@ -128,8 +123,7 @@ class Wev:
     def has_keyboard(self):
         return "wl_keyboard] enter" in self._text()
 
-    def keys(self):
-        """[(evdev code, down, keysym name, utf8)] in the order wev got them."""
+    def keys(self):  # [(evdev code, down, keysym name, utf8)] in the order wev got them
         out, pending = [], None
         for line in self._text().split("\n"):
             m = KEY.search(line)
@@ -142,8 +136,7 @@ class Wev:
                 pending = None
         return out
 
-    def presses(self):
-        """[(keysym name, utf8)] of the key presses."""
+    def presses(self):  # [(keysym name, utf8)]
         return [(sym, text) for _, down, sym, text in self.keys() if down]
 
     def wait_presses(self, count, timeout=20.0):
