@@ -12,6 +12,10 @@ packages=(
   libwayland-dev wayland-protocols qt6-wayland sway wev
   dbus python3-dbusmock
   ibus ibus-gtk3 fcitx5 fcitx5-frontend-gtk3 zenity
+  xwayland x11-xkb-utils
+  gnome-shell xdg-desktop-portal xdg-desktop-portal-gnome
+  kwin-wayland xdg-desktop-portal-kde qtwayland5
+  at-spi2-core python3-gi python3-pyatspi gir1.2-atspi-2.0 gir1.2-gtk-3.0
 )
 missing=()
 for p in "${packages[@]}"; do
