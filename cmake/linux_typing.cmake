@@ -1,9 +1,9 @@
 # Typing on Linux: XTest with the XKB layout on an X display. The key
 # planning over keymap tables needs no X header.
 find_package(X11 REQUIRED)
-foreach(part Xtst Xi xkbcommon)
+foreach(part Xtst Xi xkbcommon Xss)
   if(NOT X11_${part}_FOUND)
-    message(FATAL_ERROR "Typing on Linux needs lib${part} with its headers (Debian: libxtst-dev, libxi-dev, libxkbcommon-dev)")
+    message(FATAL_ERROR "Typing on Linux needs lib${part} with its headers (Debian: libxtst-dev, libxi-dev, libxkbcommon-dev, libxss-dev)")
   endif()
 endforeach()
 
@@ -21,7 +21,7 @@ add_library(tarvik_typing_linux STATIC
 set_target_properties(tarvik_typing_linux PROPERTIES AUTOMOC OFF)
 target_link_libraries(tarvik_typing_linux
   PUBLIC tarvik_core
-  PRIVATE X11::X11 X11::Xtst X11::Xi X11::xkbcommon)
+  PRIVATE X11::X11 X11::Xtst X11::Xi X11::xkbcommon X11::Xss)
 
 # Wayland: the compositor's virtual keyboard and its list of windows (wlroots
 # desktops). Their protocol definitions are not packaged in Debian 12: ours
@@ -57,10 +57,11 @@ if(BUILD_TESTING)
     ${PROJECT_SOURCE_DIR}/tests/linux/typing_choice_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xvfb_typing_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xkb_keymap_text_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/linux/lock_guard_test.cpp
   )
   set_target_properties(tarvik_typing_tests PROPERTIES AUTOMOC OFF)
   target_include_directories(tarvik_typing_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(tarvik_typing_tests PRIVATE
-    tarvik_typing_linux X11::X11 X11::Xtst X11::xkbcommon GTest::gtest GTest::gtest_main)
+    tarvik_typing_linux X11::X11 X11::Xtst X11::xkbcommon X11::Xss GTest::gtest GTest::gtest_main)
   gtest_discover_tests(tarvik_typing_tests PROPERTIES LABELS unit)
 endif()

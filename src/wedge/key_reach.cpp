@@ -1,13 +1,56 @@
 #include "wedge/key_reach.h"
 
+#include <utility>
+
 namespace tarvik {
 
 Reach DecideReach(const KeyTarget& t) {
-  if (!t.inputDesktopIsOurs) return {Unreachable::kLocked, {}};
+  if (!t.inputDesktopIsOurs) return {Unreachable::kLocked, {}, t.lockedBy};
   if (!t.hasForeground) return {Unreachable::kNoFocus, {}};
   if (!t.targetIntegrity || *t.targetIntegrity > t.ownIntegrity)
     return {Unreachable::kElevated, t.program};
   return {};
+}
+
+LockVerdict DecideLock(const std::vector<LockReading>& readings) {
+  LockVerdict v;
+  std::string unknown;
+  for (const LockReading& r : readings) {
+    switch (r.word) {
+      case LockWord::kLocked:
+        return {LockState::kLocked, r.source};
+      case LockWord::kUnlocked:
+        v.state = LockState::kUnlocked;
+        break;
+      case LockWord::kUnknown:
+        unknown += (unknown.empty() ? "" : "; ") + r.source + (r.why.empty() ? "" : ": " + r.why);
+        break;
+    }
+  }
+  if (v.state == LockState::kUnknown) v.by = unknown.empty() ? "nothing to ask" : unknown;
+  return v;
+}
+
+LockVerdict LockGuardedTarget::Ask() const {
+  const LockVerdict v = DecideLock(sources_.Read());
+  if (v.state != LockState::kUnknown) {
+    unknownLogged_ = false;
+    return v;
+  }
+  if (!std::exchange(unknownLogged_, true))
+    log_.Event("Session lock: cannot be known (" + v.by + "); scans are typed" +
+               (mustKnow_ ? ", and the user is told" : ""));
+  if (mustKnow_ && !std::exchange(told_, true)) notice_.Warn(kLockUnknownNotice);
+  return v;
+}
+
+KeyTarget LockGuardedTarget::Query() const {
+  KeyTarget t = inner_.Query();
+  if (const LockVerdict v = Ask(); v.state == LockState::kLocked) {
+    t.inputDesktopIsOurs = false;
+    t.lockedBy = v.by;
+  }
+  return t;
 }
 
 std::string UnreachableMessage(const Reach& r) {

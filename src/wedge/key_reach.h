@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "core/diagnostics.h"
+#include "core/dialogs.h"
 
 namespace tarvik {
 
@@ -19,6 +23,7 @@ struct KeyTarget {
   std::string program;  // the target's program file, where known
   std::string processName;  // Linux: the process's own name (comm), where it differs
   std::string title;    // the title of its top-level window, where known
+  std::string lockedBy;  // what says the session is locked, where something does
 };
 
 class IKeyTarget {
@@ -47,6 +52,64 @@ struct Reach {
 // A target whose integrity cannot be read counts as higher: guessing wrong
 // the other way loses the scan in silence.
 Reach DecideReach(const KeyTarget& target);
+
+// What one source says of the session's lock (a lock screen, a screen saver
+// over the desktop): keys typed then go to its unlock prompt, if anywhere.
+enum class LockWord { kUnknown, kUnlocked, kLocked };
+struct LockReading {
+  std::string source;  // who says it, for the log
+  LockWord word = LockWord::kUnknown;
+  std::string why = {};  // kUnknown: why it could not tell
+};
+
+// The sources of the desktop the program runs on, asked before each record;
+// each answers within a bound, or counts as unknown.
+class ILockSources {
+ public:
+  virtual ~ILockSources() = default;
+  virtual std::vector<LockReading> Read() = 0;
+};
+
+enum class LockState { kUnlocked, kLocked, kUnknown };
+struct LockVerdict {
+  LockState state = LockState::kUnknown;
+  std::string by;  // kLocked: the source that says so; kUnknown: why none could tell
+};
+
+// Locked if any source says so; unknown only if none can tell.
+LockVerdict DecideLock(const std::vector<LockReading>& readings);
+
+// Another target's answer, with the input desktop not ours while any source
+// says the session is locked. Where nothing can tell, the record is typed
+// (refusing every scan would make the program useless where no lock exists to
+// be seen); on a desktop where `mustKnow` (a Wayland one: nothing else
+// stands between the keys and a lock screen) the user is told so, once.
+class LockGuardedTarget : public IKeyTarget {
+ public:
+  LockGuardedTarget(const IKeyTarget& inner, ILockSources& sources, INotice& notice,
+                    IDiagnostics& log, bool mustKnow)
+      : inner_(inner), sources_(sources), notice_(notice), log_(log), mustKnow_(mustKnow) {}
+  KeyTarget Query() const override;
+  // Asks the sources once, so a lock nothing can see is told at the start
+  // rather than at the first scan.
+  void Check() const { Ask(); }
+
+ private:
+  LockVerdict Ask() const;
+
+  const IKeyTarget& inner_;
+  ILockSources& sources_;
+  INotice& notice_;
+  IDiagnostics& log_;
+  const bool mustKnow_;
+  mutable bool unknownLogged_ = false;
+  mutable bool told_ = false;
+};
+
+// What the user is told where the lock cannot be seen.
+inline constexpr char kLockUnknownNotice[] =
+    "Tarvik cannot tell whether this desktop is locked: a scan made while it is locked would be "
+    "typed into the unlock prompt.";
 
 // The notice for the user, in a sentence.
 std::string UnreachableMessage(const Reach& reach);

@@ -49,6 +49,9 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 # PATH (pyenv) may not.
 SYSTEM_PYTHON = "/usr/bin/python3"
 LOGIND = "org.freedesktop.login1"
+LOGIND_PATH = "/org/freedesktop/login1"
+LOGIND_MANAGER = "org.freedesktop.login1.Manager"
+MOCK = "org.freedesktop.DBus.Mock"
 
 
 def stop_all(procs, one_by_one=False):
@@ -134,6 +137,57 @@ class MockLogind(Process):
 
     def call(self, path, method, *args):
         return bus_call(self.bus.address, self.env, f"--dest={LOGIND}", path, method, *args)
+
+    def add_session(self, session_id, uid, name, display=False):
+        """Another session; `display`: it becomes its user's display session."""
+        path = f"{LOGIND_PATH}/session/{session_id}"
+        if not self.call(LOGIND_PATH, f"{MOCK}.AddSession", f"string:{session_id}", "string:seat0",
+                         f"uint32:{uid}", f"string:{name}", "boolean:true"):
+            raise RuntimeError(f"the mock logind did not add session {session_id}")
+        if display:
+            self.set_display(uid, session_id, path)
+        return path
+
+    def set_display(self, uid, session_id="", path="/"):
+        run(["gdbus", "call", "--address", self.bus.address, "--dest", LOGIND, "--object-path",
+             f"{LOGIND_PATH}/user/{uid}", "--method", "org.freedesktop.DBus.Properties.Set",
+             "org.freedesktop.login1.User", "Display",
+             f"<('{session_id}', objectpath '{path}')>"], self.env)
+
+    def remove_session(self, session_id, uid):
+        """The session ends (a logout): its object goes, and its user has no display session."""
+        if not self.call(LOGIND_PATH, f"{MOCK}.RemoveObject",
+                         f"objpath:{LOGIND_PATH}/session/{session_id}"):
+            raise RuntimeError(f"the mock logind did not remove session {session_id}")
+        self.set_display(uid)
+
+    def resolve_like_logind(self, caller_uid):
+        """GetSession and GetUser answer as logind does for a caller of `caller_uid` that is
+        in no session of its own (the template names a path for any id): an unknown id
+        is refused, and "auto" is the caller's user's display session."""
+        user = f"{LOGIND_PATH}/user/{caller_uid}"
+        get_session = f"""
+if args[0] == "auto":
+    user = objects.get("{user}")
+    ret = user.Get("org.freedesktop.login1.User", "Display")[1] if user else "/"
+    if ret == "/":
+        raise dbus.exceptions.DBusException("Caller does not belong to any known session",
+                                            name="org.freedesktop.login1.NoSessionForPID")
+else:
+    ret = "{LOGIND_PATH}/session/" + args[0]
+    if ret not in objects:
+        raise dbus.exceptions.DBusException("No session " + args[0],
+                                            name="org.freedesktop.login1.NoSuchSession")
+"""
+        get_user = f"""
+ret = "{LOGIND_PATH}/user/%d" % args[0]
+if ret not in objects:
+    raise dbus.exceptions.DBusException("No user", name="org.freedesktop.login1.NoSuchUser")
+"""
+        for name, sig, code in (("GetSession", "s", get_session), ("GetUser", "u", get_user)):
+            if not self.call(LOGIND_PATH, f"{MOCK}.AddMethod", f"string:{LOGIND_MANAGER}",
+                             f"string:{name}", f"string:{sig}", "string:o", f"string:{code}"):
+                raise RuntimeError(f"the mock logind did not take {name}")
 
     def emit(self, interface, name, signature, *gvariants):
         """A signal from logind itself (dbus-send cannot build its variant array)."""

@@ -77,9 +77,8 @@ int Run() {
   });
   NoKeys noKeys(typingProblem);
   IKeySender& keys = sender ? *sender : noKeys;
-  std::unique_ptr<IKeyTarget> windowTarget = MakeKeyTarget(log);
-  LogindSessionLock sessionLock(log);
-  LockAwareKeyTarget target(*windowTarget, sessionLock);
+  DesktopTarget windowTarget = MakeKeyTarget(log);
+  DesktopLockSources lockSources(log, {windowTarget.lockSource});
   DesktopSound sound;
   Cp1252CodePage codePage;
   RxWindow rx;
@@ -90,6 +89,8 @@ int Run() {
   QtTimer trayRetry(kTrayRetry, [&] { formPtr->TrayRetry_Timer(); });
   QtDialogs dialogs(&rx);
   TrayShell shell(rx, log);
+  LockGuardedTarget target(*windowTarget.window, lockSources, shell, log,
+                           windowTarget.lockMustBeKnown);
   // The folder of pelrin.ini and beep1.wav, which the Windows program keeps
   // in the Windows directory.
   const std::string folder = SettingsFolder();
@@ -168,6 +169,7 @@ int Run() {
   form.Form_Load();
   rx.show();
   if (QWidget* first = rx.Control(RxTabOrder().front())) first->setFocus();
+  target.Check();
   if (!sender) {
     log.Event("Typing is not available (" + typingProblem + "): records are not typed");
     // A box of its own: one over the window would go into the tray with it.

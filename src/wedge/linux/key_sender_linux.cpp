@@ -98,9 +98,23 @@ std::unique_ptr<IKeySender> MakeKeySender(const Session& session, std::string& p
   return nullptr;
 }
 
-std::unique_ptr<IKeyTarget> MakeKeyTarget(IDiagnostics& log) {
-  if (SessionFromEnvironment().IsWayland()) return std::make_unique<WlrootsKeyTarget>(log);
-  return std::make_unique<X11KeyTarget>();
+DesktopTarget MakeKeyTarget(IDiagnostics& log) {
+  DesktopTarget out;
+  if (SessionFromEnvironment().IsWayland()) {
+    auto list = std::make_unique<WlrootsKeyTarget>(log);
+    out.lockSource = [w = list.get()] {
+      constexpr char kSource[] = "the compositor's window list";
+      return w->Lists() ? LockReading{kSource, LockWord::kUnlocked}
+                        : LockReading{kSource, LockWord::kUnknown, "not offered"};
+    };
+    out.window = std::move(list);
+    out.lockMustBeKnown = true;
+    return out;
+  }
+  auto x = std::make_unique<X11KeyTarget>();
+  out.lockSource = [w = x.get()] { return w->ScreenSaver(); };
+  out.window = std::move(x);
+  return out;
 }
 
 }  // namespace tarvik::lnx

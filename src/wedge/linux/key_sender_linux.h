@@ -53,6 +53,16 @@ std::unique_ptr<IKeySender> MakeKeySender(std::string& problem, IDiagnostics& lo
 
 // The window in front: from the compositor on a Wayland session (Xwayland
 // knows only its own windows), from the X server on an X11 one.
-std::unique_ptr<IKeyTarget> MakeKeyTarget(IDiagnostics& log = NoLog());
+struct DesktopTarget {
+  std::unique_ptr<IKeyTarget> window;
+  // What the window system itself tells of a lock: the X screen saver; on a
+  // wlroots desktop, its window list (sway takes the focus from every window
+  // while a locker runs, which the target answers as no window in front).
+  std::function<LockReading()> lockSource;
+  // Wayland: no X server stands between the keys and a lock screen, so a lock
+  // that cannot be seen must be told.
+  bool lockMustBeKnown = false;
+};
+DesktopTarget MakeKeyTarget(IDiagnostics& log = NoLog());
 
 }  // namespace tarvik::lnx

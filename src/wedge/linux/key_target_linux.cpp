@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
 #include <unistd.h>
 
 #include <climits>
@@ -78,6 +79,8 @@ X11KeyTarget::X11KeyTarget() : X11KeyTarget(nullptr) {}
 X11KeyTarget::X11KeyTarget(const char* display) {
   const char* name = display ? display : std::getenv("DISPLAY");
   if (name && *name) d_ = XOpenDisplay(name);
+  int event = 0, error = 0;
+  saverExtension_ = d_ && XScreenSaverQueryExtension(d_, &event, &error);
 }
 
 X11KeyTarget::~X11KeyTarget() {
@@ -116,31 +119,25 @@ void X11KeyTarget::Describe(Window focus, KeyTarget& t) const {
   trap.Failed();
 }
 
-// An X screen locker (xscreensaver, i3lock, light-locker) grabs the
-// keyboard for as long as it is up, so every key, typed or injected, goes to
-// its unlock prompt; the focus and the window in front stay as they were, and
-// X has no other word for "locked". So a grab of our own is tried: refused
-// because another client holds the keyboard, a locker (or an open menu) has
-// it. Granted, it is let go at once, before any key could reach us.
-bool X11KeyTarget::KeyboardHeldElsewhere() const {
-  const int result = XGrabKeyboard(d_, DefaultRootWindow(d_), False, GrabModeAsync, GrabModeAsync,
-                                   CurrentTime);
-  if (result == GrabSuccess) {
-    XUngrabKeyboard(d_, CurrentTime);
-    XFlush(d_);
-    return false;
+LockReading X11KeyTarget::ScreenSaver() const {
+  LockReading r{"the X screen saver"};
+  if (!d_ || !saverExtension_) {
+    r.why = d_ ? "the X server has no MIT-SCREEN-SAVER" : "no X display";
+    return r;
   }
-  return result == AlreadyGrabbed || result == GrabFrozen;
+  XScreenSaverInfo info{};
+  if (!XScreenSaverQueryInfo(d_, DefaultRootWindow(d_), &info)) {
+    r.why = "XScreenSaverQueryInfo failed";
+    return r;
+  }
+  r.word = info.state == ScreenSaverOn ? LockWord::kLocked : LockWord::kUnlocked;
+  return r;
 }
 
 KeyTarget X11KeyTarget::Query() const {
   KeyTarget t;
   t.targetIntegrity = t.ownIntegrity;
   if (!d_) return t;
-  if (KeyboardHeldElsewhere()) {
-    t.inputDesktopIsOurs = false;
-    return t;
-  }
   Window focus = None;
   int revert = 0;
   XGetInputFocus(d_, &focus, &revert);

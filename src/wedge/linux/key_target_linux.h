@@ -1,7 +1,8 @@
 // Where typed keys would go on an X display. X has no integrity levels: a
 // window takes keys from every client of its display, so ours and the
-// target's are the same. A screen locker is seen by the keyboard grab it
-// holds: keys typed meanwhile would go to its unlock prompt.
+// target's are the same. A keyboard grabbed by another client is no sign of
+// a lock: virtual machine viewers, remote desktop clients and open menus hold
+// it too, and XTest keys then go to the grab's holder, which is the target.
 #pragma once
 #include "wedge/key_reach.h"
 
@@ -21,11 +22,15 @@ class X11KeyTarget : public IKeyTarget {
   X11KeyTarget& operator=(const X11KeyTarget&) = delete;
   // The program (its process name) and title of the window in front.
   KeyTarget Query() const override;
+  // The X server's own screen saver (MIT-SCREEN-SAVER): while it is on, the
+  // screen is blanked, and the lockers that follow it (xss-lock, xautolock)
+  // are up. Unknown without a display or the extension.
+  LockReading ScreenSaver() const;
 
  private:
   void Describe(XID focus, KeyTarget& t) const;
-  bool KeyboardHeldElsewhere() const;
   Display* d_ = nullptr;
+  bool saverExtension_ = false;
 };
 
 }  // namespace tarvik::lnx

@@ -2,80 +2,217 @@
 
 #include <unistd.h>
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace tarvik::lnx {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/login1");
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
+const QString kUser = QStringLiteral("org.freedesktop.login1.User");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
-// logind answers at once; one that does not is taken as not there.
-constexpr int kCallTimeoutMs = 1000;
+// logind's word for "no such object" in a path property.
+const QString kNoPath = QStringLiteral("/");
+constexpr char kLogindSource[] = "logind";
+constexpr char kSaversSource[] = "the screen saver services";
 
-std::string ErrorOf(const QDBusMessage& reply) {
-  return (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
+// The screen savers' names on the session bus; each interface is named as
+// its service. KDE serves the freedesktop one at both paths, others at one.
+struct Saver {
+  const char* name;
+  const char* paths[2];
+};
+constexpr Saver kSavers[] = {
+    {"org.freedesktop.ScreenSaver", {"/org/freedesktop/ScreenSaver", "/ScreenSaver"}},
+    {"org.gnome.ScreenSaver", {"/org/gnome/ScreenSaver", nullptr}},
+    {"org.mate.ScreenSaver", {"/org/mate/ScreenSaver", nullptr}},
+    {"org.cinnamon.ScreenSaver", {"/org/cinnamon/ScreenSaver", nullptr}},
+    {"org.xfce.ScreenSaver", {"/org/xfce/ScreenSaver", nullptr}},
+};
+
+// One call within the record's time, never starting a service that is not
+// running. Its reply, or nothing and `why`.
+std::optional<QDBusMessage> Call(const QDBusConnection& bus, QDBusMessage call, LockDeadline deadline,
+                                 std::string& why) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) {
+    why = "no time was left to ask";
+    return std::nullopt;
+  }
+  call.setAutoStartService(false);
+  const QDBusMessage reply =
+      bus.call(call, QDBus::Block, static_cast<int>(std::min(left, kLockCallLimit).count()));
+  if (reply.type() == QDBusMessage::ErrorMessage || reply.arguments().isEmpty()) {
+    why = (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
+    return std::nullopt;
+  }
+  return reply;
+}
+
+QVariant Property(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& iface, const QString& name, LockDeadline deadline, std::string& why) {
+  QDBusMessage get = QDBusMessage::createMethodCall(service, path, kProperties, QStringLiteral("Get"));
+  get << iface << name;
+  const auto reply = Call(bus, get, deadline, why);
+  return reply ? reply->arguments().front().value<QDBusVariant>().variant() : QVariant();
+}
+
+QString PathOf(const QDBusMessage& reply) {
+  return reply.arguments().front().value<QDBusObjectPath>().path();
+}
+
+// The User object's Display: (session id, session path), "/" when it has none.
+QString DisplaySession(const QDBusConnection& bus, LockDeadline deadline, std::string& why) {
+  QDBusMessage getUser = QDBusMessage::createMethodCall(kLogind, kManagerPath, kManager,
+                                                        QStringLiteral("GetUser"));
+  getUser << static_cast<uint>(getuid());
+  const auto user = Call(bus, getUser, deadline, why);
+  if (!user) return {};
+  const QVariant display =
+      Property(bus, kLogind, PathOf(*user), kUser, QStringLiteral("Display"), deadline, why);
+  if (!display.isValid()) return {};
+  QString id;
+  QDBusObjectPath path;
+  const QDBusArgument arg = display.value<QDBusArgument>();
+  arg.beginStructure();
+  arg >> id >> path;
+  arg.endStructure();
+  if (path.path().isEmpty() || path.path() == kNoPath) {
+    why = "the user has no display session";
+    return {};
+  }
+  return path.path();
 }
 
 }  // namespace
 
-void LogindSessionLock::Unknown(const std::string& why) {
-  session_.clear();
-  if (std::exchange(unknownLogged_, true)) return;
-  log_.Event("Session lock: " + why + "; the session is taken as never locked");
+std::optional<bool> LogindLock::LockedHint(const std::string& session, LockDeadline deadline,
+                                           std::string& why) {
+  const QVariant hint = Property(QDBusConnection::systemBus(), kLogind, QString::fromStdString(session),
+                                 kSession, QStringLiteral("LockedHint"), deadline, why);
+  if (!hint.isValid()) return std::nullopt;
+  return hint.toBool();
 }
 
-bool LogindSessionLock::FindSession() {
-  QDBusConnection bus = QDBusConnection::systemBus();
+std::optional<bool> LogindLock::Find(LockDeadline deadline, std::string& why) {
+  const QDBusConnection bus = QDBusConnection::systemBus();
   if (!bus.isConnected()) {
-    Unknown("no system bus (" + bus.lastError().message().toStdString() + ")");
-    return false;
+    why = "no system bus (" + bus.lastError().message().toStdString() + ")";
+    return std::nullopt;
   }
-  const char* id = std::getenv("XDG_SESSION_ID");
-  QDBusMessage call;
-  if (id && *id) {
-    call = QDBusMessage::createMethodCall(kLogind, kManagerPath, kManager, QStringLiteral("GetSession"));
-    call << QString::fromUtf8(id);
-  } else {
-    call = QDBusMessage::createMethodCall(kLogind, kManagerPath, kManager,
-                                          QStringLiteral("GetSessionByPID"));
-    call << static_cast<uint>(getpid());
+  std::vector<std::pair<std::string, QString>> ids;  // how the session is named, the name
+  if (const char* id = std::getenv("XDG_SESSION_ID"); id && *id)
+    ids.emplace_back(std::string("$XDG_SESSION_ID ") + id, QString::fromUtf8(id));
+  ids.emplace_back("GetSession(\"auto\")", QStringLiteral("auto"));
+  std::string whys;
+  const auto tried = [&](const std::string& how, const QString& path, const std::string& failure) {
+    std::string error = failure;
+    if (!path.isEmpty()) {
+      if (const auto hint = LockedHint(path.toStdString(), deadline, error)) {
+        session_ = path.toStdString();
+        log_.Event("Session lock: logind's session " + session_ + " (" + how +
+                   ") is asked before each scan is typed");
+        return hint;
+      }
+    }
+    whys += (whys.empty() ? "" : ", ") + how + ": " + error;
+    return std::optional<bool>();
+  };
+  for (const auto& [how, id] : ids) {
+    QDBusMessage get = QDBusMessage::createMethodCall(kLogind, kManagerPath, kManager,
+                                                      QStringLiteral("GetSession"));
+    get << id;
+    std::string error;
+    const auto reply = Call(bus, get, deadline, error);
+    if (const auto hint = tried(how, reply ? PathOf(*reply) : QString(), error)) return hint;
   }
-  const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
-  if (reply.type() == QDBusMessage::ErrorMessage || reply.arguments().isEmpty()) {
-    Unknown("logind did not name this program's session (" + ErrorOf(reply) + ")");
-    return false;
-  }
-  session_ = reply.arguments().front().value<QDBusObjectPath>().path().toStdString();
-  log_.Event("Session lock: logind's session " + session_ + " is asked before each scan is typed");
-  unknownLogged_ = false;
-  return true;
+  std::string error;
+  const QString display = DisplaySession(bus, deadline, error);
+  if (const auto hint = tried("the user's display session", display, error)) return hint;
+  why = "no session of this user's found (" + whys + ")";
+  return std::nullopt;
 }
 
-bool LogindSessionLock::Locked() {
-  if (session_.empty() && !FindSession()) return false;
-  QDBusMessage call = QDBusMessage::createMethodCall(kLogind, QString::fromStdString(session_),
-                                                     kProperties, QStringLiteral("Get"));
-  call << kSession << QStringLiteral("LockedHint");
-  const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, kCallTimeoutMs);
-  if (reply.type() == QDBusMessage::ErrorMessage || reply.arguments().isEmpty()) {
-    Unknown("logind's LockedHint could not be read (" + ErrorOf(reply) + ")");
-    return false;
+LockReading LogindLock::Read(LockDeadline deadline) {
+  LockReading r{kLogindSource};
+  std::optional<bool> hint;
+  if (!session_.empty()) {
+    hint = LockedHint(session_, deadline, r.why);
+    if (!hint) {
+      log_.Event("Session lock: logind's session " + session_ + " does not answer (" + r.why +
+                 "); it is looked for again");
+      session_.clear();
+    }
   }
-  return reply.arguments().front().value<QDBusVariant>().variant().toBool();
+  if (!hint) hint = Find(deadline, r.why);
+  if (!hint) return r;
+  r.source = "logind's session " + session_;
+  r.word = *hint ? LockWord::kLocked : LockWord::kUnlocked;
+  r.why.clear();
+  return r;
 }
 
-KeyTarget LockAwareKeyTarget::Query() const {
-  KeyTarget t = inner_.Query();
-  if (lock_.Locked()) t.inputDesktopIsOurs = false;
-  return t;
+void ScreenSaverServices(LockDeadline deadline, std::vector<LockReading>& out) {
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  LockReading none{kSaversSource};
+  if (!bus.isConnected()) {
+    none.why = "no session bus";
+    out.push_back(none);
+    return;
+  }
+  const auto names = Call(bus,
+                          QDBusMessage::createMethodCall(
+                              QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                              QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames")),
+                          deadline, none.why);
+  if (!names) {
+    out.push_back(none);
+    return;
+  }
+  const QStringList owned = names->arguments().front().toStringList();
+  bool any = false;
+  for (const Saver& saver : kSavers) {
+    const QString name = QString::fromLatin1(saver.name);
+    if (!owned.contains(name)) continue;
+    any = true;
+    LockReading r{saver.name};
+    for (const char* path : saver.paths) {
+      if (!path) break;
+      const auto active =
+          Call(bus, QDBusMessage::createMethodCall(name, QString::fromLatin1(path), name,
+                                                   QStringLiteral("GetActive")),
+               deadline, r.why);
+      if (!active) continue;
+      r.word = active->arguments().front().toBool() ? LockWord::kLocked : LockWord::kUnlocked;
+      r.why.clear();
+      break;
+    }
+    out.push_back(r);
+  }
+  if (!any) {
+    none.why = "none on the session bus";
+    out.push_back(none);
+  }
+}
+
+std::vector<LockReading> DesktopLockSources::Read() {
+  const LockDeadline deadline = Clock::now() + kLockReadLimit;
+  std::vector<LockReading> out{logind_.Read(deadline)};
+  ScreenSaverServices(deadline, out);
+  for (const Source& source : more_) out.push_back(source());
+  return out;
 }
 
 }  // namespace tarvik::lnx

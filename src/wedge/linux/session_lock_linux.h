@@ -1,48 +1,66 @@
-// Whether the user's session is locked, from logind (org.freedesktop.login1
-// on the system bus): its LockedHint, which GNOME, KDE and the lockers that
-// follow logind set while the lock screen is up. Keys typed then go to the
-// unlock prompt, not to the window the user left.
+// Whether the user's session is locked, as the desktop's own services say
+// it: logind (org.freedesktop.login1 on the system bus), whose LockedHint
+// GNOME, KDE and the lockers that follow logind set while the lock screen is
+// up, and the screen saver services on the session bus (GNOME's, MATE's,
+// Cinnamon's, XFCE's and the freedesktop one KDE and others serve). Keys typed
+// while locked go to the unlock prompt, not to the window the user left.
 #pragma once
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/diagnostics.h"
 #include "wedge/key_reach.h"
 
 namespace tarvik::lnx {
 
-class ISessionLock {
- public:
-  virtual ~ISessionLock() = default;
-  virtual bool Locked() = 0;
-};
+// Each question has this long at most: logind and a screen saver answer in
+// well under a millisecond, and a scan must never hang on one that does not.
+inline constexpr std::chrono::milliseconds kLockCallLimit{250};
+// All the questions of one record together.
+inline constexpr std::chrono::milliseconds kLockReadLimit{600};
 
-// logind's word for this process's session: $XDG_SESSION_ID where set, else
-// the session the process belongs to. Read at each question, so a lock is
-// seen at once. Without a system bus or logind the session is never locked;
-// that is logged once.
-class LogindSessionLock : public ISessionLock {
+using LockDeadline = std::chrono::steady_clock::time_point;
+
+// logind's LockedHint for this user's graphical session, found the way the
+// desktops find it: $XDG_SESSION_ID where set; else GetSession("auto"), the
+// caller's session or, outside one (gnome-session passes no session id, and
+// programs started from autostart run in systemd user units), the user's
+// display session; else the User object's Display session. A session that
+// goes away (logout, a new login) is looked for again at the next question.
+class LogindLock {
  public:
-  explicit LogindSessionLock(IDiagnostics& log = NoLog()) : log_(log) {}
-  bool Locked() override;
+  explicit LogindLock(IDiagnostics& log) : log_(log) {}
+  LockReading Read(LockDeadline deadline);
 
  private:
-  bool FindSession();
-  void Unknown(const std::string& why);
+  // The session found and its LockedHint; nothing, and `why`, where none is.
+  std::optional<bool> Find(LockDeadline deadline, std::string& why);
+  std::optional<bool> LockedHint(const std::string& session, LockDeadline deadline, std::string& why);
 
   IDiagnostics& log_;
   std::string session_;  // the session's object path, once found
-  bool unknownLogged_ = false;
 };
 
-// Another target's answer, with the input desktop not ours while the session is locked.
-class LockAwareKeyTarget : public IKeyTarget {
+// GetActive of each screen saver service that has an owner on the session
+// bus now (one ListNames a record; a name without owner is never started),
+// added to `out`; one unknown reading where none has.
+void ScreenSaverServices(LockDeadline deadline, std::vector<LockReading>& out);
+
+// logind, the screen saver services, and what the window system itself says
+// (`more`: the X screen saver, the compositor's window list), in that order.
+class DesktopLockSources : public ILockSources {
  public:
-  LockAwareKeyTarget(const IKeyTarget& inner, ISessionLock& lock) : inner_(inner), lock_(lock) {}
-  KeyTarget Query() const override;
+  using Source = std::function<LockReading()>;
+  DesktopLockSources(IDiagnostics& log, std::vector<Source> more)
+      : logind_(log), more_(std::move(more)) {}
+  std::vector<LockReading> Read() override;
 
  private:
-  const IKeyTarget& inner_;
-  ISessionLock& lock_;
+  LogindLock logind_;
+  std::vector<Source> more_;
 };
 
 }  // namespace tarvik::lnx

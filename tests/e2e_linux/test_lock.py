@@ -1,0 +1,149 @@
+"""The session lock as tarvik on X sees it, without a keyboard grab of its own:
+python3-dbusmock's logind on a private system bus with two users' sessions and
+no session id for tarvik (as gnome-session starts programs), screen saver
+services on a private session bus, the X server's own screen saver, and a
+target that holds the keyboard grabbed itself."""
+import ctypes
+import os
+import tempfile
+from pathlib import Path
+
+from bench import poll
+from linux_bench import SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest, Receiver, bus_call
+
+GRAB_RECEIVER = Path(__file__).resolve().parent / "grab_receiver.py"
+LOCKED = "not typed: locked or secure desktop"
+OTHER_UID = 1000  # MockLogind's own session "c2" belongs to this user
+SESSION = "/org/freedesktop/login1/session/"
+SCREEN_SAVER_ACTIVE, SCREEN_SAVER_RESET = 1, 0  # XForceScreenSaver's modes
+
+
+class Lock(ReaderTest):
+    BENCH = dict(name="lock")
+    # Feedback on, no prefix, suffix 1 {ENTER} once, no suffix 2, no delay. The classic
+    # line mode types a line without its last character before the CR.
+    SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n0,0\r\n5,1\r\n0,0\r\n0\r\n'
+
+    def setUp(self):
+        super().setUp()
+        self.assertNotEqual(os.getuid(), OTHER_UID, "the test's user must not be the other user")
+        self.buses = Path(tempfile.mkdtemp(prefix="buses-", dir=self.bench.work))
+        self.session_bus = PrivateBus(self.buses / "session")
+        self.addCleanup(self.session_bus.stop)
+        self.bench.env.pop("XDG_SESSION_ID", None)
+        self.bench.env.update(DBUS_SESSION_BUS_ADDRESS=self.session_bus.address,
+                              DBUS_SYSTEM_BUS_ADDRESS=f"unix:path={self.buses}/no-system-bus")
+        self.receiver = Receiver(self.bench)
+
+    def answers(self):
+        return self.reader.received().count(b"F")
+
+    def typed(self, data, keys):
+        start, answered = len(self.receiver.events()), self.answers()
+        self.bench.activate(self.receiver.window)
+        self.reader.send(data)
+        self.assertEqual(self.receiver.wait_presses(start, len(keys)), keys)
+        poll(lambda: self.answers() == answered + 1, what="the F for the typed line")
+
+    def not_typed(self, data, why):
+        log = self.bench.log_text
+        before, answered, events = log().count(why), self.answers(), len(self.receiver.events())
+        self.bench.activate(self.receiver.window)
+        self.reader.send(data)
+        poll(lambda: log().count(why) > before, what=f"the log line {why!r}")
+        self.assertEqual(self.answers(), answered, "an F for a line not typed")
+        self.assertEqual(len(self.receiver.events()), events, "keys of a line not typed")
+
+    def test_the_users_display_session_found_without_its_id_and_again_after_a_new_login(self):
+        me = os.getuid()
+        logind = MockLogind(self.buses, self.bench.env, "c2")
+        self.addCleanup(logind.stop)
+        logind.add_session("c7", me, "me", display=True)
+        logind.resolve_like_logind(me)
+
+        def set_locked(session, locked):
+            self.assertTrue(logind.call(SESSION + session, "org.freedesktop.login1.Session.SetLockedHint",
+                                        f"boolean:{'true' if locked else 'false'}"))
+
+        self.start_in_tray()
+        self.assertIn(f'Session lock: logind\'s session {SESSION}c7 (GetSession("auto")) is asked',
+                      self.bench.log_text())
+        set_locked("c2", True)  # another user's lock is not ours
+        self.typed(b"lk1\r\n", ["l", "k", "Return"])
+        set_locked("c7", True)
+        self.not_typed(b"lk2\r\n", f"{LOCKED}: logind's session {SESSION}c7")
+        set_locked("c7", False)
+        self.typed(b"lk3\r\n", ["l", "k", "Return"])
+
+        # Logged out and in again: the old session's object is gone, the new one is found.
+        logind.remove_session("c7", me)
+        logind.add_session("c8", me, "me", display=True)
+        set_locked("c8", True)
+        self.not_typed(b"lk4\r\n", f"{LOCKED}: logind's session {SESSION}c8")
+        self.assertIn(f"Session lock: logind's session {SESSION}c7 does not answer", self.bench.log_text())
+        set_locked("c8", False)
+        self.typed(b"lk5\r\n", ["l", "k", "Return"])
+        self.assertNotIn("cannot be known", self.bench.log_text())
+
+    def screen_saver(self, name, path):
+        """A screen saver service on the session bus; returns its GetActive setter."""
+        service = Process([SYSTEM_PYTHON, "-m", "dbusmock", name, path, name], env=self.bench.env,
+                          output=self.bench.work / f"{name}.log")
+        self.addCleanup(service.stop)
+
+        def set_active(active):
+            poll(lambda: bus_call(self.session_bus.address, self.bench.env, f"--dest={name}", path,
+                                  "org.freedesktop.DBus.Mock.AddMethod", f"string:{name}",
+                                  "string:GetActive", "string:", "string:b", f"string:ret = {active}"),
+                 what=name)
+        set_active(False)
+        return service, set_active
+
+    def x_screen_saver(self, mode):
+        x = ctypes.cdll.LoadLibrary("libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XForceScreenSaver.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        d = x.XOpenDisplay(self.bench.display.encode())
+        self.assertTrue(d)
+        x.XForceScreenSaver(d, mode)
+        x.XCloseDisplay(d)  # flushes
+
+    def test_screen_savers_and_a_target_that_holds_the_keyboard(self):
+        self.start_in_tray()
+        self.typed(b"ss1\r\n", ["s", "s", "Return"])  # no service: nothing says locked
+
+        # KDE's name at its second path, then GNOME's.
+        kde, kde_active = self.screen_saver("org.freedesktop.ScreenSaver", "/ScreenSaver")
+        self.typed(b"ss2\r\n", ["s", "s", "Return"])
+        kde_active(True)
+        self.not_typed(b"ss3\r\n", f"{LOCKED}: org.freedesktop.ScreenSaver")
+        kde.stop()
+        self.typed(b"ss4\r\n", ["s", "s", "Return"])
+        gnome, gnome_active = self.screen_saver("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver")
+        gnome_active(True)
+        self.not_typed(b"ss5\r\n", f"{LOCKED}: org.gnome.ScreenSaver")
+        gnome.stop()
+
+        # The X server's own screen saver.
+        self.x_screen_saver(SCREEN_SAVER_ACTIVE)
+        self.not_typed(b"ss6\r\n", f"{LOCKED}: the X screen saver")
+        self.x_screen_saver(SCREEN_SAVER_RESET)
+        self.typed(b"ss7\r\n", ["s", "s", "Return"])
+
+        # A target holding the keyboard (a VM viewer, a remote desktop) gets the keys.
+        grab_log = self.bench.work / "grab.log"
+        self.bench.spawn("grab", [SYSTEM_PYTHON, str(GRAB_RECEIVER), str(grab_log), "Grabbing Receiver"])
+        poll(lambda: grab_log.exists() and "GRABBED" in grab_log.read_text(), what="the grab")
+        answered = self.answers()
+        self.reader.send(b"Gr8\r\n")
+
+        def grabbed():
+            return b"".join(bytes.fromhex(line[3:]) for line in grab_log.read_text().splitlines()
+                            if line.startswith("KP "))
+        poll(lambda: grabbed().endswith(b"\r"), what="the keys at the grabbing window")
+        self.assertEqual(grabbed(), b"Gr\r")
+        poll(lambda: self.answers() == answered + 1, what="the F for the line")
+        self.assertNotIn("cannot be known", self.bench.log_text())
+        self.assertEqual(self.bench.keys_down(), [])
