@@ -1,12 +1,21 @@
 // The keymap our Wayland virtual keyboard hands the compositor, compiled
-// back with libxkbcommon as the compositor compiles it: every keycode must
-// give the keysym and character the model says, with no modifier held.
+// back with libxkbcommon as the compositor compiles it, and with xkbcomp as
+// Xwayland compiles what the compositor passes on: every keycode must give
+// the keysym and character the model says, with no modifier held.
 #include "wedge/linux/xkb_keymap_text.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "wedge/brace_keys.h"
@@ -36,7 +45,72 @@ struct Compiled {
   // What the key gives with nothing held: its keysym, none when it has none.
   xkb_keysym_t Sym(Keycode code) const { return xkb_state_key_get_one_sym(state.get(), code); }
   char32_t Char(Keycode code) const { return xkb_state_key_get_utf32(state.get(), code); }
+  // The keymap as the compositor sends it on to its clients: libxkbcommon's
+  // own text of what it compiled.
+  std::string AsPassedOn() const {
+    std::unique_ptr<char, decltype(&std::free)> text(
+        xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1), &std::free);
+    return text ? text.get() : "";
+  }
 };
+
+// An X server's compiled keymap (.xkm) says which sections it holds; the
+// server takes one from a Wayland compositor only when it has these.
+constexpr std::uint32_t kXkmMagic = 'x' << 24 | 'k' << 16 | 'm' << 8 | 15;
+constexpr unsigned kXkmTypes = 1 << 0, kXkmCompat = 1 << 1, kXkmSymbols = 1 << 2,
+                   kXkmKeyNames = 1 << 4, kXkmVirtualMods = 1 << 6;
+constexpr unsigned kXkmNeeded = kXkmTypes | kXkmCompat | kXkmSymbols | kXkmKeyNames | kXkmVirtualMods;
+constexpr std::size_t kXkmPresentAt = 8;  // after the magic, type and keycode range, section count
+
+// A keymap text compiled by xkbcomp, as an X server does, and written back
+// as text from what it compiled: the sections present and each keycode's
+// keysym on its first level.
+struct XkbcompResult {
+  bool compiled = false;
+  unsigned present = 0;
+  std::map<unsigned, xkb_keysym_t> syms;
+  std::string messages;
+};
+
+bool HaveXkbcomp() { return std::system("command -v xkbcomp >/dev/null 2>&1") == 0; }
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+XkbcompResult Xkbcomp(const std::string& text) {
+  XkbcompResult r;
+  char dirName[] = "/tmp/tarvik-xkbcomp-XXXXXX";
+  if (!mkdtemp(dirName)) return r;
+  const std::filesystem::path dir = dirName;
+  std::ofstream(dir / "in.xkb", std::ios::binary) << text;
+  const std::string d = "'" + dir.string() + "/";
+  // -w0: the server too ignores warnings; only errors count.
+  const std::string compile = "xkbcomp -w0 " + d + "in.xkb' " + d + "out.xkm' 2>" + d + "errors'";
+  const std::string back = "xkbcomp -w0 -xkb " + d + "out.xkm' " + d + "out.xkb' 2>>" + d + "errors'";
+  r.compiled = std::system(compile.c_str()) == 0 && std::system(back.c_str()) == 0;
+  r.messages = ReadAll(dir / "errors");
+  const std::string xkm = ReadAll(dir / "out.xkm");
+  std::uint32_t magic = 0;
+  std::uint16_t present = 0;
+  if (xkm.size() >= kXkmPresentAt + sizeof present) {
+    std::memcpy(&magic, xkm.data(), sizeof magic);
+    std::memcpy(&present, xkm.data() + kXkmPresentAt, sizeof present);
+    if (magic == kXkmMagic) r.present = present;
+  }
+  const std::string out = ReadAll(dir / "out.xkb");
+  std::map<std::string, unsigned> codes;
+  const std::regex code(R"(<(\w+)>\s*=\s*(\d+)\s*;)"), key(R"(key\s*<(\w+)>\s*\{\s*\[\s*(\w+)\s*\])");
+  for (std::sregex_iterator m(out.begin(), out.end(), code), end; m != end; ++m)
+    codes[(*m)[1]] = static_cast<unsigned>(std::stoul((*m)[2]));
+  for (std::sregex_iterator m(out.begin(), out.end(), key), end; m != end; ++m)
+    r.syms[codes[(*m)[1]]] = xkb_keysym_from_name((*m)[2].str().c_str(), XKB_KEYSYM_NO_FLAGS);
+  std::filesystem::remove_all(dir);
+  return r;
+}
 
 // The keycode the model types a character or brace token on, with the
 // events that type it; 0 when it needs a spare keycode.
@@ -105,6 +179,39 @@ TEST(XkbKeymapText, AReboundKeycodeGivesItsNewKeysymAndAnUnboundOneNothing) {
   EXPECT_EQ(xkb.Sym(a), XKB_KEY_NoSymbol);
   EXPECT_EQ(map.spare.front(), a);
   EXPECT_EQ(CodeFor(map, "\u00E9"), 0);
+}
+
+// Xwayland compiles the keymap the compositor passes on with xkbcomp, and
+// keeps its own default map, without a word, when that fails or lacks a
+// section it needs: X programs would read our keys through another layout.
+TEST(XkbKeymapText, XkbcompCompilesItWithEverySectionAndOurKeysyms) {
+  ASSERT_TRUE(HaveXkbcomp()) << "xkbcomp is needed for this test (Debian: x11-xkb-utils)";
+  XKeymap own = OwnKeymap(), spares = OwnKeymap(), unbound = OwnKeymap();
+  for (const char* token : {"\u00E9", "\u20AC", "\u0416", "\u00FF"}) {
+    SetOwnKey(spares, spares.spare.front(), PlanXKeys(token, spares, {}).missing);
+    ASSERT_NE(CodeFor(spares, token), 0) << token;
+  }
+  SetOwnKey(unbound, CodeFor(unbound, "a"), xk::kNoSymbol);
+  const std::pair<const char*, const XKeymap*> maps[] = {
+      {"own", &own}, {"with spares bound", &spares}, {"with a key unbound", &unbound}};
+  for (const auto& [name, map] : maps) {
+    const Compiled xkb(*map);
+    ASSERT_TRUE(xkb.keymap) << name;
+    const std::pair<const char*, std::string> texts[] = {{"ours", XkbKeymapText(*map)},
+                                                         {"as passed on", xkb.AsPassedOn()}};
+    for (const auto& [how, text] : texts) {
+      SCOPED_TRACE(std::string(name) + ", " + how);
+      const XkbcompResult x = Xkbcomp(text);
+      ASSERT_TRUE(x.compiled) << x.messages << text;
+      EXPECT_EQ(x.present & kXkmNeeded, kXkmNeeded) << std::hex << x.present;
+      for (unsigned c = kFirstKeycode; c <= kLastKeycode; ++c) {
+        const auto& levels = map->keys[c].levels;
+        const xkb_keysym_t want = levels.empty() ? XKB_KEY_NoSymbol : levels.front().sym;
+        const auto got = x.syms.find(c);
+        EXPECT_EQ(got == x.syms.end() ? XKB_KEY_NoSymbol : got->second, want) << "keycode " << c;
+      }
+    }
+  }
 }
 
 }  // namespace

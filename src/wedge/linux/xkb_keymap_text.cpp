@@ -66,8 +66,16 @@ std::string XkbKeymapText(const XKeymap& map) {
     codes += "    " + name + " = " + std::to_string(c) + ";\n";
     symbols += "    key " + name + " { [ " + Hex(key.levels.front().sym) + " ] };\n";
   }
-  // One key type, one level, no modifier changes it; no compatibility
-  // rules: no key here acts as a modifier or a lock.
+  // libxkbcommon (the compositor, native clients) would take a keymap with
+  // one key type and nothing else, but Xwayland compiles what the compositor
+  // passes on with xkbcomp and throws the result away, silently keeping its
+  // own default map, unless it holds key types, a compatibility map and
+  // virtual modifiers: xkbcomp leaves out a compatibility section without an
+  // interpretation and a virtual modifier section with nothing declared. So
+  // the text has what every X keymap has: the four types the core protocol
+  // fixes, NumLock declared, the interpretation that makes a key in the
+  // modifier map set its modifiers. No key here is in that map, so none of
+  // it ever applies.
   return "xkb_keymap {\n"
          "  xkb_keycodes \"tarvik\" {\n"
          "    minimum = 8;\n"
@@ -75,12 +83,37 @@ std::string XkbKeymapText(const XKeymap& map) {
          codes +
          "  };\n"
          "  xkb_types \"tarvik\" {\n"
+         "    virtual_modifiers NumLock;\n"
          "    type \"ONE_LEVEL\" {\n"
          "      modifiers = none;\n"
          "      level_name[Level1] = \"Any\";\n"
          "    };\n"
+         "    type \"TWO_LEVEL\" {\n"
+         "      modifiers = Shift;\n"
+         "      map[Shift] = Level2;\n"
+         "      level_name[Level1] = \"Base\";\n"
+         "      level_name[Level2] = \"Shift\";\n"
+         "    };\n"
+         "    type \"ALPHABETIC\" {\n"
+         "      modifiers = Shift + Lock;\n"
+         "      map[Shift] = Level2;\n"
+         "      map[Lock] = Level2;\n"
+         "      level_name[Level1] = \"Base\";\n"
+         "      level_name[Level2] = \"Caps\";\n"
+         "    };\n"
+         "    type \"KEYPAD\" {\n"
+         "      modifiers = Shift + NumLock;\n"
+         "      map[Shift] = Level2;\n"
+         "      map[NumLock] = Level2;\n"
+         "      level_name[Level1] = \"Base\";\n"
+         "      level_name[Level2] = \"Number\";\n"
+         "    };\n"
          "  };\n"
          "  xkb_compatibility \"tarvik\" {\n"
+         "    virtual_modifiers NumLock;\n"
+         "    interpret Any + AnyOf(all) {\n"
+         "      action = SetMods(modifiers = modMapMods, clearLocks);\n"
+         "    };\n"
          "  };\n"
          "  xkb_symbols \"tarvik\" {\n" +
          symbols +
