@@ -121,8 +121,9 @@ std::unique_ptr<WaylandVirtualKeyboard> WaylandVirtualKeyboard::Open(std::string
   c->keyboard.reset(zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(c->manager.get(),
                                                                             c->seat.get()));
   std::unique_ptr<WaylandVirtualKeyboard> kb(new WaylandVirtualKeyboard(std::move(c)));
-  if (!kb->Upload() || wl_display_roundtrip(d) < 0) {
-    problem = "the Wayland desktop refused a virtual keyboard: " + WaylandFailure(d);
+  std::string why;
+  if (!kb->Upload() || !WaylandRoundtrip(d, why)) {
+    problem = "the Wayland desktop refused a virtual keyboard: " + why;
     return nullptr;
   }
   return kb;
@@ -140,9 +141,15 @@ bool WaylandVirtualKeyboard::Upload() {
   return true;
 }
 
+bool WaylandVirtualKeyboard::Commit() {
+  std::string why;
+  stale_ = !(Upload() && WaylandRoundtrip(c_->display.get(), why));
+  return !stale_;
+}
+
 bool WaylandVirtualKeyboard::Send(std::span<const XKeyAction> events) {
   wl_display* d = c_->display.get();
-  if (wl_display_get_error(d) != 0) return false;
+  if (wl_display_get_error(d) != 0 || (stale_ && !Commit())) return false;
   for (const auto& e : events) {
     if (e.code < kFirstKeycode) continue;
     zwp_virtual_keyboard_v1_key(c_->keyboard.get(), NowMs(), e.code - kEvdevOffset,
@@ -152,11 +159,14 @@ bool WaylandVirtualKeyboard::Send(std::span<const XKeyAction> events) {
   return Flush(d) && wl_display_get_error(d) == 0;
 }
 
-// Returns once the compositor has the new keymap: keys sent after it are
-// read with it.
+// Each keymap sent costs the compositor and every client in front a new
+// compilation (Xwayland runs xkbcomp for it), so unbindings wait for the
+// next keymap that has to go anyway.
 bool WaylandVirtualKeyboard::Remap(Keycode code, Keysym sym) {
   SetOwnKey(map_, code, sym);
-  return Upload() && wl_display_roundtrip(c_->display.get()) >= 0;
+  if (sym != xk::kNoSymbol) return Commit();
+  stale_ = true;
+  return true;
 }
 
 std::unique_ptr<VirtualKeyboardSender> VirtualKeyboardSender::Open(std::string& problem,

@@ -1,9 +1,12 @@
 // A client connection to the Wayland desktop, and its objects, each owned
 // and released with the call the protocol gives for it.
 #pragma once
+#include <poll.h>
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -50,6 +53,56 @@ inline std::string WaylandFailure(wl_display* d) {
            " on " + (iface ? iface->name : "an object");
   }
   return std::string("the connection to the desktop failed (") + std::strerror(err) + ")";
+}
+
+// How long a desktop may take to answer before it counts as gone: a hung
+// compositor must not hold the program up with it.
+inline constexpr int kWaylandAnswerWaitMs = 3000;
+
+// wl_display_roundtrip with a limit: every event the desktop sent before
+// answering is read and dispatched. False, and `problem` says why, when the
+// connection failed or the desktop did not answer in time.
+inline bool WaylandRoundtrip(wl_display* d, std::string& problem,
+                             int waitMs = kWaylandAnswerWaitMs) {
+  struct Answer {
+    bool done = false;
+    static void Done(void* data, wl_callback*, std::uint32_t) { static_cast<Answer*>(data)->done = true; }
+  } answer;
+  static constexpr wl_callback_listener kListener{Answer::Done};
+  using CallbackPtr = WlPtr<wl_callback, wl_callback_destroy>;
+  const CallbackPtr sync(wl_display_sync(d));
+  if (!sync) return problem = WaylandFailure(d), false;
+  wl_callback_add_listener(sync.get(), &kListener, &answer);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (!answer.done) {
+    if (wl_display_prepare_read(d) != 0) {  // events already queued: dispatch them first
+      if (wl_display_dispatch_pending(d) < 0) return problem = WaylandFailure(d), false;
+      continue;
+    }
+    const bool unsent = wl_display_flush(d) < 0;
+    if (unsent && errno != EAGAIN) {
+      wl_display_cancel_read(d);
+      return problem = WaylandFailure(d), false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd p{wl_display_get_fd(d), static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+    const int ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+    if (ready <= 0) {
+      wl_display_cancel_read(d);
+      if (ready < 0 && errno == EINTR) continue;
+      problem = ready == 0 ? "the desktop did not answer within " + std::to_string(waitMs) + " ms"
+                           : std::string("waiting for the desktop failed (") + std::strerror(errno) + ")";
+      return false;
+    }
+    if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) {  // only room to send: send, then wait on
+      wl_display_cancel_read(d);
+      continue;
+    }
+    if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0)
+      return problem = WaylandFailure(d), false;
+  }
+  return true;
 }
 
 }  // namespace tarvik::lnx
