@@ -19,7 +19,7 @@ endif()
 # The window the compositor says is activated (tests/e2e_linux/test_sway.py).
 if(TARGET tarvik_typing_linux)
   add_executable(tarvik_wayland_target tools/wayland_target/wayland_target_linux.cpp)
-  target_link_libraries(tarvik_wayland_target PRIVATE tarvik_typing_linux)
+  target_link_libraries(tarvik_wayland_target PRIVATE tarvik_typing_linux Qt6::Core)
   set_target_properties(tarvik_wayland_target PROPERTIES AUTOMOC OFF)
 endif()
 

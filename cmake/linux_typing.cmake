@@ -17,11 +17,11 @@ add_library(tarvik_typing_linux STATIC
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/virtual_keyboard_linux.cpp
   ${PROJECT_SOURCE_DIR}/src/wedge/linux/wayland_target_linux.cpp
 )
-# No Qt here: nothing for moc.
+# No moc here; Qt Core only for watching the window list's socket.
 set_target_properties(tarvik_typing_linux PROPERTIES AUTOMOC OFF)
 target_link_libraries(tarvik_typing_linux
   PUBLIC tarvik_core
-  PRIVATE X11::X11 X11::Xtst X11::Xi X11::xkbcommon X11::Xss)
+  PRIVATE X11::X11 X11::Xtst X11::Xi X11::xkbcommon X11::Xss Qt6::Core)
 
 # Wayland: the compositor's virtual keyboard and its list of windows (wlroots
 # desktops). Their protocol definitions are not packaged in Debian 12: ours

@@ -1,6 +1,10 @@
 #include "wedge/linux/wayland_target_linux.h"
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QThread>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <string>
@@ -16,6 +20,7 @@ constexpr std::uint32_t kManagerVersion = 3;
 constexpr char kNoFocusList[] =
     "The desktop does not tell which application has the focus: the rules' [app] and [title] "
     "sections never match";
+constexpr char kListFinished[] = "the desktop ended its list of windows";
 
 using ManagerPtr = WlPtr<zwlr_foreign_toplevel_manager_v1, zwlr_foreign_toplevel_manager_v1_destroy>;
 using HandlePtr = WlPtr<zwlr_foreign_toplevel_handle_v1, zwlr_foreign_toplevel_handle_v1_destroy>;
@@ -38,7 +43,9 @@ struct WlrootsKeyTarget::Connection {
   WlRegistryPtr registry;
   ManagerPtr manager;
   std::list<Toplevel> toplevels;  // stable addresses: each is its handle's listener data
-  bool failed = false;
+  std::string failure;            // why the list cannot be trusted any more
+  // Last: it stops watching the socket before the socket closes.
+  std::unique_ptr<QSocketNotifier> notifier;
 
   static void Global(void* data, wl_registry* r, std::uint32_t name, const char* iface,
                      std::uint32_t version) {
@@ -61,7 +68,7 @@ struct WlrootsKeyTarget::Connection {
     zwlr_foreign_toplevel_handle_v1_add_listener(handle, &kHandleListener, &t);
   }
   static void Finished(void* data, zwlr_foreign_toplevel_manager_v1*) {
-    static_cast<Connection*>(data)->failed = true;
+    static_cast<Connection*>(data)->failure = kListFinished;
   }
   static constexpr zwlr_foreign_toplevel_manager_v1_listener kManagerListener{NewToplevel, Finished};
 
@@ -95,33 +102,93 @@ struct WlrootsKeyTarget::Connection {
       Title, AppId, Output, Output, State, Done, Closed, Parent};
 };
 
-WlrootsKeyTarget::WlrootsKeyTarget(IDiagnostics& log) : c_(std::make_unique<Connection>()) {
-  std::string why;
-  c_->display = ConnectWayland(why);
-  if (c_->display) {
-    wl_display* d = c_->display.get();
-    c_->registry.reset(wl_display_get_registry(d));
-    wl_registry_add_listener(c_->registry.get(), &Connection::kRegistryListener, c_.get());
-    // The first round trip lists the globals, the second the windows.
-    if (wl_display_roundtrip(d) < 0 || wl_display_roundtrip(d) < 0) why = WaylandFailure(d);
-    else if (!c_->manager) why = "no zwlr_foreign_toplevel_manager_v1";
+WlrootsKeyTarget::WlrootsKeyTarget(IDiagnostics& log) : log_(log) {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  std::string why = "no Wayland display is set";
+  if (!name || !*name) {
+    noList_ = true;
+    log_.Event(std::string(kNoFocusList) + " (" + why + ")");
+  } else if (!Connect(why) && !noList_) {
+    Failed(why);
   }
-  if (!Lists()) log.Event(std::string(kNoFocusList) + " (" + why + ")");
 }
 
-WlrootsKeyTarget::~WlrootsKeyTarget() {
-  c_->toplevels.clear();
-  c_->manager.reset();
+WlrootsKeyTarget::~WlrootsKeyTarget() = default;
+
+bool WlrootsKeyTarget::Lists() const { return c_ && c_->failure.empty(); }
+
+// Nothing is kept of a connection that does not list: a desktop that lacks
+// the list from the first has none to fail (the focus counts as somewhere);
+// one that had it and lacks it now is down.
+bool WlrootsKeyTarget::Connect(std::string& why) const {
+  auto c = std::make_unique<Connection>();
+  c->display = ConnectWayland(why);
+  if (!c->display) return false;
+  wl_display* d = c->display.get();
+  c->registry.reset(wl_display_get_registry(d));
+  wl_registry_add_listener(c->registry.get(), &Connection::kRegistryListener, c.get());
+  // The first round trip lists the globals, the second the windows.
+  if (!WaylandRoundtrip(d, why) || !WaylandRoundtrip(d, why)) return false;
+  if (!c->manager) {
+    why = "no zwlr_foreign_toplevel_manager_v1";
+    if (!listed_) {
+      noList_ = true;
+      log_.Event(std::string(kNoFocusList) + " (" + why + ")");
+    }
+    return false;
+  }
+  if (!c->failure.empty()) return why = c->failure, false;
+  // The news between records are read as they come where an event loop runs
+  // (the program's); elsewhere each query reads what has piled up.
+  if (const auto* app = QCoreApplication::instance();
+      app && app->thread() == QThread::currentThread()) {
+    c->notifier = std::make_unique<QSocketNotifier>(wl_display_get_fd(d), QSocketNotifier::Read);
+    QObject::connect(c->notifier.get(), &QSocketNotifier::activated, [this] { ReadWaiting(); });
+  }
+  c_ = std::move(c);
+  listed_ = true;
+  if (down_) log_.Event("The desktop lists its windows again: records are typed");
+  down_ = false;
+  return true;
 }
 
-bool WlrootsKeyTarget::Lists() const { return c_->display && c_->manager && !c_->failed; }
+void WlrootsKeyTarget::Failed(const std::string& why) const {
+  if (!down_)
+    log_.Event("The desktop's list of windows failed (" + why +
+               "): no record is typed until it lists them again");
+  down_ = true;
+}
+
+// The socket has news: read and apply them without waiting. A failure stops
+// the watch (a closed socket would wake it forever) and is logged now; the
+// next query connects again.
+void WlrootsKeyTarget::ReadWaiting() const {
+  if (!c_ || !c_->failure.empty()) return;
+  wl_display* d = c_->display.get();
+  bool ok = true;
+  if (wl_display_prepare_read(d) == 0) ok = wl_display_read_events(d) >= 0;
+  ok = ok && wl_display_dispatch_pending(d) >= 0;
+  if (ok) wl_display_flush(d);  // destroyed handles; what does not fit goes with the next query
+  else c_->failure = WaylandFailure(d);
+  if (c_->failure.empty()) return;
+  c_->notifier->setEnabled(false);
+  Failed(c_->failure);
+}
 
 KeyTarget WlrootsKeyTarget::Query() const {
   KeyTarget t;
   t.targetIntegrity = t.ownIntegrity;
-  if (!Lists()) return t;
-  if (wl_display_roundtrip(c_->display.get()) < 0) {
-    c_->failed = true;
+  if (noList_) return t;
+  std::string why;
+  if (c_ && c_->failure.empty() && !WaylandRoundtrip(c_->display.get(), why)) c_->failure = why;
+  if (c_ && !c_->failure.empty()) {
+    Failed(c_->failure);
+    c_.reset();
+  }
+  if (!c_ && !Connect(why)) {
+    if (noList_) return t;
+    Failed(why);
+    t.hasForeground = false;
     return t;
   }
   const auto active = std::find_if(c_->toplevels.begin(), c_->toplevels.end(),
