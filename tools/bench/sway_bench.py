@@ -1,6 +1,8 @@
 """A headless sway session for the end-to-end tests, run as an ordinary user
-(sway will not run as root): its own runtime folder, no Xwayland, no bar;
-wev as the receiving window, its keys read back from its log."""
+(sway will not run as root): its own runtime folder, no bar; with Xwayland
+and a user's own keyboard layout in its config when asked. wev as the native
+receiving window, its keys read back from its log; the bench's X receiver
+under Xwayland."""
 import os
 import pwd
 import re
@@ -10,17 +12,21 @@ import tempfile
 from pathlib import Path
 
 from bench import poll
-from linux_bench import stop_all
+from linux_bench import Receiver, stop_all
 
 USER = "tarvik-e2e"  # made when the tests run as root and it is not there
-CONFIG = """xwayland disable
+CONFIG = """xwayland {xwayland}
 output HEADLESS-1 resolution 1024x768
 """
+# sway 1.7 to 1.9 put this layout on every keyboard, virtual ones included,
+# at each reload.
+LAYOUT = "input type:keyboard xkb_layout {layout}\n"
 TOOLS = ("sway", "swaymsg", "wev", "stdbuf")
+X_TOOLS = ("Xwayland", "xkbcomp")
 
 
-def missing_tools():
-    return [t for t in TOOLS if not shutil.which(t)]
+def missing_tools(xwayland=False):
+    return [t for t in TOOLS + (X_TOOLS if xwayland else ()) if not shutil.which(t)]
 
 
 def _account():  # ourselves, or when root an ordinary user of our own
@@ -35,13 +41,17 @@ def _account():  # ourselves, or when root an ordinary user of our own
 
 
 class Sway:
-    def __init__(self, name):
+    def __init__(self, name, xwayland=False, layout=None):
         self.account = _account()
         self.work = Path(tempfile.mkdtemp(prefix=f"tarvik-e2e-{name}-"))
         self.runtime = self.work / "run"
         self.home = self.work / "home"
         self.procs = []
         self.env = None
+        self.compositor = None
+        self.config = CONFIG.format(xwayland="enable" if xwayland else "disable")
+        if layout:
+            self.config += LAYOUT.format(layout=layout)
 
     def _own(self, path, mode):
         path.mkdir(parents=True, exist_ok=True, mode=mode)
@@ -53,17 +63,35 @@ class Sway:
         self._own(self.runtime, 0o700)
         for sub in ("", ".config", ".local", ".local/state"):
             self._own(self.home / sub, 0o700)
-        (self.work / "sway.conf").write_text(CONFIG)
+        (self.work / "sway.conf").write_text(self.config)
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(self.home),
                     "XDG_RUNTIME_DIR": str(self.runtime), "XDG_CONFIG_HOME": str(self.home / ".config"),
                     "XDG_STATE_HOME": str(self.home / ".local" / "state"), "LANG": "C.UTF-8",
                     "NO_AT_BRIDGE": "1"}
-        self.spawn("sway", ["sway", "-c", str(self.work / "sway.conf")],
-                   WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
+        return self.start_compositor()
+
+    def start_compositor(self):
+        """sway itself, again after stop_compositor: the same socket name."""
+        self.compositor = self.spawn("sway", ["sway", "-c", str(self.work / "sway.conf")],
+                                     WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
+                                     WLR_RENDERER="pixman")
+        log = self.work / f"sway-{len(self.procs) - 1}.log"
         poll(lambda: (self.runtime / "wayland-1").exists() and self._ipc(), timeout=30,
-             what=f"sway's sockets (see {self.work / 'sway-0.log'})")
+             what=f"sway's sockets (see {log})")
         self.env.update(WAYLAND_DISPLAY="wayland-1", SWAYSOCK=str(self._ipc()), XDG_SESSION_TYPE="wayland")
         return self
+
+    def stop_compositor(self):
+        """sway alone: its clients lose their connection, the socket goes."""
+        stop_all([self.compositor])
+        poll(lambda: not (self.runtime / "wayland-1").exists() and not self._ipc(),
+             what="sway's sockets gone")
+
+    def x_display(self):
+        """The display of sway's Xwayland, as sway hands it to what it starts."""
+        where = self.work / "display"
+        self.swaymsg("exec", f"echo $DISPLAY > {where}")
+        return poll(lambda: where.exists() and where.read_text().strip(), what="sway's X display")
 
     def _ipc(self):
         socks = sorted(self.runtime.glob("sway-ipc.*.sock"))
@@ -96,6 +124,10 @@ class Sway:
             raise RuntimeError(f"swaymsg {' '.join(args)} failed: {out}")
         return out
 
+    def focus(self, criteria):
+        """Once the window is mapped: a client's first configure comes before."""
+        poll(lambda: self.run("swaymsg", f"{criteria} focus")[0] == 0, what=f"{criteria} focused")
+
     def stop(self):
         stop_all(self.procs, one_by_one=True)  # sway goes after its clients
         if os.environ.get("TARVIK_KEEP_E2E") != "1":
@@ -109,7 +141,7 @@ SYM = re.compile(r"sym: (\S+)\s+\((\d+)\), utf8: '(.*)'$")
 class Wev:
     def __init__(self, sway):
         self.sway = sway
-        self.log = sway.work / "wev.log"
+        self.log = sway.work / f"wev-keys-{len(sway.procs)}.log"
         sway.spawn("wev", ["sh", "-c", f"exec stdbuf -oL wev > '{self.log}'"])
         poll(lambda: "xdg_toplevel] configure" in self._text(), what="wev's window")
 
@@ -118,7 +150,7 @@ class Wev:
         return self.log.read_bytes().decode(errors="replace") if self.log.exists() else ""
 
     def focus(self):
-        self.sway.swaymsg("[app_id=wev] focus")
+        self.sway.focus("[app_id=wev]")
 
     def has_keyboard(self):
         return "wl_keyboard] enter" in self._text()
@@ -139,12 +171,35 @@ class Wev:
     def presses(self):  # [(keysym name, utf8)]
         return [(sym, text) for _, down, sym, text in self.keys() if down]
 
+    def typed(self, start=0):  # the presses from the `start`th on
+        return self.presses()[start:]
+
     def wait_presses(self, count, timeout=20.0):
-        return poll(lambda: len(self.presses()) >= count and self.presses(), timeout=timeout,
-                    what=f"{count} keys in wev")
+        try:
+            return poll(lambda: len(self.presses()) >= count and self.presses(), timeout=timeout,
+                        what=f"{count} keys in wev")
+        except TimeoutError as e:
+            raise TimeoutError(f"{e}; got {self.presses()}") from None
 
     def unreleased(self):
         down = {}
         for code, pressed, _, _ in self.keys():
             down[code] = down.get(code, 0) + (1 if pressed else -1)
         return sorted(code for code, n in down.items() if n != 0)
+
+
+class XReceiver(Receiver):
+    """The bench's X receiver under sway's Xwayland, focused through sway."""
+
+    def __init__(self, sway, display):
+        self.sway = sway
+        self.log = sway.work / "x-receiver.log"
+        sway.spawn("x-receiver", [os.environ["TARVIK_RECEIVER"], str(self.log), self.TITLE],
+                   DISPLAY=display)
+        poll(lambda: self.log.exists() and "MAPPED" in self.log.read_text(), what="the X receiver")
+
+    def focus(self):
+        self.sway.focus(f'[title="{self.TITLE}"]')
+
+    def typed(self, start=0):  # [(keysym name, utf8)] of the presses from the `start`th on
+        return [(e["ks"], e["txt"]) for e in self.events() if e["kind"] == "KP"][start:]
