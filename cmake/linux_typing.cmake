@@ -57,6 +57,7 @@ if(BUILD_TESTING)
     ${PROJECT_SOURCE_DIR}/tests/linux/typing_choice_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xvfb_typing_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/xkb_keymap_text_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/linux/wayland_target_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/linux/lock_guard_test.cpp
   )
   set_target_properties(tarvik_typing_tests PROPERTIES AUTOMOC OFF)

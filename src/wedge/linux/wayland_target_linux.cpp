@@ -102,7 +102,8 @@ struct WlrootsKeyTarget::Connection {
       Title, AppId, Output, Output, State, Done, Closed, Parent};
 };
 
-WlrootsKeyTarget::WlrootsKeyTarget(IDiagnostics& log) : log_(log) {
+WlrootsKeyTarget::WlrootsKeyTarget(IDiagnostics& log, std::optional<int> answerWaitMs)
+    : log_(log), waitMs_(answerWaitMs.value_or(kWaylandAnswerWaitMs)) {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   std::string why = "no Wayland display is set";
   if (!name || !*name) {
@@ -128,7 +129,7 @@ bool WlrootsKeyTarget::Connect(std::string& why) const {
   c->registry.reset(wl_display_get_registry(d));
   wl_registry_add_listener(c->registry.get(), &Connection::kRegistryListener, c.get());
   // The first round trip lists the globals, the second the windows.
-  if (!WaylandRoundtrip(d, why) || !WaylandRoundtrip(d, why)) return false;
+  if (!WaylandRoundtrip(d, why, waitMs_) || !WaylandRoundtrip(d, why, waitMs_)) return false;
   if (!c->manager) {
     why = "no zwlr_foreign_toplevel_manager_v1";
     if (!listed_) {
@@ -180,7 +181,8 @@ KeyTarget WlrootsKeyTarget::Query() const {
   t.targetIntegrity = t.ownIntegrity;
   if (noList_) return t;
   std::string why;
-  if (c_ && c_->failure.empty() && !WaylandRoundtrip(c_->display.get(), why)) c_->failure = why;
+  if (c_ && c_->failure.empty() && !WaylandRoundtrip(c_->display.get(), why, waitMs_))
+    c_->failure = why;
   if (c_ && !c_->failure.empty()) {
     Failed(c_->failure);
     c_.reset();

@@ -12,6 +12,7 @@
 // into whatever may be in front.
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/diagnostics.h"
@@ -25,8 +26,9 @@ class WlrootsKeyTarget : public IKeyTarget {
   // (no display set, or none offered) the log is told once that the rules'
   // window sections never match, and the focus counts as somewhere. Under a
   // running Qt event loop the list's news are read as they come, so the
-  // socket never fills between records.
-  explicit WlrootsKeyTarget(IDiagnostics& log = NoLog());
+  // socket never fills between records. A desktop that does not answer
+  // within answerWaitMs (none: the usual limit) counts as failed.
+  explicit WlrootsKeyTarget(IDiagnostics& log = NoLog(), std::optional<int> answerWaitMs = {});
   ~WlrootsKeyTarget() override;
   WlrootsKeyTarget(const WlrootsKeyTarget&) = delete;
   WlrootsKeyTarget& operator=(const WlrootsKeyTarget&) = delete;
@@ -46,6 +48,7 @@ class WlrootsKeyTarget : public IKeyTarget {
   void ReadWaiting() const;
 
   IDiagnostics& log_;
+  int waitMs_;
   mutable std::unique_ptr<Connection> c_;  // none while the list is down
   mutable bool noList_ = false;            // the desktop keeps no list: nothing to fail
   mutable bool listed_ = false;            // it has listed its windows to us
