@@ -116,8 +116,6 @@ WlrootsKeyTarget::WlrootsKeyTarget(IDiagnostics& log, std::optional<int> answerW
 
 WlrootsKeyTarget::~WlrootsKeyTarget() = default;
 
-bool WlrootsKeyTarget::Lists() const { return c_ && c_->failure.empty(); }
-
 // Nothing is kept of a connection that does not list: a desktop that lacks
 // the list from the first has none to fail (the focus counts as somewhere);
 // one that had it and lacks it now is down.

@@ -38,8 +38,10 @@ class WlrootsKeyTarget : public IKeyTarget {
   // or a list that failed, means no foreground; a failed list is connected
   // again here, one attempt a query, and its failure logged once.
   KeyTarget Query() const override;
-  // Whether the compositor lists its windows here, now.
-  bool Lists() const;
+  // Whether the focus is known from the compositor's list here: also while
+  // the list is down (the focus then counts as nowhere, so a locked screen
+  // is never typed into); not where the desktop keeps no list.
+  bool Lists() const { return !noList_; }
 
  private:
   struct Connection;
