@@ -126,6 +126,9 @@ class SwayTyping(unittest.TestCase):
             self.assertEqual(got, expected, name)
             speed[name] = round(len(SPEED_LINE) / seconds)
         print(f"\ncharacters a second at delay 0: {speed}")
+        log = (sway.home / ".local" / "state" / "tarvik" / "tarvik.log").read_text()
+        self.assertEqual(log.count(": typed\n"), 6, log)
+        self.assertNotIn("list of windows failed", log)
         # While the keyboard is still there: the compositor lets go of the keys
         # of a keyboard that goes away.
         self.assertEqual(wev.unreleased(), [], "keys pressed and never released in wev")
