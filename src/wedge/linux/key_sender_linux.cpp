@@ -102,10 +102,13 @@ DesktopTarget MakeKeyTarget(IDiagnostics& log) {
   DesktopTarget out;
   if (SessionFromEnvironment().IsWayland()) {
     auto list = std::make_unique<WlrootsKeyTarget>(log);
-    out.lockSource = [w = list.get()] {
+    // Once the desktop has listed its windows, the list guards for good: one
+    // that fails later answers "no foreground" until it lists them again.
+    out.lockSource = [w = list.get(), listed = false]() mutable {
       constexpr char kSource[] = "the compositor's window list";
-      return w->Lists() ? LockReading{kSource, LockWord::kUnlocked}
-                        : LockReading{kSource, LockWord::kUnknown, "not offered"};
+      listed = listed || w->Lists();
+      return listed ? LockReading{kSource, LockWord::kUnlocked}
+                    : LockReading{kSource, LockWord::kUnknown, "not offered"};
     };
     out.window = std::move(list);
     out.lockMustBeKnown = true;
