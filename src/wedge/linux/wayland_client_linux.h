@@ -79,20 +79,26 @@ inline bool WaylandRoundtrip(wl_display* d, std::string& problem,
       if (wl_display_dispatch_pending(d) < 0) return problem = WaylandFailure(d), false;
       continue;
     }
+    // A closed socket (EPIPE) is not the end yet: what the desktop sent
+    // before, a protocol error among it, is read first, and tells why.
     const bool unsent = wl_display_flush(d) < 0;
-    if (unsent && errno != EAGAIN) {
+    const int flushError = errno;
+    if (unsent && flushError != EAGAIN && flushError != EPIPE) {
       wl_display_cancel_read(d);
-      return problem = WaylandFailure(d), false;
+      problem = std::string("sending to the desktop failed (") + std::strerror(flushError) + ")";
+      return false;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
-    pollfd p{wl_display_get_fd(d), static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+    const bool full = unsent && flushError == EAGAIN;
+    pollfd p{wl_display_get_fd(d), static_cast<short>(POLLIN | (full ? POLLOUT : 0)), 0};
     const int ready = left.count() > 0 ? poll(&p, 1, static_cast<int>(left.count())) : 0;
+    const int pollError = errno;
     if (ready <= 0) {
       wl_display_cancel_read(d);
-      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0 && pollError == EINTR) continue;
       problem = ready == 0 ? "the desktop did not answer within " + std::to_string(waitMs) + " ms"
-                           : std::string("waiting for the desktop failed (") + std::strerror(errno) + ")";
+                           : std::string("waiting for the desktop failed (") + std::strerror(pollError) + ")";
       return false;
     }
     if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) {  // only room to send: send, then wait on
