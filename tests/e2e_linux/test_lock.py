@@ -1,15 +1,20 @@
-"""The session lock as tarvik on X sees it, without a keyboard grab of its own:
+"""The session lock as tarvik sees it, without a keyboard grab of its own. On X:
 python3-dbusmock's logind on a private system bus with two users' sessions and
 no session id for tarvik (as gnome-session starts programs), screen saver
 services on a private session bus, the X server's own screen saver, and a
-target that holds the keyboard grabbed itself."""
+target that holds the keyboard grabbed itself. On GNOME 43, headless: the
+shell's own lock screen, which it marks in its logind session."""
 import ctypes
 import os
 import tempfile
+import unittest
 from pathlib import Path
 
 from bench import poll
-from linux_bench import SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest, Receiver, bus_call
+from fake_reader import TcpReader
+from gnome_bench import Gnome, GtkReceiver, missing_tools
+from linux_bench import (LOGIND, SYSTEM_PYTHON, MockLogind, PrivateBus, Process, ReaderTest, Receiver,
+                         bus_call, display_session, logind_resolution)
 
 GRAB_RECEIVER = Path(__file__).resolve().parent / "grab_receiver.py"
 LOCKED = "not typed: locked or secure desktop"
@@ -147,3 +152,88 @@ class Lock(ReaderTest):
         poll(lambda: self.answers() == answered + 1, what="the F for the line")
         self.assertNotIn("cannot be known", self.bench.log_text())
         self.assertEqual(self.bench.keys_down(), [])
+
+
+class GnomeLock(unittest.TestCase):
+    """gnome-shell locks only where a display manager answers on the system bus (its
+    canLock): a mock GDM stands in. The shell marks its lock in logind's LockedHint of
+    its session; tarvik, started without XDG_SESSION_ID, finds that session itself."""
+    GDM = ["org.gnome.DisplayManager", "/org/gnome/DisplayManager/Manager",
+           "org.gnome.DisplayManager.Manager"]
+    SETTINGS = Lock.SETTINGS
+
+    def setUp(self):
+        self.assertEqual(missing_tools(), [], "tools the test needs")
+        gnome = self.gnome = Gnome("gnomelock")
+        self.addCleanup(gnome.stop)
+        spawn = gnome.spawn
+
+        def with_gdm(name, args, **extra):  # started before the session bus, so before the shell
+            if name == "session-bus":
+                spawn("gdm", [SYSTEM_PYTHON, "-m", "dbusmock", "--system", *self.GDM])
+                poll(lambda: self.system("--dest=" + self.GDM[0], self.GDM[1],
+                                         "org.freedesktop.DBus.Mock.AddProperty", f"string:{self.GDM[2]}",
+                                         "string:Version", "variant:string:43.0"), what="the mock GDM")
+            return spawn(name, args, **extra)
+        gnome.spawn = with_gdm
+        gnome.start()
+        self.reader = TcpReader()
+        self.addCleanup(self.reader.stop)
+        gnome.write_settings(self.SETTINGS.format(address=self.reader.address))
+
+    def system(self, *args):
+        return self.gnome.run("dbus-send", f"--bus={self.gnome.env['DBUS_SYSTEM_BUS_ADDRESS']}",
+                              "--print-reply", *args)[0] == 0
+
+    def locked_hint(self):
+        code, out = self.gnome.run("dbus-send", f"--bus={self.gnome.env['DBUS_SYSTEM_BUS_ADDRESS']}",
+                                   "--print-reply", f"--dest={LOGIND}", SESSION + "c1",
+                                   "org.freedesktop.DBus.Properties.Get",
+                                   "string:org.freedesktop.login1.Session", "string:LockedHint")
+        return out.split()[-1] if code == 0 else out
+
+    def answers(self):
+        return self.reader.received().count(b"F")
+
+    def test_the_shells_lock_screen_seen_through_the_session_it_marks(self):
+        gnome = self.gnome
+        uid = gnome.account.pw_uid
+        for args in logind_resolution(uid):
+            self.assertTrue(self.system(f"--dest={LOGIND}", "/org/freedesktop/login1", *args))
+        code, out = gnome.run("gdbus", "call", "--address", gnome.env["DBUS_SYSTEM_BUS_ADDRESS"],
+                              "--dest", LOGIND, *display_session(uid, "c1", SESSION + "c1"))
+        self.assertEqual(code, 0, out)
+        gnome.env.pop("XDG_SESSION_ID")  # gnome-session hands its programs none
+
+        receiver = GtkReceiver(gnome)
+        receiver.focus()
+        gnome.tarvik()
+        gnome.consent("Share")
+        poll(lambda: "Desktop portal: typing allowed" in gnome.log_text(), what="the consent")
+        self.reader.wait_connected()
+        poll(lambda: self.answers() == 1, what="the F after the connect")
+        self.assertIn(f'Session lock: logind\'s session {SESSION}c1 (GetSession("auto"))', gnome.log_text())
+
+        def line(data, typed):
+            if typed:
+                receiver.focus()  # the lock screen holds the keyboard while it is up
+            answered, why = self.answers(), gnome.log_text().count(LOCKED)
+            self.reader.send(data)
+            if typed:
+                poll(lambda: receiver.text().endswith(typed), what=f"the keys of {data!r}")
+                poll(lambda: self.answers() == answered + 1, what="the F")
+            else:
+                poll(lambda: gnome.log_text().count(LOCKED) > why, what="the line refused")
+                self.assertIn(f"{LOCKED}: logind's session {SESSION}c1", gnome.log_text())
+                self.assertEqual(self.answers(), answered, "an F for a line not typed")
+
+        line(b"Lk1\r\n", "Lk\r")
+        self.assertEqual(gnome.eval("Main.screenShield.lock(true); true"), "true")
+        poll(lambda: self.locked_hint() == "true", what="the shell's LockedHint")
+        text = receiver.text()
+        line(b"Lk2\r\n", None)
+        self.assertEqual(gnome.eval("Main.screenShield.deactivate(false); true"), "true")
+        poll(lambda: self.locked_hint() == "false", what="the shell's LockedHint cleared")
+        self.assertEqual(receiver.text(), text, "keys of a line not typed")
+        line(b"Lk3\r\n", "Lk\r" * 2)
+        self.assertNotIn("cannot be known", gnome.log_text())

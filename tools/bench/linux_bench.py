@@ -120,6 +120,42 @@ class PrivateBus(Process):
             raise RuntimeError("dbus-daemon named no address")
 
 
+def logind_resolution(caller_uid):
+    """The calls (method and dbus-send arguments) that make python3-dbusmock's logind,
+    which names a path for any id, answer GetSession and GetUser as logind does for a
+    caller of `caller_uid` in no session of its own: an unknown id is refused, and
+    "auto" is the caller's user's display session."""
+    user = f"{LOGIND_PATH}/user/{caller_uid}"
+    get_session = f"""
+if args[0] == "auto":
+    user = objects.get("{user}")
+    ret = user.Get("org.freedesktop.login1.User", "Display")[1] if user else "/"
+    if ret == "/":
+        raise dbus.exceptions.DBusException("Caller does not belong to any known session",
+                                            name="org.freedesktop.login1.NoSessionForPID")
+else:
+    ret = "{LOGIND_PATH}/session/" + args[0]
+    if ret not in objects:
+        raise dbus.exceptions.DBusException("No session " + args[0],
+                                            name="org.freedesktop.login1.NoSuchSession")
+"""
+    get_user = f"""
+ret = "{LOGIND_PATH}/user/%d" % args[0]
+if ret not in objects:
+    raise dbus.exceptions.DBusException("No user", name="org.freedesktop.login1.NoSuchUser")
+"""
+    return [(f"{MOCK}.AddMethod", f"string:{LOGIND_MANAGER}", f"string:{name}", f"string:{sig}",
+             "string:o", f"string:{code}")
+            for name, sig, code in (("GetSession", "s", get_session), ("GetUser", "u", get_user))]
+
+
+def display_session(uid, session_id="", path="/"):
+    """gdbus arguments that make `session_id` user `uid`'s display session ("/": none)."""
+    return ["--object-path", f"{LOGIND_PATH}/user/{uid}", "--method",
+            "org.freedesktop.DBus.Properties.Set", "org.freedesktop.login1.User", "Display",
+            f"<('{session_id}', objectpath '{path}')>"]
+
+
 class MockLogind(Process):
     """python3-dbusmock's logind on a private system bus of its own, with one
     session; `env` gets the bus (DBUS_SYSTEM_BUS_ADDRESS)."""
@@ -149,10 +185,8 @@ class MockLogind(Process):
         return path
 
     def set_display(self, uid, session_id="", path="/"):
-        run(["gdbus", "call", "--address", self.bus.address, "--dest", LOGIND, "--object-path",
-             f"{LOGIND_PATH}/user/{uid}", "--method", "org.freedesktop.DBus.Properties.Set",
-             "org.freedesktop.login1.User", "Display",
-             f"<('{session_id}', objectpath '{path}')>"], self.env)
+        run(["gdbus", "call", "--address", self.bus.address, "--dest", LOGIND,
+             *display_session(uid, session_id, path)], self.env)
 
     def remove_session(self, session_id, uid):
         """The session ends (a logout): its object goes, and its user has no display session."""
@@ -163,31 +197,10 @@ class MockLogind(Process):
 
     def resolve_like_logind(self, caller_uid):
         """GetSession and GetUser answer as logind does for a caller of `caller_uid` that is
-        in no session of its own (the template names a path for any id): an unknown id
-        is refused, and "auto" is the caller's user's display session."""
-        user = f"{LOGIND_PATH}/user/{caller_uid}"
-        get_session = f"""
-if args[0] == "auto":
-    user = objects.get("{user}")
-    ret = user.Get("org.freedesktop.login1.User", "Display")[1] if user else "/"
-    if ret == "/":
-        raise dbus.exceptions.DBusException("Caller does not belong to any known session",
-                                            name="org.freedesktop.login1.NoSessionForPID")
-else:
-    ret = "{LOGIND_PATH}/session/" + args[0]
-    if ret not in objects:
-        raise dbus.exceptions.DBusException("No session " + args[0],
-                                            name="org.freedesktop.login1.NoSuchSession")
-"""
-        get_user = f"""
-ret = "{LOGIND_PATH}/user/%d" % args[0]
-if ret not in objects:
-    raise dbus.exceptions.DBusException("No user", name="org.freedesktop.login1.NoSuchUser")
-"""
-        for name, sig, code in (("GetSession", "s", get_session), ("GetUser", "u", get_user)):
-            if not self.call(LOGIND_PATH, f"{MOCK}.AddMethod", f"string:{LOGIND_MANAGER}",
-                             f"string:{name}", f"string:{sig}", "string:o", f"string:{code}"):
-                raise RuntimeError(f"the mock logind did not take {name}")
+        in no session of its own (see logind_resolution)."""
+        for args in logind_resolution(caller_uid):
+            if not self.call(LOGIND_PATH, *args):
+                raise RuntimeError(f"the mock logind did not take {args}")
 
     def emit(self, interface, name, signature, *gvariants):
         """A signal from logind itself (dbus-send cannot build its variant array)."""

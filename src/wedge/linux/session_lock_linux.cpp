@@ -55,7 +55,9 @@ std::optional<QDBusMessage> Call(const QDBusConnection& bus, QDBusMessage call, 
   const QDBusMessage reply =
       bus.call(call, QDBus::Block, static_cast<int>(std::min(left, kLockCallLimit).count()));
   if (reply.type() == QDBusMessage::ErrorMessage || reply.arguments().isEmpty()) {
-    why = (reply.errorName() + QStringLiteral(": ") + reply.errorMessage()).toStdString();
+    // A service's message can run to a traceback: its first line says enough.
+    why = (reply.errorName() + QStringLiteral(": ") + reply.errorMessage().section(QLatin1Char('\n'), 0, 0))
+              .toStdString();
     return std::nullopt;
   }
   return reply;
