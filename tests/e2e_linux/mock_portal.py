@@ -72,13 +72,15 @@ class Portal(dbus.service.Object):
         self.sessions.pop(session.path, None)
         session.remove_from_connection()
 
-    def respond(self, sender, options, response, results):
+    def respond(self, sender, options, response, results, then=None):
         path = f"{PATH}/request/{caller_part(sender)}/{options['handle_token']}"
         request = Request(self.conn, path)
 
         def answer():
             request.Response(dbus.UInt32(response), dbus.Dictionary(results, signature="sv"))
             request.remove_from_connection()
+            if then:
+                then()
             return False
         GLib.timeout_add(ANSWER_DELAY_MS, answer)
         return dbus.ObjectPath(path)
@@ -108,8 +110,9 @@ class Portal(dbus.service.Object):
     def Start(self, handle, parent, options, sender=None):
         session = self.session(handle)
         if self.answer != GRANTED:
+            # As GNOME does: the refused session is closed right after the answer.
             self.log(call="Start", session=str(handle), response=self.answer)
-            return self.respond(sender, options, self.answer, {})
+            return self.respond(sender, options, self.answer, {}, then=lambda: self.close(session))
         session.started = True
         token = uuid.uuid4().hex
         self.log(call="Start", session=str(handle), response=GRANTED, restore_token=token)
@@ -128,11 +131,14 @@ class Portal(dbus.service.Object):
     def SetAnswer(self, answer):
         self.answer = int(answer)
 
+    def close(self, session):
+        session.Closed(dbus.Dictionary({}, signature="sv"))
+        self.drop(session)
+
     @dbus.service.method(CONTROL)
     def CloseSessions(self):
         for session in list(self.sessions.values()):
-            session.Closed(dbus.Dictionary({}, signature="sv"))
-            self.drop(session)
+            self.close(session)
 
 
 def main():

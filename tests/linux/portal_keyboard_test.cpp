@@ -1,17 +1,21 @@
-// The portal's keyboard: keys planned with the desktop's layout go out as
-// evdev numbers in order, nothing stays down, the layout is never changed,
-// and the restore token's file is replaced whole.
+// The portal's keyboard: keys planned with the desktop's layout (GNOME's
+// input source in use where it is GNOME) go out as evdev numbers in order,
+// paced as the desktop needs, nothing stays down, the layout is never
+// changed, and the restore token's file is replaced whole.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "linux/fake_xkeyboard.h"
+#include "wedge/linux/gnome_layout_linux.h"
 #include "wedge/linux/portal_keyboard_linux.h"
 
 namespace tarvik::lnx {
@@ -27,13 +31,116 @@ struct RecordedKeys : IRemoteKeys {
     keys.emplace_back(code, down);
     return true;
   }
-  std::vector<std::pair<int, bool>> keys;
+  std::vector<std::pair<int, int>> keys;  // (evdev number, down) or (kPause, ms)
   int refuseAt = -1;
 };
 
 // The evdev number of A. A whole line's keys, in order with Shift around a
 // capital, are checked end to end through a mock portal (e2e_linux_portal).
 constexpr int kKeyA = 30;
+// A pause between keys, in the same list as the keys: (-1, ms).
+constexpr int kPause = -1;
+
+// Pauses go into the list of keys, where they fall between them.
+struct RecordedWait : IPortalWait {
+  explicit RecordedWait(RecordedKeys& keys) : keys_(keys) {}
+  void WaitMs(int ms) override { keys_.keys.emplace_back(kPause, ms); }
+  RecordedKeys& keys_;
+};
+
+TEST(PortalPacing, GnomeIsToldByItsNameInXdgCurrentDesktop) {
+  const std::pair<const char*, PortalDesktop> cases[] = {
+      {"GNOME", PortalDesktop::kGnome},          {"ubuntu:GNOME", PortalDesktop::kGnome},
+      {"GNOME-Classic:GNOME", PortalDesktop::kGnome}, {"gnome", PortalDesktop::kGnome},
+      {"KDE", PortalDesktop::kOther},            {"GNOME-Flashback", PortalDesktop::kOther},
+      {"sway", PortalDesktop::kOther},           {"", PortalDesktop::kOther}};
+  for (auto [name, desktop] : cases) EXPECT_EQ(PortalDesktopNamed(name), desktop) << name;
+}
+
+// mutter applies a modifier late when the next key follows at once; every
+// other key, and every key on other desktops, goes at full speed.
+TEST(PortalPacing, OnGnomeEachModifierChangeIsFollowedByAPause) {
+  using Role = XKeyAction::Role;
+  const int gnomeGap = PortalGapAfterMs(PortalDesktop::kGnome, {50, true, Role::Modifier});
+  EXPECT_GE(gnomeGap, 5);  // 1 to 2 ms was measured too little
+  EXPECT_LE(gnomeGap, 20);
+  const std::tuple<Role, bool, int> cases[] = {
+      {Role::Modifier, true, gnomeGap},   {Role::Modifier, false, gnomeGap},
+      {Role::UserRelease, false, gnomeGap}, {Role::UserRestore, true, gnomeGap},
+      {Role::Key, true, 0},               {Role::Key, false, 0},
+      {Role::Mask, true, 0},              {Role::Mask, false, 0}};
+  for (auto [role, down, gap] : cases) {
+    const XKeyAction event{50, down, role};
+    EXPECT_EQ(PortalGapAfterMs(PortalDesktop::kGnome, event), gap) << static_cast<int>(role) << down;
+    EXPECT_EQ(PortalGapAfterMs(PortalDesktop::kOther, event), 0) << static_cast<int>(role) << down;
+  }
+}
+
+TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
+  FakeXKeyboard layout(UsKeymap());
+  RecordedKeys remote;
+  RecordedWait wait(remote);
+  PortalKeyboard gnome(layout, remote, PortalDesktop::kGnome, &wait);
+  XKeyInjector injector(gnome);
+  injector.BeginRecord();
+  for (const char* token : {"A", "a"}) ASSERT_TRUE(injector.SendKeyTokens(token));
+  injector.EndRecord();
+  const int gap = PortalGapAfterMs(PortalDesktop::kGnome, {50, true, XKeyAction::Role::Modifier});
+  constexpr int kShiftL = 42;
+  EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{
+                             {kShiftL, true}, {kPause, gap}, {kKeyA, true}, {kKeyA, false},
+                             {kShiftL, false}, {kPause, gap}, {kKeyA, true}, {kKeyA, false}}));
+  // Elsewhere the same keys, back to back.
+  RecordedKeys other;
+  RecordedWait otherWait(other);
+  PortalKeyboard kde(layout, other, PortalDesktop::kOther, &otherWait);
+  XKeyInjector kdeInjector(kde);
+  ASSERT_TRUE(kdeInjector.SendKeyTokens("A"));
+  EXPECT_EQ(other.keys, (std::vector<std::pair<int, int>>{
+                            {kShiftL, true}, {kKeyA, true}, {kKeyA, false}, {kShiftL, false}}));
+}
+
+TEST(GnomeLayout, TheSourceInUseIsTheFirstRecentOneStillConfigured) {
+  const auto sources = ParseInputSources("[('xkb', 'us'), ('xkb', 'de+nodeadkeys'), ('ibus', 'anthy')]");
+  ASSERT_EQ(sources.size(), 3u);
+  const std::vector<std::string> options = ParseStrings("['compose:ralt', 'caps:none']");
+  struct Case {
+    const char* mru;
+    std::optional<XkbNames> names;
+  } cases[] = {
+      {"@a(ss) []", XkbNames{"us", "", "compose:ralt,caps:none"}},
+      {"[('xkb', 'de+nodeadkeys'), ('xkb', 'us')]", XkbNames{"de", "nodeadkeys", "compose:ralt,caps:none"}},
+      {"[('xkb', 'fr'), ('xkb', 'us')]", XkbNames{"us", "", "compose:ralt,caps:none"}},  // fr was removed
+      {"[('ibus', 'anthy')]", std::nullopt},  // an input method: its layout is not told here
+  };
+  for (const Case& c : cases) EXPECT_EQ(CurrentXkbSource(sources, ParseInputSources(c.mru), options), c.names) << c.mru;
+  EXPECT_EQ(CurrentXkbSource({}, {}, {}), std::nullopt);
+  EXPECT_EQ(ParseStrings("@as []"), std::vector<std::string>{});
+}
+
+// A German scan on GNOME with de in use: @ is AltGr+Q, Z and Y swap, and
+// the keys go out paced, whatever Xwayland still holds (us here).
+TEST(GnomeLayout, KeysArePlannedWithTheCompiledSourceInUse) {
+  XKeymap de;
+  std::string why;
+  ASSERT_TRUE(CompileXkbKeymap({"de", "", ""}, de, why)) << why;
+  FakeXKeyboard xwayland(UsKeymap());
+  RecordedKeys remote;
+  PortalKeyboard keyboard(xwayland, remote);
+  keyboard.UseKeymap(de);
+  XKeyInjector injector(keyboard);
+  EXPECT_TRUE(injector.CanType("\u20AC"));
+  injector.BeginRecord();
+  for (const char* token : {"@", "z", "Y"}) ASSERT_TRUE(injector.SendKeyTokens(token));
+  injector.EndRecord();
+  constexpr int kRightAlt = 100, kQ = 16, kY = 21, kZ = 44, kLeftShift = 42;
+  EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{
+                             {kRightAlt, true}, {kQ, true}, {kQ, false}, {kRightAlt, false},
+                             {kY, true}, {kY, false},  // z
+                             {kLeftShift, true}, {kZ, true}, {kZ, false}, {kLeftShift, false}}));
+  EXPECT_FALSE(CompileXkbKeymap({"no-such-layout", "", ""}, de, why));
+  EXPECT_NE(why.find("no-such-layout"), std::string::npos) << why;
+}
 
 // The desktop's layout is not ours to change: a character it lacks is not
 // typeable (the record is then not typed at all), though X would have spare keycodes.
@@ -59,7 +166,7 @@ TEST(PortalKeyboard, AKeyTheDesktopRefusesStopsTheRecord) {
   PortalKeyboard keyboard(layout, remote);
   XKeyInjector injector(keyboard);
   EXPECT_FALSE(injector.SendKeyTokens("a"));
-  EXPECT_EQ(remote.keys, (std::vector<std::pair<int, bool>>{{kKeyA, true}}));  // X keycode less 8
+  EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{{kKeyA, true}}));  // X keycode less 8
 }
 
 class TokenFile : public ::testing::Test {

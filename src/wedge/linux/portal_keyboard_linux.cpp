@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 
 #include "core/linux/file_io_linux.h"
 #include "core/linux/xdg_linux.h"
+#include "wedge/linux/gnome_layout_linux.h"
 #include "wedge/linux/portal_session_linux.h"
 #include "wedge/linux/xtest_keyboard_linux.h"
 
@@ -17,7 +20,41 @@ namespace {
 constexpr std::size_t kTokenLimit = 4096;
 constexpr char kTokenFileName[] = "portal-restore-token";
 
+// mutter's gap after a modifier change (see PortalDesktop).
+constexpr int kGnomeModifierGapMs = 5;
+constexpr std::string_view kGnomeName = "GNOME";
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
 }  // namespace
+
+PortalDesktop PortalDesktopNamed(std::string_view currentDesktop) {
+  while (!currentDesktop.empty()) {
+    const std::size_t end = currentDesktop.find(':');
+    if (SameLetters(currentDesktop.substr(0, end), kGnomeName)) return PortalDesktop::kGnome;
+    if (end == std::string_view::npos) break;
+    currentDesktop.remove_prefix(end + 1);
+  }
+  return PortalDesktop::kOther;
+}
+
+int PortalGapAfterMs(PortalDesktop desktop, const XKeyAction& event) {
+  if (desktop != PortalDesktop::kGnome) return 0;
+  switch (event.role) {
+    case XKeyAction::Role::Modifier:
+    case XKeyAction::Role::UserRelease:
+    case XKeyAction::Role::UserRestore:
+      return kGnomeModifierGapMs;
+    default:
+      return 0;
+  }
+}
 
 std::string DefaultRestoreTokenPath() {
   const std::string folder = ProgramFolder(BaseDir::State);
@@ -47,22 +84,28 @@ bool RestoreTokenFile::Write(const std::string& token, std::string& why) const {
 }
 
 const XKeymap& PortalKeyboard::Keymap() {
-  map_ = layout_.Keymap();
+  map_ = current_ ? *current_ : layout_.Keymap();
   map_.spare.clear();  // the desktop's layout is not ours to change
   return map_;
 }
 
 bool PortalKeyboard::Send(std::span<const XKeyAction> events) {
-  for (const XKeyAction& e : events)
+  for (const XKeyAction& e : events) {
     if (!keys_.NotifyKey(static_cast<int>(e.code) - kXKeycodeOffset, e.down)) return false;
+    const int gap = PortalGapAfterMs(desktop_, e);
+    if (gap > 0 && wait_) wait_->WaitMs(gap);
+  }
   return true;
 }
 
 PortalKeySender::PortalKeySender(std::unique_ptr<XTestKeyboard> layout,
-                                 std::unique_ptr<PortalSession> session, IDiagnostics& log)
+                                 std::unique_ptr<PortalSession> session, PortalDesktop desktop,
+                                 IDiagnostics& log)
     : layout_(std::move(layout)),
       session_(std::move(session)),
-      keyboard_(*layout_, *session_),
+      desktop_(desktop),
+      log_(log),
+      keyboard_(*layout_, *session_, desktop, &wait_),
       injector_(keyboard_, log) {}
 
 PortalKeySender::~PortalKeySender() = default;
@@ -76,12 +119,34 @@ std::unique_ptr<PortalKeySender> PortalKeySender::Open(const char* display,
     problem = "the desktop's keyboard layout cannot be read from its X display (" + why + ")";
     return nullptr;
   }
+  const char* desktopName = getenv("XDG_CURRENT_DESKTOP");
+  const PortalDesktop desktop = PortalDesktopNamed(desktopName ? desktopName : "");
+  if (desktop == PortalDesktop::kGnome)
+    log.Event("Desktop portal: GNOME (XDG_CURRENT_DESKTOP); each modifier change is followed by a " +
+              std::to_string(kGnomeModifierGapMs) + " ms pause, which mutter needs to apply it");
   auto session = std::make_unique<PortalSession>(RestoreTokenFile(tokenPath), log);
   session->Begin();
   return std::unique_ptr<PortalKeySender>(
-      new PortalKeySender(std::move(layout), std::move(session), log));
+      new PortalKeySender(std::move(layout), std::move(session), desktop, log));
 }
 
-std::string PortalKeySender::WhyNotReady() { return session_->WhyNotReady(); }
+std::string PortalKeySender::WhyNotReady() {
+  std::string why = session_->WhyNotReady();
+  if (!why.empty() || desktop_ != PortalDesktop::kGnome) return why;
+  // Read per record: the user may have switched since the last one.
+  XkbNames names;
+  std::optional<XKeymap> current = GnomeCurrentKeymap(why, &names);
+  const std::string seen = current ? names.layout + (names.variant.empty() ? "" : "+" + names.variant) +
+                                         (names.options.empty() ? "" : " (" + names.options + ")")
+                                   : why;
+  if (seen != layoutSeen_) {
+    log_.Event(current ? "Desktop portal: keys are planned with GNOME's input source in use, " + seen
+                       : "Desktop portal: keys are planned with Xwayland's layout, which may not be "
+                         "the one in use: " + seen);
+    layoutSeen_ = seen;
+  }
+  keyboard_.UseKeymap(std::move(current));
+  return {};
+}
 
 }  // namespace tarvik::lnx

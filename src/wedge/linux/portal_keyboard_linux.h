@@ -1,17 +1,22 @@
 // Typing through the desktop portal's RemoteDesktop keyboard, for Wayland
-// desktops (GNOME, KDE) where XTest reaches X programs only. The portal asks
-// the user once for consent (a dialog); with persist mode 2 its answer comes
-// with a restore token that spares the dialog next time, valid for one use.
+// desktops (GNOME, KDE) where XTest reaches X programs only. What the user
+// sees differs: GNOME asks with a dialog at every start (it hands out restore
+// tokens, which spare the dialog, only from GNOME 45 with xdg-desktop-portal
+// 1.17); Plasma 5.27 allows a keyboard-only session at once, with no dialog
+// and no token. A token is kept when one comes, and is good for one use.
 // The compositor takes evdev keycodes and applies its own layout, so keys
-// are planned with the desktop's layout as Xwayland carries it.
+// are planned with that layout: on GNOME its input source in use (see
+// gnome_layout_linux.h), elsewhere the layout as Xwayland carries it.
 #pragma once
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/diagnostics.h"
+#include "core/linux/event_pump_linux.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/linux/xkey_injector.h"
 
@@ -28,6 +33,26 @@ class IRemoteKeys {
   virtual bool NotifyKey(int evdevCode, bool down) = 0;
 };
 
+// How the compositor behind the portal takes keys sent back to back. mutter
+// (GNOME 43) answers each key before it has applied it, and a Shift or AltGr
+// sent right before or after a key can then take effect one or more keys
+// late: capitals come out lower case. KWin applies each key as it comes.
+enum class PortalDesktop { kGnome, kOther };
+
+// From XDG_CURRENT_DESKTOP (a list such as "ubuntu:GNOME"), the very names
+// xdg-desktop-portal picks its desktop's backend by.
+PortalDesktop PortalDesktopNamed(std::string_view currentDesktop);
+
+// Milliseconds to let pass after `event` before the next key goes.
+int PortalGapAfterMs(PortalDesktop desktop, const XKeyAction& event);
+
+// Lets time pass between keys; the program goes on handling its events.
+class IPortalWait {
+ public:
+  virtual ~IPortalWait() = default;
+  virtual void WaitMs(int ms) = 0;
+};
+
 // The restore token, in a file of its own, replaced as a whole.
 class RestoreTokenFile {
  public:
@@ -42,23 +67,41 @@ class RestoreTokenFile {
   std::string path_;
 };
 
-// The desktop's layout from an X keyboard (Xwayland's), the keys to the
-// portal. The layout cannot be changed from here: no spare keycodes, and a
-// character the layout lacks cannot be typed.
+// The desktop's layout from an X keyboard (Xwayland's), or the one the
+// compositor uses now where the desktop says which (UseKeymap), the keys to
+// the portal. The layout cannot be changed from here: no spare keycodes, and
+// a character the layout lacks cannot be typed.
 class PortalKeyboard : public IXKeyboard {
  public:
-  PortalKeyboard(IXKeyboard& layout, IRemoteKeys& keys) : layout_(layout), keys_(keys) {}
+  PortalKeyboard(IXKeyboard& layout, IRemoteKeys& keys, PortalDesktop desktop = PortalDesktop::kOther,
+                 IPortalWait* wait = nullptr)
+      : layout_(layout), keys_(keys), desktop_(desktop), wait_(wait) {}
   const XKeymap& Keymap() override;
   XKeyboardState State() override { return layout_.State(); }
   // The compositor does not say which keys the user holds: none are pressed again.
   std::optional<std::vector<Keycode>> PhysicallyHeld() override { return std::vector<Keycode>{}; }
   bool Send(std::span<const XKeyAction> events) override;
   bool Remap(Keycode, Keysym) override { return false; }
+  // The compositor's layout now; nothing: Xwayland's again.
+  void UseKeymap(std::optional<XKeymap> current) { current_ = std::move(current); }
 
  private:
   IXKeyboard& layout_;
   IRemoteKeys& keys_;
+  PortalDesktop desktop_;
+  IPortalWait* wait_;
+  std::optional<XKeymap> current_;
   XKeymap map_;
+};
+
+// A wait in the program's event loop: it sleeps in the system's poll.
+class PumpedWait : public IPortalWait {
+ public:
+  void WaitMs(int ms) override { Pause(pump_, clock_, ms); }
+
+ private:
+  QtEventPump pump_;
+  SystemClock clock_;
 };
 
 class PortalSession;
@@ -78,16 +121,21 @@ class PortalKeySender : public IKeySender {
 
   bool SendKeyTokens(std::string_view token) override { return injector_.SendKeyTokens(token); }
   bool CanType(std::string_view token) override { return injector_.CanType(token); }
+  // Before each record: on GNOME the keys are planned with its input source in use.
   std::string WhyNotReady() override;
   void BeginRecord() override { injector_.BeginRecord(); }
   void EndRecord() override { injector_.EndRecord(); }
 
  private:
   PortalKeySender(std::unique_ptr<XTestKeyboard> layout, std::unique_ptr<PortalSession> session,
-                  IDiagnostics& log);
+                  PortalDesktop desktop, IDiagnostics& log);
 
   std::unique_ptr<XTestKeyboard> layout_;
   std::unique_ptr<PortalSession> session_;
+  PortalDesktop desktop_;
+  IDiagnostics& log_;
+  std::string layoutSeen_;  // the layout last told of in the log
+  PumpedWait wait_;
   PortalKeyboard keyboard_;
   XKeyInjector injector_;  // last: it sends through the keyboard until it goes
 };

@@ -148,6 +148,9 @@ void PortalSession::OnResponse(uint response, const QVariantMap& results) {
         log_.Event("Desktop portal: the restore token could not be kept (" + why + ")");
       else if (!token.isEmpty())
         log_.Event("Desktop portal: a new restore token is kept in " + tokens_.Path());
+      else if (response == kResponseGranted)
+        log_.Event("Desktop portal: the desktop gave no restore token; it decides again at the next "
+                   "start (GNOME before 45 asks the user each time)");
       const uint devices = results.value(QStringLiteral("devices")).toUInt();
       if (response != kResponseGranted || !(devices & kKeyboardDevice)) {
         stage_ = Stage::kRefused;
@@ -175,8 +178,7 @@ void PortalSession::SelectDevices() {
   const std::string token = tokens_.Read();
   if (!token.empty()) options.insert(QStringLiteral("restore_token"), QString::fromStdString(token));
   log_.Event(token.empty()
-                 ? "Desktop portal: session created; selecting the keyboard (no restore token: the "
-                   "desktop asks the user)"
+                 ? "Desktop portal: session created; selecting the keyboard (no restore token kept)"
                  : "Desktop portal: session created; selecting the keyboard with the restore token "
                    "of an earlier consent");
   Ask(Stage::kSelecting, QStringLiteral("SelectDevices"),
@@ -184,15 +186,18 @@ void PortalSession::SelectDevices() {
 }
 
 void PortalSession::StartSession() {
-  log_.Event("Desktop portal: starting the session (the desktop may ask the user to allow typing)");
+  log_.Event("Desktop portal: starting the session (some desktops ask the user to allow typing, "
+             "others allow a keyboard at once)");
   Ask(Stage::kStarting, QStringLiteral("Start"),
       {QVariant::fromValue(QDBusObjectPath(session_)), QString()}, {});
 }
 
 void PortalSession::OnClosed(const QVariantMap&) {
-  log_.Event("Desktop portal: the desktop closed the session; a new one is asked for at the next scan");
   session_.clear();  // closed already: nothing to close
   Forget();
+  // GNOME closes a session as soon as the user refused it: that stays a refusal.
+  if (stage_ == Stage::kRefused) return;
+  log_.Event("Desktop portal: the desktop closed the session; a new one is asked for at the next scan");
   stage_ = Stage::kIdle;
 }
 
