@@ -1,5 +1,6 @@
 #include "wedge/keystroke_output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -14,6 +15,9 @@ namespace {
 constexpr std::string_view kUnicodeTokenStart = "{U+", kUnicodeTokenEnd = "}";
 constexpr char32_t kLastCodePoint = 0x10FFFF;
 constexpr int kHexBase = 16;
+// Times the way of typing is asked to ready a record's keys: it says how long
+// to wait, so two suffice unless the keyboard changed meanwhile.
+constexpr int kReadyAttempts = 4;
 
 }  // namespace
 
@@ -59,6 +63,10 @@ TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   if (!c_.TypesRecords()) return TypeOutcome::kShownOnly;
   refused_ = false;
   keys_.BeginRecord();
+  if (!ReadyKeys(record)) {
+    keys_.EndRecord();
+    return TypeOutcome::kRefused;
+  }
   SendRepeated(kPrefixKeyList, kPrefixCountList, record.prefix);
   pump_.ProcessPending();
   SendKeys(record);
@@ -94,14 +102,35 @@ KeyRun KeystrokeOutput::RunFor(Ctl keyList, Ctl repeatList, const std::optional<
   return {std::string(Trim(c_.ItemText(keyList, key), " ")), repeat};
 }
 
-bool KeystrokeOutput::CanType(const TypedRecord& record) {
-  for (char32_t key : record.keys)
-    if (!keys_.CanType(record.Token(key))) return false;
+std::vector<std::string> KeystrokeOutput::DistinctTokens(const TypedRecord& record) const {
+  std::u32string keys = record.keys;
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::vector<std::string> tokens;
+  tokens.reserve(keys.size());
+  for (char32_t key : keys) tokens.push_back(record.Token(key));
   for (const KeyRun& run : {RunFor(kPrefixKeyList, kPrefixCountList, record.prefix),
                             RunFor(kSuffix1KeyList, kSuffix1CountList, record.suffix1),
                             RunFor(kSuffix2KeyList, kSuffix2CountList, record.suffix2)})
-    if (run.count > 0 && !keys_.CanType(run.token)) return false;
-  return true;
+    if (run.count > 0 && std::find(tokens.begin(), tokens.end(), run.token) == tokens.end())
+      tokens.push_back(run.token);
+  return tokens;
+}
+
+bool KeystrokeOutput::CanType(const TypedRecord& record) {
+  return keys_.CanTypeAll(DistinctTokens(record));
+}
+
+bool KeystrokeOutput::ReadyKeys(const TypedRecord& record) {
+  const auto tokens = DistinctTokens(record);
+  for (int i = 0; i < kReadyAttempts; ++i) {
+    const auto wait = keys_.Ready(tokens);
+    if (!wait) return false;
+    if (wait->count() <= 0) return true;
+    if (pump_.QuitRequested()) return false;
+    Pause(pump_, clock_, static_cast<int>(wait->count()));
+  }
+  return false;
 }
 
 void KeystrokeOutput::SendRepeated(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) {
@@ -118,11 +147,11 @@ void KeystrokeOutput::SendKeys(const TypedRecord& record) {
   for (char32_t key : record.keys) {
     if (!Send(record.Token(key))) return;
     pump_.ProcessPending();
-    DelayAfterKey();
+    DelayAfterKey(true);
   }
 }
 
-void KeystrokeOutput::DelayAfterKey() {
+void KeystrokeOutput::DelayAfterKey(bool justProcessed) {
   // The delay list is read again before every pause.
   int ms = 0;
   const int index = c_.ListIndex(kDelayList);
@@ -133,7 +162,10 @@ void KeystrokeOutput::DelayAfterKey() {
   // A key followed by a pause is out before the pause, not after it; after
   // a refusal nothing more goes, so there is nothing to pause for.
   if (ms > 0) FlushKeys();
-  if (!refused_) Pause(pump_, clock_, ms);
+  // With no delay the pause is one pass of event processing, and one just
+  // made would find nothing new: under Qt each pass costs a poll of every
+  // source, as much as the key itself.
+  if (!refused_ && (ms > 0 || !justProcessed)) Pause(pump_, clock_, ms);
 }
 
 void KeystrokeOutput::FlushKeys() {

@@ -3,7 +3,9 @@
 // setting is read from its list at the moment it is needed, so a change made
 // while a record is being typed takes effect at the next key.
 #pragma once
+#include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,21 @@ class IKeySender {
   // it is now. A record with a token it cannot is not typed, nor answered:
   // dropping the character would type a different record.
   virtual bool CanType(std::string_view /*token*/) { return true; }
+  // The same for a whole record: its distinct tokens, prefix and suffixes
+  // included. A way of typing that has only so many keys for characters the
+  // layout lacks counts them over the record; by default, token by token.
+  virtual bool CanTypeAll(std::span<const std::string> tokens) {
+    for (const auto& t : tokens)
+      if (!CanType(t)) return false;
+    return true;
+  }
+  // Once a record has begun, before its first key: readies the keys for its
+  // distinct tokens (binds the characters the layout lacks). How long to
+  // wait before asking again, zero when the keys can go now; nothing when
+  // the record cannot be typed after all (the layout changed since CanTypeAll).
+  virtual std::optional<std::chrono::milliseconds> Ready(std::span<const std::string> /*tokens*/) {
+    return std::chrono::milliseconds(0);
+  }
   // Why no key can go now, in a few words ("the desktop has not allowed
   // Tarvik to type"); empty when keys can go. Asking may start a new attempt
   // to get ready, which a later record then finds done.
@@ -105,9 +122,15 @@ class KeystrokeOutput {
   // The key and count a prefix or suffix types: the rules' or the lists'.
   KeyRun RunFor(Ctl keyList, Ctl repeatList, const std::optional<KeyRun>& instead) const;
   void SendKeys(const TypedRecord& record);
+  // Each token of the record once, prefix and suffixes included.
+  std::vector<std::string> DistinctTokens(const TypedRecord& record) const;
+  // Waits, processing events, until the way of typing has readied the keys
+  // for the record; false when it cannot.
+  bool ReadyKeys(const TypedRecord& record);
   // False once the system has refused a key of this record: nothing more goes.
   bool Send(std::string_view token);
-  void DelayAfterKey();
+  // justProcessed: events were processed right after the key.
+  void DelayAfterKey(bool justProcessed = false);
   // Waits until the keys sent so far are out; a refusal ends the record.
   void FlushKeys();
 
