@@ -1,11 +1,14 @@
 // An X keyboard as tables: a US and a German-like mapping with the keys the
 // tests need, and a server that keeps every key's state as the target sees
 // it and as the user's fingers hold it, applies the mapping the way XKB does,
-// and counts the characters that arrive as a chord.
+// and counts the characters that arrive as a chord. A slow target reads its
+// keys only when told, through the mapping as it is then.
 #pragma once
 #include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "wedge/linux/xkey_injector.h"
 
@@ -124,12 +127,20 @@ class FakeXKeyboard : public IXKeyboard {
     return n;
   }
   bool MappingAsAtStart() const { return map_.keys == original_.keys; }
+  Clock::time_point Now() override { return now; }
+  // A slow target reads the keys that wait for it now.
+  void Deliver() {
+    for (auto [code, mods] : waiting_) Read(code, mods);
+    waiting_.clear();
+  }
   XKeymap& Map() { return map_; }
 
   std::uint8_t locked = 0;
   int refuseCall = -1;  // the server refuses this Send after taking refuseAfter events
   std::size_t refuseAfter = 0;
   int calls = 0, remaps = 0, chords = 0;
+  Clock::time_point now{};
+  bool slow = false;  // keys wait until Deliver
   std::u32string typed;       // characters the target got
   std::vector<Keysym> syms;   // keysyms of the other keys it got
   std::array<bool, kKeyCodes> logical{}, physical{};
@@ -145,8 +156,18 @@ class FakeXKeyboard : public IXKeyboard {
     std::uint8_t mods = locked;
     for (const auto& m : map_.modifiers)
       if (logical[m.code]) mods |= m.mask;
+    if (slow) {
+      waiting_.emplace_back(c, mods);
+    } else {
+      Read(c, mods);
+    }
+  }
+  void Read(Keycode c, std::uint8_t mods) {
     const XKey& key = map_.keys[c];
-    if (key.levels.empty()) return;
+    if (key.levels.empty()) {
+      syms.push_back(xk::kNoSymbol);  // read as no character at all
+      return;
+    }
     const XLevel& l = key.levels[LevelOf(key, mods)];
     if (l.ch == 0) {
       syms.push_back(l.sym);
@@ -157,6 +178,7 @@ class FakeXKeyboard : public IXKeyboard {
   }
 
   XKeymap map_, original_;
+  std::vector<std::pair<Keycode, std::uint8_t>> waiting_;  // a slow target's keys, with their modifiers
 };
 
 }  // namespace tarvik::lnx::testing

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "core/utf8.h"
+
 #include "linux/fake_xkeyboard.h"
 #include "wedge/linux/xkey_injector.h"
 
@@ -86,22 +90,101 @@ TEST(XKeyInjector, AHeldKeyIsDownAgainAndAStrayOneGoesUpAtTheEnd) {
   EXPECT_EQ(kb.chords + kb.Stray(), 0);
 }
 
-TEST(XKeyInjector, MissingCharactersAreBoundUntilTheNextRecord) {
-  FakeXKeyboard kb(UsKeymap());
-  XKeyInjector keys(kb);
+using namespace std::chrono_literals;
+
+std::vector<std::string> Tokens(std::u32string_view text) {
+  std::vector<std::string> out;
+  for (char32_t c : text) out.push_back(EncodeUtf8(c));
+  return out;
+}
+
+// One record as the keystroke output types it: its keys readied, then sent.
+// What Ready answered; the keys go only when it answered zero.
+std::optional<std::chrono::milliseconds> Record(XKeyInjector& keys, std::u32string_view text) {
+  const auto tokens = Tokens(text);
   keys.BeginRecord();
-  EXPECT_TRUE(keys.CanType("\u20AC"));
-  for (auto t : {"\u00E9", "\u20AC", "\u00E9", "\u00F1", "a"}) EXPECT_TRUE(keys.SendKeyTokens(t));
+  const auto ready = keys.Ready(tokens);
+  if (ready == 0ms) {
+    for (const auto& t : tokens) EXPECT_TRUE(keys.SendKeyTokens(t)) << t;
+  }
   keys.EndRecord();
-  EXPECT_EQ(kb.typed, U"\u00E9\u20AC\u00E9\u00F1a");
-  EXPECT_EQ(kb.remaps, 3);  // two spare keycodes: the third character takes the oldest
-  EXPECT_FALSE(kb.MappingAsAtStart());
-  keys.BeginRecord();
-  EXPECT_TRUE(kb.MappingAsAtStart());
-  // A keycode that a new layout has given a meaning meanwhile is left alone.
-  EXPECT_TRUE(keys.SendKeyTokens("\u00E9"));
-  kb.Map().keys[kSpare1] = OneLevel(Ch(U'x'));
-  keys.BeginRecord();
+  return ready;
+}
+
+// The US table has two spare keycodes. Each step: the time since the last,
+// a record, whether CanTypeAll allows it, what Ready answers (a wait: from
+// zero, how long), and the bindings made so far.
+TEST(XKeyInjector, SpareKeycodesAreBoundPerRecordKeptAndTakenOverOnlyWhenOld) {
+  using Wait = std::optional<std::chrono::milliseconds>;
+  struct Step {
+    std::chrono::milliseconds after;
+    std::u32string record;
+    bool can;
+    Wait ready;
+    int remaps;
+  };
+  const std::vector<std::pair<const char*, std::vector<Step>>> cases = {
+      {"three missing characters, two spare keycodes: nothing bound, nothing typed",
+       {{0ms, U"\u00E9\u20AC\u00F1", false, std::nullopt, 0}}},
+      {"kept across records: typed again with no new binding",
+       {{0ms, U"\u00E9\u20AC\u00E9", true, 0ms, 2}, {10ms, U"\u20AC\u00E9", true, 0ms, 2}}},
+      {"a young binding is not taken over: the record waits until it is old",
+       {{0ms, U"\u00E9\u20AC", true, 0ms, 2}, {1000ms, U"\u00F1", true, 4000ms, 2}}},
+      {"an old one is",
+       {{0ms, U"\u00E9\u20AC", true, 0ms, 2}, {5000ms, U"\u00F1a", true, 0ms, 3}}},
+      {"one the record types with is not, however old",
+       {{0ms, U"\u00E9\u20AC", true, 0ms, 2}, {9000ms, U"\u00E9\u20AC\u00F1", false, std::nullopt, 2},
+        {0ms, U"\u00E9\u00F1", true, 0ms, 3}}},
+  };
+  for (const auto& [name, steps] : cases) {
+    FakeXKeyboard kb(UsKeymap());
+    std::u32string typed;
+    {
+      XKeyInjector keys(kb);
+      for (const auto& s : steps) {
+        kb.now += s.after;
+        EXPECT_EQ(keys.CanTypeAll(Tokens(s.record)), s.can) << name;
+        const auto sent = kb.calls;
+        EXPECT_EQ(Record(keys, s.record), s.ready) << name;
+        EXPECT_EQ(kb.remaps, s.remaps) << name;
+        if (s.ready == 0ms) {
+          typed += s.record;
+        } else {
+          EXPECT_EQ(kb.calls, sent) << name << ": a key went out";
+        }
+      }
+      EXPECT_EQ(kb.typed, typed) << name;
+      EXPECT_EQ(kb.syms, std::vector<Keysym>{}) << name;
+    }
+    EXPECT_TRUE(kb.MappingAsAtStart()) << name << ": the spare keycodes are not given back";
+  }
+}
+
+// A slow target reads the last record's keys after the next one started:
+// they still type what they typed when they went out.
+TEST(XKeyInjector, AKeyStillWaitingInTheTargetKeepsItsCharacter) {
+  FakeXKeyboard kb(UsKeymap());
+  kb.slow = true;
+  XKeyInjector keys(kb);
+  EXPECT_EQ(Record(keys, U"\u00E9\u20AC"), 0ms);
+  kb.now += 100ms;
+  EXPECT_EQ(Record(keys, U"\u00F1"), 4900ms);
+  kb.Deliver();
+  EXPECT_EQ(kb.typed, U"\u00E9\u20AC");
+  kb.now += 4900ms;
+  EXPECT_EQ(Record(keys, U"\u00F1"), 0ms);
+  kb.Deliver();
+  EXPECT_EQ(kb.typed, U"\u00E9\u20AC\u00F1");
+  EXPECT_EQ(kb.syms, std::vector<Keysym>{});
+}
+
+TEST(XKeyInjector, ABindingANewLayoutReplacedIsLeftAlone) {
+  FakeXKeyboard kb(UsKeymap());
+  {
+    XKeyInjector keys(kb);
+    EXPECT_EQ(Record(keys, U"\u00E9"), 0ms);
+    kb.Map().keys[kSpare1] = OneLevel(Ch(U'x'));
+  }
   EXPECT_EQ(kb.Map().keys[kSpare1], OneLevel(Ch(U'x')));
 }
 

@@ -57,6 +57,10 @@ class VirtualKeyboardSender : public IKeySender {
                                                      IDiagnostics& log = NoLog());
   bool SendKeyTokens(std::string_view token) override { return injector_.SendKeyTokens(token); }
   bool CanType(std::string_view token) override { return injector_.CanType(token); }
+  bool CanTypeAll(std::span<const std::string> t) override { return injector_.CanTypeAll(t); }
+  std::optional<std::chrono::milliseconds> Ready(std::span<const std::string> t) override {
+    return injector_.Ready(t);
+  }
   // Our keymap again first: the injector's unbindings then go with it.
   void BeginRecord() override {
     keyboard_->Reassert();
