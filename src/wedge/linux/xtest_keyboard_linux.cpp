@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <thread>
 
 namespace tarvik::lnx {
 namespace {
@@ -163,6 +164,10 @@ XTestKeyboard::XTestKeyboard(Display* display, int xkbEventType, int inputOpcode
     NoteState(s.group, static_cast<std::uint8_t>(s.locked_mods | s.latched_mods));
 }
 
+bool XTestKeyboard::ReadDue() const {
+  return std::chrono::steady_clock::now() - lastRead_ >= kReadInterval;
+}
+
 void XTestKeyboard::NoteState(int group, std::uint8_t locked) {
   if (group != group_) stale_ = true;
   group_ = group;
@@ -176,7 +181,7 @@ void XTestKeyboard::ReadNotices(bool fromConnection) {
   // among them. QueuedAfterReading takes what has come without waiting and
   // without writing out our queued requests first (XPending would).
   // QueuedAlready takes only what Xlib has read already: no system call.
-  if (fromConnection) readSinceSend_ = true;
+  if (fromConnection) lastRead_ = std::chrono::steady_clock::now();
   while (XEventsQueued(d_, fromConnection ? QueuedAfterReading : QueuedAlready) > 0) {
     XEvent ev;
     XNextEvent(d_, &ev);
@@ -202,6 +207,27 @@ void XTestKeyboard::ReadNotices(bool fromConnection) {
       }
     }
   }
+  // The server sends what a request causes (an error of it too) before
+  // anything it sends later: every event of ours up to the last request it
+  // says it has handled is answered for.
+  if (fromConnection && !refused_) {
+    const unsigned long done = LastKnownRequestProcessed(d_);
+    std::size_t n = 0;
+    while (n < inFlight_.size() && inFlight_[n].serial <= done) ++n;
+    Answered(n);
+  }
+}
+
+void XTestKeyboard::Answered(std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const XKeyAction& e = inFlight_[i].event;
+    if (e.role != XKeyAction::Role::Key && e.role != XKeyAction::Role::Modifier &&
+        e.role != XKeyAction::Role::Mask)
+      continue;  // the user's own keys are the user's
+    std::erase_if(answeredDown_, [&](const XKeyAction& d) { return d.code == e.code; });
+    if (e.down) answeredDown_.push_back(e);
+  }
+  inFlight_.erase(inFlight_.begin(), inFlight_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 void XTestKeyboard::NoteRawKey(Keycode code, bool down, unsigned long serial) {
@@ -223,10 +249,8 @@ XTestKeyboard::~XTestKeyboard() {
 const XKeymap& XTestKeyboard::Keymap() {
   Watch watch(*this);
   // Planning one key asks for the mapping several times, and a record is
-  // checked key by key before it is typed: the connection is read once
-  // between two sends of ours, which is as often as anything can change
-  // what the next key does.
-  ReadNotices(!readSinceSend_);
+  // checked key by key before it is typed.
+  ReadNotices(ReadDue());
   if (stale_) ReadKeymap();
   return map_;
 }
@@ -298,7 +322,7 @@ XKeyboardState XTestKeyboard::State() {
   // their way change nothing: the keys down already count them. A key the
   // user presses while ours are on their way, and whose raw event has not
   // come yet, is not seen for those keys: they were planned and sent before it.
-  ReadNotices(true);
+  ReadNotices(ReadDue());
   if (!keysValid_) Drain();
   const XKeymap& map = Keymap();
   XKeyboardState st;
@@ -317,7 +341,7 @@ void XTestKeyboard::Drain() {
   keysValid_ = inputDevices_;
   ReadNotices(true);  // a key moved after the answer makes it old at once
   unseen_.clear();  // events the server refused make none
-  if (!refused_) inFlight_.clear();
+  if (!refused_) Answered(inFlight_.size());
 }
 
 bool XTestKeyboard::Settle() {
@@ -326,15 +350,17 @@ bool XTestKeyboard::Settle() {
 }
 
 bool XTestKeyboard::Refused() {
-  // The server answers a refusal for a request, and we learn of it only at
-  // the next round trip: the events queued after the refused one went on
-  // to the server, and some of them may have typed. Which ones is unknown,
-  // so every key of ours pressed since the last round trip goes up, latest
-  // first; a release of a key that is up does nothing.
+  // The server answers a refusal for a request, and we learn of it later:
+  // the events queued after the refused one went on to the server, and
+  // some of them may have typed. Which ones is unknown, so every key of
+  // ours down before them or pressed since goes up, latest first; a
+  // release of a key that is up does nothing.
   std::vector<typing::Event> sent;
-  sent.reserve(inFlight_.size());
-  for (const auto& e : inFlight_) sent.push_back({e.code, e.down, e.role});
+  sent.reserve(answeredDown_.size() + inFlight_.size());
+  for (const auto& e : answeredDown_) sent.push_back({e.code, e.down, e.role});
+  for (const auto& q : inFlight_) sent.push_back({q.event.code, q.event.down, q.event.role});
   inFlight_.clear();
+  answeredDown_.clear();
   refused_ = false;
   for (const auto& e : typing::UndoAfterRefusal(sent, typing::IKeys::kTakenUnknown))
     XTestFakeKeyEvent(d_, e.key, False, CurrentTime);
@@ -342,6 +368,7 @@ bool XTestKeyboard::Refused() {
   // A refusal of the releases too leaves nothing more to try.
   refused_ = false;
   inFlight_.clear();
+  answeredDown_.clear();
   return false;
 }
 
@@ -380,8 +407,8 @@ bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
   // A refusal met while reading since: none of these go.
   if (refused_) return Refused();
   for (const auto& e : events) {
-    inFlight_.push_back(e);
-    if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, CurrentTime)) {
+    inFlight_.push_back({e, NextRequest(d_)});
+    if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, DelayBefore(e))) {
       refused_ = true;
       break;
     }
@@ -389,7 +416,7 @@ bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
     SetKeyBit(keys_.data(), e.code, e.down);
     unseen_.push_back(e);
   }
-  readSinceSend_ = false;
+  if (!refused_ && inFlight_.size() >= kMaxEventsInFlight) CatchUp(kMaxEventsInFlight / 2);
   if (refused_ || inFlight_.size() >= kMaxEventsInFlight) return Settle();
   unwritten_ += events.size();
   if (unwritten_ >= kEventsPerWrite) {
@@ -399,8 +426,35 @@ bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
   return true;
 }
 
+unsigned long XTestKeyboard::DelayBefore(const XKeyAction& e) {
+  unsigned long ms = CurrentTime;
+  if (remapped_) {
+    ms = kRemapSettleMs;
+  } else if (e.down && e.role == XKeyAction::Role::Key && last_ && !last_->down &&
+             last_->code == e.code) {
+    ms = kSameKeyGapMs;
+  }
+  remapped_ = false;
+  last_ = e;
+  return ms;
+}
+
+bool XTestKeyboard::CatchUp(std::size_t left) {
+  if (!inputDevices_) return false;
+  XFlush(d_);
+  unwritten_ = 0;
+  for (int i = 0; i < kCatchUpSteps && !refused_; ++i) {
+    ReadNotices(true);
+    if (inFlight_.size() <= left) return true;
+    std::this_thread::sleep_for(kCatchUpStep);
+  }
+  return false;
+}
+
 bool XTestKeyboard::Sync() {
   Watch watch(*this);
+  // Every event answered for, as the raw events tell, needs no round trip.
+  if (!refused_ && !inFlight_.empty()) CatchUp(0);
   if (inFlight_.empty() && !refused_) return true;
   return Settle();
 }
@@ -415,6 +469,7 @@ bool XTestKeyboard::Remap(Keycode code, Keysym sym) {
   ErrorTrap trap(d_);
   XChangeKeyboardMapping(d_, code, kBoundLevels, syms, 1);
   stale_ = true;
+  remapped_ = true;
   // Failed() waits for the server: the key that follows meets the new mapping.
   return !trap.Failed();
 }
