@@ -1,9 +1,11 @@
 """Typing speed of the Linux program on a headless X display: tarvik at delay
 0 against a bare loop (tools/xtest_loop: read the reader's line, type it with
-XTestFakeKeyEvent, nothing else), each fed the same lines by the same fake TCP
-reader and typing into the same receiving window. A line is timed from the
-reader's send until the receiver has logged its last key press. A benchmark,
-not a test: it reports and asserts nothing.
+XTestFakeKeyEvent, nothing else), each fed by a fake TCP reader of its own and
+typing into the same receiving window, a line each in turn, so that both
+meet the same load from the rest of the machine. A line is timed from the
+reader's send until the receiver has logged its last key press; the
+processor time each program spent on its lines is read from /proc. A
+benchmark, not a test: it reports and asserts nothing.
 
     TARVIK_LINUX_BUILD_DIR=build/linux python3 scripts/bench_typing_linux.py [RUNS] [LENGTH]
 
@@ -64,24 +66,38 @@ class PressCounter:
         return self.count
 
 
-def timed_lines(reader, counter, runs, length):
-    """Characters per second of each run: one line of `length` typed characters."""
-    speeds = []
+def cpu_seconds(pid):
+    """User and system time of a process and its threads so far."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def timed_line(reader, counter, pid, text):
+    """Characters per second of one line, and the program's processor time on it."""
+    # The classic line: its last character is not typed.
+    data = (text + "X\r\n").encode("ascii")
+    target = counter.update() + len(text)
+    cpu = cpu_seconds(pid)
+    start = time.monotonic()
+    reader.send(data)
+    end = start + LINE_WAIT
+    while counter.update() < target:
+        if time.monotonic() > end:
+            raise TimeoutError(f"{counter.count - target + len(text)} of {len(text)} keys arrived")
+        time.sleep(0.002)
+    speed = len(text) / (time.monotonic() - start)
+    time.sleep(0.3)  # the receiver's log at rest, the program's last answers read
+    return speed, cpu_seconds(pid) - cpu
+
+
+def timed_lines(programs, counter, runs, length):
+    """For each (reader, pid) a list of (speed, processor seconds), a line each in turn."""
+    results = [[] for _ in programs]
     for run in range(runs):
         text = "".join(ALPHABET[(run + i) % len(ALPHABET)] for i in range(length))
-        # The classic line: its last character is not typed.
-        data = (text + "X\r\n").encode("ascii")
-        target = counter.update() + length
-        start = time.monotonic()
-        reader.send(data)
-        end = start + LINE_WAIT
-        while counter.update() < target:
-            if time.monotonic() > end:
-                raise TimeoutError(f"{counter.count - target + length} of {length} keys arrived")
-            time.sleep(0.002)
-        speeds.append(length / (time.monotonic() - start))
-        time.sleep(0.3)  # the receiver's log at rest before the next line
-    return speeds
+        for (reader, pid), out in zip(programs, results):
+            out.append(timed_line(reader, counter, pid, text))
+    return results
 
 
 def stop(proc):
@@ -93,9 +109,11 @@ def stop(proc):
         proc.wait(timeout=STOP_WAIT)
 
 
-def summary(speeds):
-    return (f"median {statistics.median(speeds):,.0f} chars/s "
-            f"(runs: {', '.join(f'{s:,.0f}' for s in speeds)})")
+def summary(lines, length):
+    speeds = [speed for speed, _ in lines]
+    cpu = statistics.median(seconds for _, seconds in lines) / length * 1e6
+    return (f"median {statistics.median(speeds):,.0f} chars/s, {cpu:.0f} us of processor a "
+            f"character (runs: {', '.join(f'{s:,.0f}' for s in speeds)})")
 
 
 def main():
@@ -105,7 +123,7 @@ def main():
     program("TARVIK_RECEIVER", "tarvik_receiver")
     loop = program("TARVIK_XTEST_LOOP", "tarvik_xtest_loop")
     bench = Bench("bench-typing", tray=True)
-    reader = TcpReader()
+    reader, bare_reader = TcpReader(), TcpReader()
     try:
         bench.start()
         bench.write_settings(SETTINGS.format(address=reader.address).encode("cp1252"))
@@ -117,23 +135,22 @@ def main():
         # Ten seconds after start the window goes to the tray and the link opens.
         reader.wait_connected()
         poll(lambda: not bench.viewable(main_window), what="tarvik's window out of the way")
+        bare = bench.spawn("xtest_loop", [loop, "127.0.0.1", str(bare_reader.port)])
+        bare_reader.wait_connected()
         bench.activate(receiver.window)
-        ours = timed_lines(reader, counter, runs, length)
+        ours, theirs = timed_lines([(reader, tarvik.pid), (bare_reader, bare.pid)], counter, runs,
+                                   length)
         stop(tarvik)
 
-        poll(lambda: reader.peer_closed.is_set(), what="tarvik's link closed")
-        bench.spawn("xtest_loop", [loop, "127.0.0.1", str(reader.port)])
-        poll(lambda: reader.connections == 2 and not reader.peer_closed.is_set(),
-             what="the bare loop to connect")
-        bench.activate(receiver.window)
-        bare = timed_lines(reader, counter, runs, length)
-
-        print(f"delay 0, lines of {length} characters, {runs} runs each")
-        print(f"  bare XTest loop: {summary(bare)}")
-        print(f"  tarvik:          {summary(ours)}")
-        print(f"  ratio tarvik / bare loop: {statistics.median(ours) / statistics.median(bare):.2f}")
+        ratios = [a / b for (a, _), (b, _) in zip(ours, theirs)]
+        print(f"delay 0, lines of {length} characters, {runs} runs each, a line each in turn")
+        print(f"  bare XTest loop: {summary(theirs, length)}")
+        print(f"  tarvik:          {summary(ours, length)}")
+        print(f"  ratio tarvik / bare loop: median {statistics.median(ratios):.2f} "
+              f"(runs: {', '.join(f'{r:.2f}' for r in ratios)})")
     finally:
         reader.stop()
+        bare_reader.stop()
         bench.stop()
 
 

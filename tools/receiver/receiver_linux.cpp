@@ -9,6 +9,12 @@
 // takes a character back), drawn before the keys' lines are written: once a
 // bench reads a line, a screenshot shows its character.
 // It stays up until its window is closed or the process is ended.
+//   receiver LOGFILE [TITLE] [--same-time-repeat]
+// --same-time-repeat: a press of a key that comes straight after a release
+// of the same key with the same server time is taken for auto-repeat and
+// dropped, as LibreOffice's own X11 backend does; it is logged as
+//   AR kc=<keycode> t=<server ms>
+// and shows nothing.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -132,11 +138,36 @@ void LogKey(XKeyEvent& e, XIC ic) {
        Hex(text, n > 0 ? n : 0), e.state, e.time);
 }
 
+// The key event before this one, for --same-time-repeat.
+struct LastKey {
+  int type = 0;
+  unsigned keycode = 0;
+  Time time = 0;
+};
+
+// A release and a press of one key with one server time: the auto-repeat
+// of a key held down, to a client that tells repeat this way.
+bool RepeatOf(const LastKey& last, const XKeyEvent& e) {
+  return e.type == KeyPress && last.type == KeyRelease && last.keycode == e.keycode &&
+         last.time == e.time;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool sameTimeRepeat = false;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--same-time-repeat") == 0) {
+      sameTimeRepeat = true;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   if (argc < 2) {
-    std::fputs("usage: receiver LOGFILE [TITLE]\n", stderr);
+    std::fputs("usage: receiver LOGFILE [TITLE] [--same-time-repeat]\n", stderr);
     return 2;
   }
   g_log = std::fopen(argv[1], "w");
@@ -201,6 +232,7 @@ int main(int argc, char** argv) {
   XMapWindow(dpy, w);
 
   bool mapped = false;
+  LastKey last;
   for (;;) {
     XEvent e;
     if (!XPending(dpy)) Settle();
@@ -210,7 +242,14 @@ int main(int argc, char** argv) {
     XFilterEvent(&e, None);
     switch (e.type) {
       case KeyPress:
-      case KeyRelease: LogKey(e.xkey, ic); break;
+      case KeyRelease:
+        if (sameTimeRepeat && RepeatOf(last, e.xkey)) {
+          std::fprintf(g_log, "AR kc=%u t=%lu\n", e.xkey.keycode, e.xkey.time);
+        } else {
+          LogKey(e.xkey, ic);
+        }
+        last = {e.type, e.xkey.keycode, e.xkey.time};
+        break;
       case FocusIn:
         if (ic) XSetICFocus(ic);
         Line("FI", 0, "-", "", 0, 0);
