@@ -1,5 +1,6 @@
 #include "wedge/linux/session_lock_linux.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDBusArgument>
@@ -44,6 +45,20 @@ constexpr Saver kSavers[] = {
 
 // One call within the record's time, never starting a service that is not
 // running. Its reply, or nothing and `why`.
+// The session bus where one runs: named in the environment, or the user's
+// own at $XDG_RUNTIME_DIR/bus. Never one started for the question: libdbus
+// would otherwise autolaunch a bus daemon on the X display (dbus-launch) that
+// outlives the program.
+QDBusConnection SessionBus() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if ((address && *address) ||
+      (runtime && *runtime && stat((std::string(runtime) + "/bus").c_str(), &st) == 0 && S_ISSOCK(st.st_mode)))
+    return QDBusConnection::sessionBus();
+  return QDBusConnection(QStringLiteral("tarvik-no-session-bus"));  // not connected
+}
+
 std::optional<QDBusMessage> Call(const QDBusConnection& bus, QDBusMessage call, LockDeadline deadline,
                                  std::string& why) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -167,7 +182,7 @@ LockReading LogindLock::Read(LockDeadline deadline) {
 }
 
 void ScreenSaverServices(LockDeadline deadline, std::vector<LockReading>& out) {
-  const QDBusConnection bus = QDBusConnection::sessionBus();
+  const QDBusConnection bus = SessionBus();
   LockReading none{kSaversSource};
   if (!bus.isConnected()) {
     none.why = "no session bus";
