@@ -193,6 +193,51 @@ TEST_F(Xvfb, ARefusalMetAfterTheKeysWentLeavesNoKeyOfOursDown) {
   EXPECT_TRUE(kb->Sync());
 }
 
+// The window's view of a burst at full speed: Shift held once over a run of
+// capitals, and the same key pressed again right after its release at a
+// later server time than that release (a client may take one time for
+// auto-repeat).
+TEST_F(Xvfb, ShiftStaysDownOverCapitalsAndAKeyAgainCarriesALaterTime) {
+  const Window w = FocusedWindow();
+  XSelectInput(d_, w, KeyPressMask | KeyReleaseMask);
+  XSync(d_, False);
+  std::string problem;
+  auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
+  ASSERT_TRUE(keys) << problem;
+  keys->BeginRecord();
+  for (auto t : {"A", "B", "C", "1", "1", "d", "d", "E"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+  keys->EndRecord();
+  struct Key {
+    bool down;
+    KeySym sym;
+    Time time;
+  };
+  std::vector<Key> got;
+  EXPECT_TRUE(Pump([&](XEvent& e) {
+    if (e.type != KeyPress && e.type != KeyRelease) return false;
+    got.push_back({e.type == KeyPress, XLookupKeysym(&e.xkey, 0), e.xkey.time});
+    return got.size() == 2 * 10;  // eight keys and one Shift for each run of capitals
+  })) << got.size() << " key events";
+  std::string typed;
+  int shifts = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (!got[i].down) continue;
+    if (got[i].sym == XK_Shift_L) {
+      ++shifts;
+      continue;
+    }
+    typed += static_cast<char>(got[i].sym);
+    if (i > 0 && !got[i - 1].down && got[i - 1].sym == got[i].sym) {
+      EXPECT_LT(got[i - 1].time, got[i].time) << "the second " << static_cast<char>(got[i].sym);
+    }
+  }
+  EXPECT_EQ(typed, "abc11dde");  // level-1 keysyms
+  EXPECT_EQ(shifts, 2);
+  char down[kKeymapBytes];
+  XQueryKeymap(d_, down);
+  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
+}
+
 TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {
   X11KeyTarget target(name_.c_str());
   FocusedWindow();

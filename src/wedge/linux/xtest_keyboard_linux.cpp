@@ -242,7 +242,7 @@ void XTestKeyboard::NoteRawKey(Keycode code, bool down, unsigned long serial) {
 
 XTestKeyboard::~XTestKeyboard() {
   Watch watch(*this);
-  if (!inFlight_.empty()) Drain();
+  if (!inFlight_.empty() || heldRelease_) Drain();
   XCloseDisplay(d_);
 }
 
@@ -333,6 +333,7 @@ XKeyboardState XTestKeyboard::State() {
 }
 
 void XTestKeyboard::Drain() {
+  SendHeldRelease();
   // The answer follows every event of the requests before it, and Xlib has
   // met their errors on the way to it.
   freshFrom_ = NextRequest(d_);
@@ -361,6 +362,7 @@ bool XTestKeyboard::Refused() {
   for (const auto& q : inFlight_) sent.push_back({q.event.code, q.event.down, q.event.role});
   inFlight_.clear();
   answeredDown_.clear();
+  heldRelease_.reset();  // its key goes up with the others
   refused_ = false;
   for (const auto& e : typing::UndoAfterRefusal(sent, typing::IKeys::kTakenUnknown))
     XTestFakeKeyEvent(d_, e.key, False, CurrentTime);
@@ -377,7 +379,7 @@ std::optional<std::vector<Keycode>> XTestKeyboard::PhysicallyHeld() {
   Watch watch(*this);
   // Our keys go out first, and an error of theirs is not taken for one of
   // the questions below.
-  if (!inFlight_.empty()) Drain();
+  if (!inFlight_.empty() || heldRelease_) Drain();
   // Each keyboard the user types on is a device of its own under the master
   // keyboard; XTest's events, ours and other programs', come from XTest's.
   std::array<bool, kKeyCodes> down{};
@@ -406,15 +408,30 @@ bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
   Watch watch(*this);
   // A refusal met while reading since: none of these go.
   if (refused_) return Refused();
-  for (const auto& e : events) {
-    inFlight_.push_back({e, NextRequest(d_)});
-    if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, DelayBefore(e))) {
-      refused_ = true;
-      break;
+  std::size_t first = 0;
+  if (heldRelease_) {
+    // A modifier let go at the end of the last key and pressed again for
+    // this one simply stays down, as a typist holds Shift over capitals:
+    // two events fewer for the server, the target and every client that
+    // follows the keyboard's state.
+    if (!events.empty() && events.front().down && events.front().code == heldRelease_->code &&
+        events.front().role == XKeyAction::Role::Modifier) {
+      SetKeyBit(keys_.data(), heldRelease_->code, true);
+      heldRelease_.reset();
+      first = 1;
+    } else {
+      SendHeldRelease();
     }
+  }
+  for (std::size_t i = first; i < events.size() && !refused_; ++i) {
+    const XKeyAction& e = events[i];
     // The keys down as they will be once the server has this event.
     SetKeyBit(keys_.data(), e.code, e.down);
-    unseen_.push_back(e);
+    if (i + 1 == events.size() && !e.down && e.role == XKeyAction::Role::Modifier) {
+      heldRelease_ = e;  // goes with the next event, or at the next round trip
+    } else {
+      SendOne(e);
+    }
   }
   if (!refused_ && inFlight_.size() >= kMaxEventsInFlight) CatchUp(kMaxEventsInFlight / 2);
   if (refused_ || inFlight_.size() >= kMaxEventsInFlight) return Settle();
@@ -424,6 +441,23 @@ bool XTestKeyboard::Send(std::span<const XKeyAction> events) {
     unwritten_ = 0;
   }
   return true;
+}
+
+void XTestKeyboard::SendOne(const XKeyAction& e) {
+  inFlight_.push_back({e, NextRequest(d_)});
+  if (!XTestFakeKeyEvent(d_, e.code, e.down ? True : False, DelayBefore(e))) {
+    refused_ = true;
+    return;
+  }
+  unseen_.push_back(e);
+}
+
+void XTestKeyboard::SendHeldRelease() {
+  if (!heldRelease_) return;
+  const XKeyAction e = *heldRelease_;
+  heldRelease_.reset();
+  SendOne(e);
+  ++unwritten_;
 }
 
 unsigned long XTestKeyboard::DelayBefore(const XKeyAction& e) {
@@ -441,6 +475,7 @@ unsigned long XTestKeyboard::DelayBefore(const XKeyAction& e) {
 
 bool XTestKeyboard::CatchUp(std::size_t left) {
   if (!inputDevices_) return false;
+  SendHeldRelease();
   XFlush(d_);
   unwritten_ = 0;
   for (int i = 0; i < kCatchUpSteps && !refused_; ++i) {
@@ -453,6 +488,7 @@ bool XTestKeyboard::CatchUp(std::size_t left) {
 
 bool XTestKeyboard::Sync() {
   Watch watch(*this);
+  if (!refused_) SendHeldRelease();
   // Every event answered for, as the raw events tell, needs no round trip.
   if (!refused_ && !inFlight_.empty()) CatchUp(0);
   if (inFlight_.empty() && !refused_) return true;
@@ -463,7 +499,7 @@ bool XTestKeyboard::Remap(Keycode code, Keysym sym) {
   Watch watch(*this);
   // The events before it are answered for first: an error of theirs is
   // theirs, kept for the next Send or Sync, not the binding's.
-  if (!inFlight_.empty()) Drain();
+  if (!inFlight_.empty() || heldRelease_) Drain();
   ::KeySym syms[kBoundLevels] = {NoSymbol, NoSymbol};
   if (sym != xk::kNoSymbol) XConvertCase(sym, &syms[0], &syms[1]);
   ErrorTrap trap(d_);

@@ -90,6 +90,8 @@ class XTestKeyboard : public IXKeyboard {
   // out; false then. Only where the raw key events come back.
   bool CatchUp(std::size_t left);
   bool Refused();
+  void SendOne(const XKeyAction& e);
+  void SendHeldRelease();
   // The delay XTest is to hold this event back by (0: none).
   unsigned long DelayBefore(const XKeyAction& e);
 
@@ -136,6 +138,9 @@ class XTestKeyboard : public IXKeyboard {
   // The last key event sent, for the gap before the same key again.
   std::optional<XKeyAction> last_;
   bool remapped_ = false;  // a binding since the last event sent: the next one waits
+  // The release of a modifier that ended the last Send, not sent yet: the
+  // next key may want it down again. The keys down already count it.
+  std::optional<XKeyAction> heldRelease_;
 };
 
 class XTestKeySender : public IKeySender {
