@@ -82,8 +82,8 @@ LockVerdict DecideLock(const std::vector<LockReading>& readings);
 // Another target's answer, with the input desktop not ours while any source
 // says the session is locked. Where nothing can tell, the record is typed
 // (refusing every scan would make the program useless where no lock exists to
-// be seen); on a desktop where `mustKnow` (a Wayland one: nothing else
-// stands between the keys and a lock screen) the user is told so, once.
+// be seen); where `mustKnow` (Wayland, whose compositors hand typed keys to
+// their lock screen without a sign to any client) the user is told so, once.
 class LockGuardedTarget : public IKeyTarget {
  public:
   LockGuardedTarget(const IKeyTarget& inner, ILockSources& sources, INotice& notice,
