@@ -8,7 +8,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wixl msitools
   wine64 xvfb x11-utils xdotool socat imagemagick
   qt6-base-dev qt6-connectivity-dev qt6-serialport-dev
-  libx11-dev libxtst-dev libxi-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev libcanberra-dev icewm
+  libx11-dev libxtst-dev libxi-dev libxss-dev libxkbcommon-dev libxkbcommon-x11-dev libxcb1-dev libcanberra-dev icewm
   libwayland-dev wayland-protocols qt6-wayland sway wev
   dbus python3-dbusmock
   ibus ibus-gtk3 fcitx5 fcitx5-frontend-gtk3 zenity
