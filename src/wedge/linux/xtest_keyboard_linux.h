@@ -52,7 +52,7 @@ class XTestKeyboard : public IXKeyboard {
   static constexpr std::chrono::microseconds kReadInterval{1000};
   // Queued events are written to the connection in runs of this many, so
   // the server types the first ones while the next are planned.
-  static constexpr std::size_t kEventsPerWrite = 32;
+  static constexpr std::size_t kEventsPerWrite = 128;
   // XTest events sent in one burst all carry the server's millisecond of the
   // moment they are handled, and some clients (LibreOffice's own X11 backend)
   // take a release and a press of one key with the same time for
