@@ -10,6 +10,7 @@ Every program is started in a process group of its own and the whole group
 is stopped: the bus's activated services and Xwayland go with it."""
 import json
 import os
+import select
 import signal
 import subprocess
 import time
@@ -39,6 +40,21 @@ SETTINGS = [("org.gnome.shell", "welcome-dialog-last-shown-version", "'999'"),
             ("org.gnome.desktop.input-sources", "sources", "[('xkb', 'us'), ('xkb', 'de')]")]
 
 
+def _read_line(pipe, what, timeout=START_WAIT):
+    """A line from a child's pipe, or an error once `timeout` has passed without one."""
+    line = b""
+    end = time.monotonic() + timeout
+    while not line.endswith(b"\n"):
+        left = end - time.monotonic()
+        if left <= 0 or not select.select([pipe], [], [], left)[0]:
+            raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}")
+        chunk = os.read(pipe.fileno(), 1)
+        if not chunk:
+            break
+        line += chunk
+    return line.decode(errors="replace").strip()
+
+
 def missing_tools():
     import shutil
     return [t for t in TOOLS if not shutil.which(t)]
@@ -63,7 +79,7 @@ class Gnome(Sway):
         (folder / "bus.conf").write_text(BUS_CONFIG.format(folder=folder))
         p = self.spawn(name, ["dbus-daemon", f"--config-file={folder / 'bus.conf'}", "--nofork",
                               "--print-address=1"], stdout=subprocess.PIPE)
-        address = p.stdout.readline().decode().strip()
+        address = _read_line(p.stdout, f"{name}'s address")
         p.stdout.close()
         if not address:
             raise RuntimeError(f"{name}: dbus-daemon named no address")
@@ -135,7 +151,7 @@ class Gnome(Sway):
                           stdout=subprocess.PIPE, **extra)
 
     def keyboard_line(self):
-        line = self.keyboard.stdout.readline().decode().strip()
+        line = _read_line(self.keyboard.stdout, "mutter's remote keyboard")
         if line != "ok":
             raise RuntimeError(f"mutter's remote keyboard: {line!r}")
 
@@ -212,11 +228,11 @@ class GtkReceiver:
     """A GTK 3 window on Wayland (GDK_BACKEND=wayland) that logs each key it
     gets: its keysym name and the character it types."""
 
-    def __init__(self, gnome, title="receiver"):
+    def __init__(self, gnome, title="receiver", backend="wayland"):
         self.gnome, self.title = gnome, title
         self.log = gnome.work / f"{title}.jsonl"
         gnome.spawn(title, [SYSTEM_PYTHON, str(HELPER), "receiver", title, str(self.log)],
-                    GDK_BACKEND="wayland")
+                    GDK_BACKEND=backend)
         poll(lambda: self.log.exists() and self.events(), what="the receiver's window")
 
     def events(self):

@@ -33,18 +33,24 @@ class IRemoteKeys {
   virtual bool NotifyKey(int evdevCode, bool down) = 0;
 };
 
-// How the compositor behind the portal takes keys sent back to back. mutter
-// (GNOME 43) answers each key before it has applied it, and a Shift or AltGr
+// How the compositor behind the portal takes keys sent back to back. GNOME's
+// portal answers each key before mutter has applied it, and a Shift or AltGr
 // sent right before or after a key can then take effect one or more keys
-// late: capitals come out lower case. KWin applies each key as it comes.
+// late for X programs (Xwayland): capitals come out lower case. A round trip
+// to mutter's own D-Bus object does not help (mutter hands the key to its
+// input thread and answers); time does. KWin applies each key as it comes.
 enum class PortalDesktop { kGnome, kOther };
 
 // From XDG_CURRENT_DESKTOP (a list such as "ubuntu:GNOME"), the very names
 // xdg-desktop-portal picks its desktop's backend by.
 PortalDesktop PortalDesktopNamed(std::string_view currentDesktop);
 
-// Milliseconds to let pass after `event` before the next key goes.
-int PortalGapAfterMs(PortalDesktop desktop, const XKeyAction& event);
+// Milliseconds to let pass before `event` goes, and after it before the next.
+struct PortalGaps {
+  int beforeMs = 0, afterMs = 0;
+  bool operator==(const PortalGaps&) const = default;
+};
+PortalGaps PortalGapsFor(PortalDesktop desktop, const XKeyAction& event);
 
 // Lets time pass between keys; the program goes on handling its events.
 class IPortalWait {
