@@ -74,13 +74,14 @@ std::uint8_t ModsWhileHeld(xkb_keymap* keymap, xkb_keycode_t code) {
                                    kCoreMods);
 }
 
-std::optional<std::string> Gsettings(const char* key, std::string& why) {
+// Every key of the schema, one a line: "SCHEMA KEY VALUE". One process a
+// record: each costs a few milliseconds.
+std::optional<std::string> ReadSchema(std::string& why) {
   QProcess p;
-  p.start(QStringLiteral("gsettings"), {QStringLiteral("get"), QString::fromLatin1(kSchema),
-                                        QString::fromLatin1(key)});
+  p.start(QStringLiteral("gsettings"), {QStringLiteral("list-recursively"), QString::fromLatin1(kSchema)});
   if (!p.waitForFinished(kGsettingsTimeoutMs) || p.exitStatus() != QProcess::NormalExit ||
       p.exitCode() != 0) {
-    why = "gsettings get " + std::string(kSchema) + " " + key + " failed (" +
+    why = "gsettings list-recursively " + std::string(kSchema) + " failed (" +
           (p.error() == QProcess::FailedToStart ? std::string("gsettings is not installed")
                                                 : p.readAllStandardError().trimmed().toStdString()) +
           ")";
@@ -91,6 +92,19 @@ std::optional<std::string> Gsettings(const char* key, std::string& why) {
     return std::nullopt;
   }
   return p.readAllStandardOutput().toStdString();
+}
+
+// The value of `key` in ReadSchema's text; empty when it is not there.
+std::string_view ValueOf(std::string_view text, std::string_view key) {
+  const std::string prefix = std::string(kSchema) + " " + std::string(key) + " ";
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(at, end - at);
+    if (line.substr(0, prefix.size()) == prefix) return line.substr(prefix.size());
+    at = end + 1;
+  }
+  return {};
 }
 
 }  // namespace
@@ -191,14 +205,12 @@ bool CompileXkbKeymap(const XkbNames& names, XKeymap& out, std::string& why) {
 }
 
 std::optional<XKeymap> GnomeCurrentKeymap(std::string& why, XkbNames* namesOut) {
-  const auto sources = Gsettings("sources", why);
-  if (!sources) return std::nullopt;
-  const auto mru = Gsettings("mru-sources", why);
-  if (!mru) return std::nullopt;
-  const auto options = Gsettings("xkb-options", why);
-  if (!options) return std::nullopt;
+  const std::optional<std::string> schema = ReadSchema(why);
+  if (!schema) return std::nullopt;
   const std::optional<XkbNames> names =
-      CurrentXkbSource(ParseInputSources(*sources), ParseInputSources(*mru), ParseStrings(*options));
+      CurrentXkbSource(ParseInputSources(ValueOf(*schema, "sources")),
+                       ParseInputSources(ValueOf(*schema, "mru-sources")),
+                       ParseStrings(ValueOf(*schema, "xkb-options")));
   if (!names) {
     why = "GNOME's input source in use is no XKB layout";
     return std::nullopt;
