@@ -16,6 +16,7 @@ packages=(
   gnome-shell xdg-desktop-portal xdg-desktop-portal-gnome
   kwin-wayland xdg-desktop-portal-kde qtwayland5
   at-spi2-core python3-gi python3-pyatspi gir1.2-atspi-2.0 gir1.2-gtk-3.0
+  libreoffice-calc python3-uno
 )
 missing=()
 for p in "${packages[@]}"; do

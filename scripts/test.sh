@@ -3,8 +3,10 @@
 # the fuzz targets for a short while each, the Windows-side tests of the
 # Win32 pieces under Wine, then the unit tests (the Linux twins' among them)
 # and the end-to-end tests of both programs: tarvik.exe under Wine, the Linux
-# tarvik on Xvfb (with IceWM, and with no window manager), on headless sway,
-# and through a mock desktop portal and logind. The benchmarks print their
+# tarvik on Xvfb (with IceWM, and with no window manager; into LibreOffice
+# Calc on its own X11 backend), on headless sway with Xwayland, on headless
+# GNOME 43 through its real portal and consent dialog, on KDE's KWin through
+# its real portal, and through a mock desktop portal and logind. The benchmarks print their
 # figures on the way (the rules' cost; the Linux typing speed against a bare
 # XTest loop; typing through IBus and Fcitx 5 into a GTK entry), asserting
 # nothing; one that cannot run fails the script. Each preset's configure,

@@ -61,7 +61,8 @@ class VirtualKeyboardSender : public IKeySender {
   std::optional<std::chrono::milliseconds> Ready(std::span<const std::string> t) override {
     return injector_.Ready(t);
   }
-  // Our keymap again first: the injector's unbindings then go with it.
+  // Our keymap again before the record's first key: a compositor may have
+  // put the configured layout on our keyboard since the last record.
   void BeginRecord() override {
     keyboard_->Reassert();
     injector_.BeginRecord();
