@@ -41,27 +41,22 @@ struct Row {
 
 bool IsWayland(Window w) { return w == Window::kListSome || w == Window::kListNone || w == Window::kNoList; }
 
+// The reading each source gives in each state, by the enum's order.
 std::vector<LockReading> Readings(const Row& r) {
-  std::vector<LockReading> out;
-  switch (r.logind) {
-    case Logind::kLocked: out.push_back({"logind's session c7", LockWord::kLocked}); break;
-    case Logind::kUnlocked: out.push_back({"logind's session c7", LockWord::kUnlocked}); break;
-    case Logind::kUnknown: out.push_back({"logind", LockWord::kUnknown, "no session of this user's"}); break;
-  }
-  switch (r.saver) {
-    case Saver::kActive: out.push_back({"org.gnome.ScreenSaver", LockWord::kLocked}); break;
-    case Saver::kInactive: out.push_back({"org.gnome.ScreenSaver", LockWord::kUnlocked}); break;
-    case Saver::kAbsent: out.push_back({"the screen saver services", LockWord::kUnknown, "none"}); break;
-  }
-  switch (r.window) {
-    case Window::kListSome:
-    case Window::kListNone: out.push_back({"the window list", LockWord::kUnlocked}); break;
-    case Window::kNoList: out.push_back({"the window list", LockWord::kUnknown, "not offered"}); break;
-    case Window::kXSaverOn: out.push_back({"the X screen saver", LockWord::kLocked}); break;
-    case Window::kXSaverOff: out.push_back({"the X screen saver", LockWord::kUnlocked}); break;
-    case Window::kNoXSaver: out.push_back({"the X screen saver", LockWord::kUnknown, "none"}); break;
-  }
-  return out;
+  const LockReading logind[] = {{"logind's session c7", LockWord::kLocked},
+                                {"logind's session c7", LockWord::kUnlocked},
+                                {"logind", LockWord::kUnknown, "no session of this user's"}};
+  const LockReading saver[] = {{"org.gnome.ScreenSaver", LockWord::kLocked},
+                               {"org.gnome.ScreenSaver", LockWord::kUnlocked},
+                               {"the screen saver services", LockWord::kUnknown, "none"}};
+  const LockReading window[] = {{"the window list", LockWord::kUnlocked},
+                                {"the window list", LockWord::kUnlocked},
+                                {"the window list", LockWord::kUnknown, "not offered"},
+                                {"the X screen saver", LockWord::kLocked},
+                                {"the X screen saver", LockWord::kUnlocked},
+                                {"the X screen saver", LockWord::kUnknown, "none"}};
+  return {logind[static_cast<int>(r.logind)], saver[static_cast<int>(r.saver)],
+          window[static_cast<int>(r.window)]};
 }
 
 const Row kRows[] = {
@@ -124,7 +119,7 @@ TEST(LockGuard, EachSourceAndItsAbsenceDecideAsTheTableSays) {
 // Told at the start where nothing can tell, and not again at the scans; the
 // log says why each source could not, and says it again only after a source
 // could tell in between.
-TEST(LockGuard, AnUnknownLockIsToldAtTheStartOnceAndLoggedWithItsReasons) {
+TEST(LockGuard, AnUnknownLockIsToldOnceAndLoggedWithItsReasonsALockWithItsSource) {
   FakeTarget inner;
   FakeSources sources;
   sources.readings = Readings({Logind::kUnknown, Saver::kAbsent, Window::kNoList, Outcome::kTypedAndTold});
@@ -144,11 +139,7 @@ TEST(LockGuard, AnUnknownLockIsToldAtTheStartOnceAndLoggedWithItsReasons) {
   EXPECT_TRUE(DecideReach(guard.Query()).ok());
   EXPECT_EQ(notice.warnings.size(), 1u);
   EXPECT_EQ(log.events.size(), 2u);
-}
-
-// A reason for the user that says what happened, and one for the log that
-// says who saw the lock.
-TEST(LockGuard, ALockedRecordIsLoggedWithTheSourceThatSawIt) {
+  // A reason for the user that says what happened; the log keeps who saw the lock.
   KeyTarget t;
   t.inputDesktopIsOurs = false;
   t.lockedBy = "org.xfce.ScreenSaver";

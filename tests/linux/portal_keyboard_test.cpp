@@ -144,8 +144,9 @@ TEST(GnomeLayout, KeysArePlannedWithTheCompiledSourceInUse) {
 }
 
 // The desktop's layout is not ours to change: a character it lacks is not
-// typeable (the record is then not typed at all), though X would have spare keycodes.
-TEST(PortalKeyboard, ACharacterTheLayoutLacksIsNotTypeableAndTheLayoutIsLeftAlone) {
+// typeable (the record is then not typed at all), though X would have spare
+// keycodes. A key the desktop refuses stops the record.
+TEST(PortalKeyboard, ACharacterTheLayoutLacksIsNotTypeableAndARefusedKeyStopsTheRecord) {
   FakeXKeyboard layout(UsKeymap());
   ASSERT_FALSE(layout.Map().spare.empty());
   RecordedKeys remote;
@@ -158,39 +159,26 @@ TEST(PortalKeyboard, ACharacterTheLayoutLacksIsNotTypeableAndTheLayoutIsLeftAlon
   injector.EndRecord();
   EXPECT_TRUE(remote.keys.empty());
   EXPECT_EQ(layout.remaps, 0);
-}
-
-TEST(PortalKeyboard, AKeyTheDesktopRefusesStopsTheRecord) {
-  FakeXKeyboard layout(UsKeymap());
-  RecordedKeys remote;
   remote.refuseAt = 1;
-  PortalKeyboard keyboard(layout, remote);
-  XKeyInjector injector(keyboard);
   EXPECT_FALSE(injector.SendKeyTokens("a"));
   EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{{kKeyA, true}}));  // X keycode less 8
 }
 
-class TokenFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char name[] = "/tmp/tarvik-token-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    folder_ = name;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::string folder_;
-};
-
-TEST_F(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
+// Each token replaces the last, none removes it; a folder that cannot be
+// made is told, not thrown.
+TEST(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
+  char name[] = "/tmp/tarvik-token-XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  const std::string folder = name;
   // The state folder may not exist yet: it is made.
-  const RestoreTokenFile file(folder_ + "/state/tarvik/portal-restore-token");
+  const RestoreTokenFile file(folder + "/state/tarvik/portal-restore-token");
   std::string why;
   EXPECT_EQ(file.Read(), "");
   for (const std::string token : {"first-token", "second", ""}) {
     ASSERT_TRUE(file.Write(token, why)) << why;
     EXPECT_EQ(file.Read(), token);
-    const auto folder = std::filesystem::path(file.Path()).parent_path();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), token.empty() ? 0 : 1);
+    const auto dir = std::filesystem::path(file.Path()).parent_path();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), token.empty() ? 0 : 1);
     if (!token.empty()) {  // the owner's alone
       EXPECT_EQ(std::filesystem::status(file.Path()).permissions() & std::filesystem::perms::all,
                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -198,18 +186,14 @@ TEST_F(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
   }
   EXPECT_FALSE(std::filesystem::exists(file.Path()));
   EXPECT_TRUE(file.Write("", why)) << "removing a file that is not there";
-}
-
-TEST_F(TokenFile, AFolderThatCannotBeMadeIsToldNotThrown) {
-  const std::string blocker = folder_ + "/blocker";
-  // A file where the folder should be.
+  const std::string blocker = folder + "/blocker";  // a file where the folder should be
   std::FILE* f = std::fopen(blocker.c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
-  const RestoreTokenFile file(blocker + "/portal-restore-token");
-  std::string why;
-  EXPECT_FALSE(file.Write("token", why));
+  const RestoreTokenFile blocked(blocker + "/portal-restore-token");
+  EXPECT_FALSE(blocked.Write("token", why));
   EXPECT_NE(why.find(blocker), std::string::npos) << why;
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include <memory>
 #include <regex>
 #include <sstream>
-#include <tuple>
 
 #include "wedge/brace_keys.h"
 
@@ -145,58 +144,42 @@ TEST(XkbKeymapText, EveryAsciiCharacterAndBraceKeyIsOneKeyWithNoModifier) {
   EXPECT_EQ(map.shift + map.control + map.level3 + map.mask, 0);
 }
 
-TEST(XkbKeymapText, SpareKeycodesGetWhatIsBoundToThem) {
-  const std::tuple<const char*, char32_t, xkb_keysym_t> cases[] = {
-      {"\u00E9", U'\u00E9', XKB_KEY_eacute},
-      {"\u20AC", U'\u20AC', 0x010020AC},  // by its Unicode keysym, as PlanXKeys asks
-      {"\u03A9", U'\u03A9', 0x010003A9},
-  };
-  XKeymap map = OwnKeymap();
-  ASSERT_FALSE(map.spare.empty());
-  for (const auto& [token, ch, sym] : cases) {
-    const Keycode spare = map.spare.front();
-    EXPECT_EQ(CodeFor(map, token), 0) << token;
-    SetOwnKey(map, spare, PlanXKeys(token, map, {}).missing);
-    EXPECT_EQ(CodeFor(map, token), spare) << token;
-    EXPECT_NE(map.spare.front(), spare) << token;
-    const Compiled xkb(map);
-    ASSERT_TRUE(xkb.keymap) << token;
-    EXPECT_EQ(xkb.Sym(spare), sym) << token;
-    EXPECT_EQ(xkb.Char(spare), ch) << token;
-  }
-}
-
-TEST(XkbKeymapText, AReboundKeycodeGivesItsNewKeysymAndAnUnboundOneNothing) {
-  XKeymap map = OwnKeymap();
-  const Keycode code = map.spare.back();
-  SetOwnKey(map, code, KeysymFor(U'\u00E9'));
-  SetOwnKey(map, code, xk::kUnicodeOffset + U'\u20AC');
-  const Keycode a = CodeFor(map, "a");
-  SetOwnKey(map, a, xk::kNoSymbol);
-  const Compiled xkb(map);
-  ASSERT_TRUE(xkb.keymap);
-  EXPECT_EQ(xkb.Char(code), U'\u20AC');
-  EXPECT_EQ(xkb.Sym(a), XKB_KEY_NoSymbol);
-  EXPECT_EQ(map.spare.front(), a);
-  EXPECT_EQ(CodeFor(map, "\u00E9"), 0);
-}
-
 // Xwayland compiles the keymap the compositor passes on with xkbcomp, and
 // keeps its own default map, without a word, when that fails or lacks a
 // section it needs: X programs would read our keys through another layout.
-TEST(XkbKeymapText, XkbcompCompilesItWithEverySectionAndOurKeysyms) {
+// Every keycode gives the keysym the model binds to it, none where it has
+// none: to libxkbcommon, and to xkbcomp in our text and in the text the
+// compositor passes on. Spare keycodes bound (one of them twice), and a key
+// unbound, which becomes a spare one.
+TEST(XkbKeymapText, EveryKeycodeGivesItsKeysymToLibxkbcommonAndXkbcomp) {
   ASSERT_TRUE(HaveXkbcomp()) << "xkbcomp is needed for this test (Debian: x11-xkb-utils)";
   XKeymap own = OwnKeymap(), spares = OwnKeymap(), unbound = OwnKeymap();
-  for (const char* token : {"\u00E9", "\u20AC", "\u0416", "\u00FF"}) {
-    SetOwnKey(spares, spares.spare.front(), PlanXKeys(token, spares, {}).missing);
-    ASSERT_NE(CodeFor(spares, token), 0) << token;
+  ASSERT_FALSE(spares.spare.empty());
+  for (const char* token : {"\u00E9", "\u20AC", "\u03A9", "\u0416", "\u00FF"}) {
+    const Keycode spare = spares.spare.front();
+    EXPECT_EQ(CodeFor(spares, token), 0) << token;
+    SetOwnKey(spares, spare, PlanXKeys(token, spares, {}).missing);
+    EXPECT_EQ(CodeFor(spares, token), spare) << token;
+    EXPECT_NE(spares.spare.front(), spare) << token;
   }
-  SetOwnKey(unbound, CodeFor(unbound, "a"), xk::kNoSymbol);
+  const Keycode again = spares.spare.back();
+  SetOwnKey(spares, again, KeysymFor(U'\u00E8'));
+  SetOwnKey(spares, again, xk::kUnicodeOffset + U'\u00A7');
+  EXPECT_EQ(CodeFor(spares, "\u00E8"), 0) << "its old character";
+  const Keycode a = CodeFor(unbound, "a");
+  SetOwnKey(unbound, a, xk::kNoSymbol);
+  EXPECT_EQ(unbound.spare.front(), a);
   const std::pair<const char*, const XKeymap*> maps[] = {
       {"own", &own}, {"with spares bound", &spares}, {"with a key unbound", &unbound}};
   for (const auto& [name, map] : maps) {
     const Compiled xkb(*map);
     ASSERT_TRUE(xkb.keymap) << name;
+    const auto want = [&](unsigned c) {
+      const auto& levels = map->keys[c].levels;
+      return levels.empty() ? xkb_keysym_t{XKB_KEY_NoSymbol} : levels.front().sym;
+    };
+    for (unsigned c = kFirstKeycode; c <= kLastKeycode; ++c)
+      EXPECT_EQ(xkb.Sym(c), want(c)) << name << ", libxkbcommon, keycode " << c;
     const std::pair<const char*, std::string> texts[] = {{"ours", XkbKeymapText(*map)},
                                                          {"as passed on", xkb.AsPassedOn()}};
     for (const auto& [how, text] : texts) {
@@ -205,10 +188,8 @@ TEST(XkbKeymapText, XkbcompCompilesItWithEverySectionAndOurKeysyms) {
       ASSERT_TRUE(x.compiled) << x.messages << text;
       EXPECT_EQ(x.present & kXkmNeeded, kXkmNeeded) << std::hex << x.present;
       for (unsigned c = kFirstKeycode; c <= kLastKeycode; ++c) {
-        const auto& levels = map->keys[c].levels;
-        const xkb_keysym_t want = levels.empty() ? XKB_KEY_NoSymbol : levels.front().sym;
         const auto got = x.syms.find(c);
-        EXPECT_EQ(got == x.syms.end() ? XKB_KEY_NoSymbol : got->second, want) << "keycode " << c;
+        EXPECT_EQ(got == x.syms.end() ? XKB_KEY_NoSymbol : got->second, want(c)) << "keycode " << c;
       }
     }
   }
