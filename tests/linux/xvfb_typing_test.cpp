@@ -249,7 +249,7 @@ TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {
 }
 
 // A keyboard held by another client (a VM viewer, an open menu) is no lock:
-// XTest keys go to the holder. Looking leaves the focused window without
+// the keys go to the holder, and none stays down. Looking leaves the focused window without
 // FocusOut/FocusIn. The X screen saver, on, is.
 TEST_F(Xvfb, AKeyboardGrabIsNoLockAndTheScreenSaverIs) {
   X11KeyTarget target(name_.c_str());
@@ -258,6 +258,21 @@ TEST_F(Xvfb, AKeyboardGrabIsNoLockAndTheScreenSaverIs) {
   ASSERT_EQ(XGrabKeyboard(d_, w, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
   XSync(d_, False);
   EXPECT_TRUE(DecideReach(target.Query()).ok());
+  std::string problem, typed;
+  auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
+  ASSERT_TRUE(keys) << problem;
+  keys->BeginRecord();
+  for (auto t : {"G", "r", "{ENTER}"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+  keys->EndRecord();
+  EXPECT_TRUE(Pump([&](XEvent& e) {
+    char c = 0;
+    if (e.type == KeyPress && XLookupString(&e.xkey, &c, 1, nullptr, nullptr) == 1) typed += c;
+    return typed.size() == 3;
+  })) << typed;
+  EXPECT_EQ(typed, "Gr\r") << "the keys at the window that holds the keyboard";
+  char down[kKeymapBytes];
+  XQueryKeymap(d_, down);
+  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
   XUngrabKeyboard(d_, CurrentTime);
   XSync(d_, False);
   XEvent ev;
