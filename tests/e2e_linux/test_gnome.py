@@ -1,6 +1,7 @@
 """The program on GNOME 43 (Debian 12), headless: the real xdg-desktop-portal and
 xdg-desktop-portal-gnome, the consent dialog answered through AT-SPI, and a GTK
 window on Wayland that logs every key. tarvik chooses the portal itself."""
+import time
 import unittest
 
 from bench import poll
@@ -21,15 +22,18 @@ ALLOWED = "Desktop portal: typing allowed"
 NOT_ALLOWED = "not typed: the desktop does not let keys be typed now"
 
 
-class GnomeTyping(unittest.TestCase):
+class DesktopTyping(unittest.TestCase):
+    """A desktop with the real portal, a reader, and the program's settings."""
+    DESKTOP, MISSING = Gnome, staticmethod(missing_tools)
+
     def setUp(self):
-        self.assertEqual(missing_tools(), [], "tools the test needs")
-        self.gnome = Gnome("gnome")
-        self.addCleanup(self.gnome.stop)  # also after a start that failed half-way
-        self.gnome.start()
+        self.assertEqual(self.MISSING(), [], "tools the test needs")
+        self.desktop = self.DESKTOP()
+        self.addCleanup(self.desktop.stop)  # also after a start that failed half-way
+        self.desktop.start()
         self.reader = TcpReader()
         self.addCleanup(self.reader.stop)
-        self.gnome.write_settings(SETTINGS.format(address=self.reader.address))
+        self.desktop.write_settings(SETTINGS.format(address=self.reader.address))
 
     def answers(self):
         return self.reader.received().count(b"F")
@@ -38,8 +42,23 @@ class GnomeTyping(unittest.TestCase):
         # The reader's last character before the line end is its own, never typed.
         self.reader.send(line.encode("cp1252") + b"0\r\n")
 
+    def type_lines(self, receiver, lines):
+        """Each line typed exactly, then its F; the seconds its keys took."""
+        spent = 0.0
+        for line in lines:
+            answered, typed = self.answers(), receiver.text() + line + "\r"
+            start = time.monotonic()
+            self.send(line)
+            poll(lambda: len(receiver.text()) >= len(typed), what=f"the keys of {line!r}")
+            spent += time.monotonic() - start
+            poll(lambda: self.answers() == answered + 1, what=f"the F after {line!r}")
+            self.assertEqual(receiver.text(), typed)
+        return spent
+
+
+class GnomeTyping(DesktopTyping):
     def test_lines_exact_after_consent_and_nothing_after_a_refusal(self):
-        gnome, reader = self.gnome, self.reader
+        gnome, reader = self.desktop, self.reader
         receiver = GtkReceiver(gnome)
         receiver.focus()
         gnome.tarvik()
@@ -61,17 +80,9 @@ class GnomeTyping(unittest.TestCase):
         gnome.consent("Share")
         poll(lambda: ALLOWED in gnome.log_text(), what="the consent in the log")
         receiver.focus()
-        typed = ""
-        for line in US_LINES * REPEATS + ["switch"] + DE_LINES:
-            if line == "switch":
-                self.assertTrue(gnome.input_source(1), "de in use")
-                continue
-            answered = self.answers()
-            typed += line + "\r"
-            self.send(line)
-            poll(lambda: len(receiver.text()) >= len(typed), what=f"the keys of {line!r}")
-            poll(lambda: self.answers() == answered + 1, what=f"the F after {line!r}")
-            self.assertEqual(receiver.text(), typed)
+        self.type_lines(receiver, US_LINES * REPEATS)
+        self.assertTrue(gnome.input_source(1), "de in use")
+        self.type_lines(receiver, DE_LINES)
         self.assertIn("GNOME's input source in use, de", gnome.log_text())
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
 

@@ -59,9 +59,8 @@ class SwayTyping(unittest.TestCase):
         sway = self.sway
         settings = sway.home / ".config" / "tarvik"
         sway._own(settings, 0o700)
-        (settings / "pelrin.ini").write_bytes(SETTINGS.format(address=reader.address).encode("cp1252"))
-        (settings / "tarvik.ini").write_text(RULES, encoding="utf-8")
-        for name in ("pelrin.ini", "tarvik.ini"):
+        for name, text in (("pelrin.ini", SETTINGS.format(address=reader.address)), ("tarvik.ini", RULES)):
+            (settings / name).write_bytes(text.encode("cp1252" if name == "pelrin.ini" else "utf-8"))
             os.chown(settings / name, sway.account.pw_uid, sway.account.pw_gid)
         sway.spawn("tarvik", [os.environ["TARVIK_EXE"]], QT_QPA_PLATFORM="wayland")
         log = sway.home / ".local" / "state" / "tarvik" / "tarvik.log"
@@ -73,20 +72,22 @@ class SwayTyping(unittest.TestCase):
         reader.wait_connected()
         poll(lambda: reader.received() == b"F", what="the F after the connect")
 
-    def scan(self, reader, line, receiver, done_before, count):
-        """Sends a line; waits for its keys in the receiver and its F. The
-        seconds from the send to the last key."""
-        feedback = reader.received() + b"F"
+    def scan(self, reader, line, receiver):
+        """Sends a line to the receiver, focused; asserts its keys, waits for
+        its F. The seconds from the send to the last key."""
+        receiver.focus()
+        before, expected, feedback = len(receiver.typed()), keys_of(line), reader.received() + b"F"
         sent = time.monotonic()
         reader.send(line.encode("cp1252") + b"\r\n")
         try:
-            got = poll(lambda: len(receiver.typed(done_before)) >= count and receiver.typed(done_before),
-                       timeout=30, interval=0.01, what=f"{count} keys")
+            poll(lambda: len(receiver.typed(before)) >= len(expected), timeout=30, interval=0.01,
+                 what=f"{len(expected)} keys")
         except TimeoutError as e:
-            raise AssertionError(f"{e}; got {receiver.typed(done_before)}") from None
+            raise AssertionError(f"{e}; got {receiver.typed(before)}") from None
         seconds = time.monotonic() - sent
+        self.assertEqual(receiver.typed(before), expected, f"{line!r} into {receiver}")
         poll(lambda: reader.received() == feedback, what="the F after the line")
-        return got, seconds
+        return seconds
 
     def test_lines_arrive_exactly_in_native_and_x_windows_across_a_reload(self):
         sway = self.sway
@@ -106,25 +107,14 @@ class SwayTyping(unittest.TestCase):
         # The headless seat had no keyboard: wev takes the one the program gives it.
         wev.focus()
         poll(wev.has_keyboard, what="wev given the keyboard")
-        speed = {}
         # Each receiver a line, the layout put back on every keyboard, each again.
-        for step, (receiver, line) in enumerate([(wev, LINES[0]), (xrecv, LINES[1]), (None, "reload"),
-                                                 (xrecv, LINES[0]), (wev, LINES[1])]):
-            if not receiver:
-                sway.swaymsg("reload")
-                continue
-            receiver.focus()
-            before = len(receiver.typed())
-            expected = keys_of(line)
-            got, _ = self.scan(reader, line, receiver, before, len(expected))
-            self.assertEqual(got, expected, f"step {step}")
-        for receiver, name in ((wev, "wev"), (xrecv, "X receiver")):
-            receiver.focus()
-            before = len(receiver.typed())
-            expected = keys_of(SPEED_LINE + ".")
-            got, seconds = self.scan(reader, SPEED_LINE + ".", receiver, before, len(expected))
-            self.assertEqual(got, expected, name)
-            speed[name] = round(len(SPEED_LINE) / seconds)
+        self.scan(reader, LINES[0], wev)
+        self.scan(reader, LINES[1], xrecv)
+        sway.swaymsg("reload")
+        self.scan(reader, LINES[0], xrecv)
+        self.scan(reader, LINES[1], wev)
+        speed = {name: round(len(SPEED_LINE) / self.scan(reader, SPEED_LINE + ".", receiver))
+                 for receiver, name in ((wev, "wev"), (xrecv, "X receiver"))}
         print(f"\ncharacters a second at delay 0: {speed}")
         log = (sway.home / ".local" / "state" / "tarvik" / "tarvik.log").read_text()
         self.assertEqual(log.count(": typed\n"), 6, log)

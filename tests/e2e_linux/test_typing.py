@@ -5,6 +5,7 @@ characters the layout lacks on keycodes bound for them, arrive exactly; a
 record with more such characters than the layout has keycodes for is not
 typed and not answered. Then LibreOffice Calc itself on that backend, its
 cells read back through UNO (Debian: libreoffice-calc, python3-uno)."""
+import contextlib
 import os
 import signal
 import socket
@@ -97,24 +98,19 @@ STOP_WAIT = 10.0
 def stop_children(proc):
     """The office runs as a child of its launcher, which does not pass a
     SIGTERM on: each child is stopped by its own process id."""
-    children = []
-    for stat in Path("/proc").glob("[0-9]*/stat"):
+    def stat(pid):  # the fields after the command's name, or None once gone
         try:
-            fields = stat.read_text().rsplit(")", 1)[1].split()
+            return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
         except OSError:
-            continue
-        if int(fields[1]) == proc.pid:
-            children.append(int(stat.parent.name))
+            return None
+    children = [int(p.name) for p in Path("/proc").glob("[0-9]*")
+                if (stat(p.name) or [0, 0])[1] == str(proc.pid)]
     for pid in children:
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
     for pid in children:
         try:
-            poll(lambda: not Path(f"/proc/{pid}").exists()
-                 or Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] == "Z",
-                 timeout=STOP_WAIT, what=f"process {pid} to end")
+            poll(lambda: (stat(pid) or ["Z"])[0] == "Z", timeout=STOP_WAIT, what=f"process {pid} to end")
         except TimeoutError:
             os.kill(pid, signal.SIGKILL)
 
