@@ -106,10 +106,7 @@ std::unique_ptr<WaylandVirtualKeyboard> WaylandVirtualKeyboard::Open(std::string
   wl_display* d = c->display.get();
   c->registry.reset(wl_display_get_registry(d));
   wl_registry_add_listener(c->registry.get(), &Connection::kListener, c.get());
-  if (wl_display_roundtrip(d) < 0) {
-    problem = WaylandFailure(d);
-    return nullptr;
-  }
+  if (!WaylandRoundtrip(d, problem)) return nullptr;
   if (!c->manager) {
     problem = "the Wayland desktop offers no virtual keyboard (zwp_virtual_keyboard_v1)";
     return nullptr;
