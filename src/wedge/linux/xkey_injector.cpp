@@ -115,7 +115,10 @@ bool XKeyInjector::CanTypeAll(std::span<const std::string> tokens) {
   const XKeymap& map = kb_.Keymap();
   Forget(map);
   const Needs needs = Assess(tokens, map);
-  const std::size_t keycodes = map.spare.size() + Reusable(needs).size();
+  return Fits(needs, map.spare.size() + Reusable(needs).size());
+}
+
+bool XKeyInjector::Fits(const Needs& needs, std::size_t keycodes) {
   if (needs.missing.size() <= keycodes) return true;
   log_.Event("A record has " + std::to_string(needs.missing.size()) +
              " different characters the keyboard layout lacks; " + std::to_string(keycodes) +
@@ -135,12 +138,7 @@ std::optional<std::chrono::milliseconds> XKeyInjector::Ready(std::span<const std
   if (needs.missing.empty()) return own();
   const std::vector<Keycode> spare = map.spare;  // Remap changes the mapping
   const std::vector<std::size_t> reuse = Reusable(needs);
-  if (needs.missing.size() > spare.size() + reuse.size()) {
-    log_.Event("A record has " + std::to_string(needs.missing.size()) +
-               " different characters the keyboard layout lacks; " +
-               std::to_string(spare.size() + reuse.size()) + " spare keycodes can take them");
-    return std::nullopt;
-  }
+  if (!Fits(needs, spare.size() + reuse.size())) return std::nullopt;
   const std::size_t fromReuse =
       needs.missing.size() > spare.size() ? needs.missing.size() - spare.size() : 0;
   const Clock::time_point now = kb_.Now();

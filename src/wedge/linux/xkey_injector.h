@@ -90,6 +90,9 @@ class XKeyInjector : public IKeySender {
   Needs Assess(std::span<const std::string> tokens, const XKeymap& map) const;
   // Bindings another record may take, oldest first (indexes in bound_).
   std::vector<std::size_t> Reusable(const Needs& needs) const;
+  // Whether `keycodes` free and reusable keycodes take the record's missing
+  // characters; the log says when they do not.
+  bool Fits(const Needs& needs, std::size_t keycodes);
   bool MayRebind(const Binding& b, Clock::time_point now) const;
   bool BindTo(Keycode code, Keysym sym, std::optional<std::size_t> replacing);
   // Bindings that a new mapping (another layout) has replaced are no longer ours.
