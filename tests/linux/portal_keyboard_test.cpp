@@ -1,18 +1,12 @@
-// The portal's keyboard: keys planned with the desktop's layout (GNOME's
-// input source in use where it is GNOME) go out as evdev numbers in order,
-// paced as the desktop needs, nothing stays down, the layout is never
-// changed, and the restore token's file is replaced whole.
+// The portal's keyboard: keys planned with the desktop's layout go out as
+// evdev numbers in order, paced as the desktop needs, layout never changed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <tuple>
-#include <filesystem>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "linux/fake_xkeyboard.h"
 #include "wedge/linux/gnome_layout_linux.h"
@@ -24,7 +18,7 @@ namespace {
 using testing::FakeXKeyboard;
 using testing::UsKeymap;
 
-// The session: each key as the compositor gets it; refuses from key `refuseAt` on.
+// Each key as the compositor gets it; refuses from key `refuseAt` on.
 struct RecordedKeys : IRemoteKeys {
   bool NotifyKey(int code, bool down) override {
     if (refuseAt >= 0 && static_cast<int>(keys.size()) >= refuseAt) return false;
@@ -35,13 +29,9 @@ struct RecordedKeys : IRemoteKeys {
   int refuseAt = -1;
 };
 
-// The evdev number of A. A whole line's keys, in order with Shift around a
-// capital, are checked end to end through a mock portal (e2e_linux_portal).
-constexpr int kKeyA = 30;
-// A pause between keys, in the same list as the keys: (-1, ms).
-constexpr int kPause = -1;
+constexpr int kKeyA = 30, kShiftL = 42;  // evdev numbers
+constexpr int kPause = -1;                // (kPause, ms): a pause, in the list of keys
 
-// Pauses go into the list of keys, where they fall between them.
 struct RecordedWait : IPortalWait {
   explicit RecordedWait(RecordedKeys& keys) : keys_(keys) {}
   void WaitMs(int ms) override { keys_.keys.emplace_back(kPause, ms); }
@@ -57,8 +47,7 @@ TEST(PortalPacing, GnomeIsToldByItsNameInXdgCurrentDesktop) {
   for (auto [name, desktop] : cases) EXPECT_EQ(PortalDesktopNamed(name), desktop) << name;
 }
 
-// mutter applies a modifier late when a key follows or goes before it at
-// once; every other key, and every key on other desktops, goes at full speed.
+// mutter applies a modifier late when a key follows or precedes it at once.
 TEST(PortalPacing, OnGnomeEachModifierChangeHasAPauseBeforeAndAfter) {
   using Role = XKeyAction::Role;
   const int gap = PortalGapsFor(PortalDesktop::kGnome, {50, true, Role::Modifier}).afterMs;
@@ -87,7 +76,6 @@ TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
   for (const char* token : {"A", "a"}) ASSERT_TRUE(injector.SendKeyTokens(token));
   injector.EndRecord();
   const int gap = PortalGapsFor(PortalDesktop::kGnome, {50, true, XKeyAction::Role::Modifier}).afterMs;
-  constexpr int kShiftL = 42;
   EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{
                              {kPause, gap}, {kShiftL, true}, {kPause, gap}, {kKeyA, true}, {kKeyA, false},
                              {kPause, gap}, {kShiftL, false}, {kPause, gap}, {kKeyA, true}, {kKeyA, false}}));
@@ -103,24 +91,19 @@ TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
 
 TEST(GnomeLayout, TheSourceInUseIsTheFirstRecentOneStillConfigured) {
   const auto sources = ParseInputSources("[('xkb', 'us'), ('xkb', 'de+nodeadkeys'), ('ibus', 'anthy')]");
-  ASSERT_EQ(sources.size(), 3u);
   const std::vector<std::string> options = ParseStrings("['compose:ralt', 'caps:none']");
-  struct Case {
-    const char* mru;
-    std::optional<XkbNames> names;
-  } cases[] = {
+  const std::pair<const char*, std::optional<XkbNames>> cases[] = {
       {"@a(ss) []", XkbNames{"us", "", "compose:ralt,caps:none"}},
       {"[('xkb', 'de+nodeadkeys'), ('xkb', 'us')]", XkbNames{"de", "nodeadkeys", "compose:ralt,caps:none"}},
       {"[('xkb', 'fr'), ('xkb', 'us')]", XkbNames{"us", "", "compose:ralt,caps:none"}},  // fr was removed
       {"[('ibus', 'anthy')]", std::nullopt},  // an input method: its layout is not told here
   };
-  for (const Case& c : cases) EXPECT_EQ(CurrentXkbSource(sources, ParseInputSources(c.mru), options), c.names) << c.mru;
+  for (const auto& [mru, names] : cases) EXPECT_EQ(CurrentXkbSource(sources, ParseInputSources(mru), options), names) << mru;
   EXPECT_EQ(CurrentXkbSource({}, {}, {}), std::nullopt);
   EXPECT_EQ(ParseStrings("@as []"), std::vector<std::string>{});
 }
 
-// A German scan on GNOME with de in use: @ is AltGr+Q, Z and Y swap, and
-// the keys go out paced, whatever Xwayland still holds (us here).
+// de in use, whatever Xwayland still holds (us): @ is AltGr+Q, Z and Y swap.
 TEST(GnomeLayout, KeysArePlannedWithTheCompiledSourceInUse) {
   XKeymap de;
   std::string why;
@@ -134,18 +117,16 @@ TEST(GnomeLayout, KeysArePlannedWithTheCompiledSourceInUse) {
   injector.BeginRecord();
   for (const char* token : {"@", "z", "Y"}) ASSERT_TRUE(injector.SendKeyTokens(token));
   injector.EndRecord();
-  constexpr int kRightAlt = 100, kQ = 16, kY = 21, kZ = 44, kLeftShift = 42;
+  constexpr int kRightAlt = 100, kQ = 16, kY = 21, kZ = 44;
   EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{
                              {kRightAlt, true}, {kQ, true}, {kQ, false}, {kRightAlt, false},
                              {kY, true}, {kY, false},  // z
-                             {kLeftShift, true}, {kZ, true}, {kZ, false}, {kLeftShift, false}}));
+                             {kShiftL, true}, {kZ, true}, {kZ, false}, {kShiftL, false}}));
   EXPECT_FALSE(CompileXkbKeymap({"no-such-layout", "", ""}, de, why));
   EXPECT_NE(why.find("no-such-layout"), std::string::npos) << why;
 }
 
-// The desktop's layout is not ours to change: a character it lacks is not
-// typeable (the record is then not typed at all), though X would have spare
-// keycodes. A key the desktop refuses stops the record.
+// A character the layout lacks is not typeable, though X has spare keycodes.
 TEST(PortalKeyboard, ACharacterTheLayoutLacksIsNotTypeableAndARefusedKeyStopsTheRecord) {
   FakeXKeyboard layout(UsKeymap());
   ASSERT_FALSE(layout.Map().spare.empty());
@@ -164,13 +145,10 @@ TEST(PortalKeyboard, ACharacterTheLayoutLacksIsNotTypeableAndARefusedKeyStopsThe
   EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{{kKeyA, true}}));  // X keycode less 8
 }
 
-// Each token replaces the last, none removes it; a folder that cannot be
-// made is told, not thrown.
 TEST(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
   char name[] = "/tmp/tarvik-token-XXXXXX";
   ASSERT_NE(mkdtemp(name), nullptr);
   const std::string folder = name;
-  // The state folder may not exist yet: it is made.
   const RestoreTokenFile file(folder + "/state/tarvik/portal-restore-token");
   std::string why;
   EXPECT_EQ(file.Read(), "");
@@ -187,9 +165,7 @@ TEST(TokenFile, EachTokenReplacesTheLastAndNoneRemovesIt) {
   EXPECT_FALSE(std::filesystem::exists(file.Path()));
   EXPECT_TRUE(file.Write("", why)) << "removing a file that is not there";
   const std::string blocker = folder + "/blocker";  // a file where the folder should be
-  std::FILE* f = std::fopen(blocker.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
+  ASSERT_TRUE(std::ofstream(blocker));
   const RestoreTokenFile blocked(blocker + "/portal-restore-token");
   EXPECT_FALSE(blocked.Write("token", why));
   EXPECT_NE(why.find(blocker), std::string::npos) << why;

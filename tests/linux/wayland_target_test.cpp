@@ -1,9 +1,6 @@
-// The wlroots window list when its desktop fails it: a connection the desktop
-// closes, or one it never answers on, is no foreground, not "a window is in
-// front"; the log says why once however often it is asked, and every query
-// tries a new connection (here to a socket that is not there) without waiting
-// on the dead one. The desktop is one end of a socket pair, handed to
-// libwayland through WAYLAND_SOCKET as a compositor hands it to a child.
+// The wlroots window list when its desktop (one end of a socket pair, given
+// through WAYLAND_SOCKET) closes or never answers: no foreground, said once,
+// and each query tries a new connection at once rather than wait.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -13,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "wedge/linux/wayland_target_linux.h"
 
@@ -20,7 +18,6 @@ namespace tarvik::lnx {
 namespace {
 
 constexpr int kWaitMs = 200;
-// A query that finds the desktop gone returns at once, not after kWaitMs.
 constexpr auto kQuick = std::chrono::milliseconds(kWaitMs);
 
 struct Lines : IDiagnostics {
@@ -29,12 +26,7 @@ struct Lines : IDiagnostics {
 };
 
 TEST(WaylandTarget, ADesktopThatClosesOrNeverAnswersIsNoForegroundSaidOnce) {
-  struct Case {
-    const char* desktop;
-    bool closes;
-    const char* why;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, bool, const char*> cases[] = {
       {"closes the connection", true, "the connection to the desktop failed ("},
       {"never answers", false, "the desktop did not answer within 200 ms"},
   };
@@ -42,15 +34,15 @@ TEST(WaylandTarget, ADesktopThatClosesOrNeverAnswersIsNoForegroundSaidOnce) {
   ASSERT_TRUE(mkdtemp(dir));
   setenv("XDG_RUNTIME_DIR", dir, 1);
   setenv("WAYLAND_DISPLAY", "wayland-gone", 1);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.desktop);
+  for (const auto& [name, closes, why] : cases) {
+    SCOPED_TRACE(name);
     int ends[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
     const int desktop = ends[0];
     // libwayland takes the descriptor and unsets the variable: later
     // connections go to the named socket, which is not there.
     setenv("WAYLAND_SOCKET", std::to_string(ends[1]).c_str(), 1);
-    if (c.closes) close(desktop);
+    if (closes) close(desktop);
     Lines log;
     const WlrootsKeyTarget target(log, kWaitMs);
     for (int i = 0; i < 3; ++i) {
@@ -59,10 +51,10 @@ TEST(WaylandTarget, ADesktopThatClosesOrNeverAnswersIsNoForegroundSaidOnce) {
       EXPECT_LT(std::chrono::steady_clock::now() - start, kQuick) << i;
     }
     EXPECT_TRUE(target.Lists()) << "a list that is down still guards the focus";
-    EXPECT_EQ(log.all.rfind(std::string("The desktop's list of windows failed (") + c.why, 0), 0u)
+    EXPECT_EQ(log.all.rfind(std::string("The desktop's list of windows failed (") + why, 0), 0u)
         << log.all;
     EXPECT_EQ(std::count(log.all.begin(), log.all.end(), '\n'), 1) << log.all;
-    if (!c.closes) close(desktop);
+    if (!closes) close(desktop);
   }
   unsetenv("WAYLAND_SOCKET");
   unsetenv("WAYLAND_DISPLAY");

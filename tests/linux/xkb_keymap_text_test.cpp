@@ -1,7 +1,5 @@
-// The keymap our Wayland virtual keyboard hands the compositor, compiled
-// back with libxkbcommon as the compositor compiles it, and with xkbcomp as
-// Xwayland compiles what the compositor passes on: every keycode must give
-// the keysym and character the model says, with no modifier held.
+// Our virtual keyboard's keymap, compiled as the compositor (libxkbcommon) and
+// Xwayland (xkbcomp) compile it: each keycode gives the model's keysym.
 #include "wedge/linux/xkb_keymap_text.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +25,7 @@ using XkbKeymap = std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>;
 using XkbState = std::unique_ptr<xkb_state, decltype(&xkb_state_unref)>;
 
 struct Compiled {
-  // No include path: the text must stand on its own, as the compositor
-  // may have other XKB data than ours.
+  // No include path: the compositor may have other XKB data than ours.
   XkbContext context{xkb_context_new(static_cast<xkb_context_flags>(
                          XKB_CONTEXT_NO_DEFAULT_INCLUDES | XKB_CONTEXT_NO_ENVIRONMENT_NAMES)),
                      &xkb_context_unref};
@@ -41,11 +38,9 @@ struct Compiled {
                                             XKB_KEYMAP_COMPILE_NO_FLAGS));
     if (keymap) state.reset(xkb_state_new(keymap.get()));
   }
-  // What the key gives with nothing held: its keysym, none when it has none.
   xkb_keysym_t Sym(Keycode code) const { return xkb_state_key_get_one_sym(state.get(), code); }
   char32_t Char(Keycode code) const { return xkb_state_key_get_utf32(state.get(), code); }
-  // The keymap as the compositor sends it on to its clients: libxkbcommon's
-  // own text of what it compiled.
+  // The keymap as the compositor passes it on: libxkbcommon's own text.
   std::string AsPassedOn() const {
     std::unique_ptr<char, decltype(&std::free)> text(
         xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1), &std::free);
@@ -53,17 +48,14 @@ struct Compiled {
   }
 };
 
-// An X server's compiled keymap (.xkm) says which sections it holds; the
-// server takes one from a Wayland compositor only when it has these.
+// The sections an .xkm holds; Xwayland takes a keymap only with all these.
 constexpr std::uint32_t kXkmMagic = 'x' << 24 | 'k' << 16 | 'm' << 8 | 15;
 constexpr unsigned kXkmTypes = 1 << 0, kXkmCompat = 1 << 1, kXkmSymbols = 1 << 2,
                    kXkmKeyNames = 1 << 4, kXkmVirtualMods = 1 << 6;
 constexpr unsigned kXkmNeeded = kXkmTypes | kXkmCompat | kXkmSymbols | kXkmKeyNames | kXkmVirtualMods;
 constexpr std::size_t kXkmPresentAt = 8;  // after the magic, type and keycode range, section count
 
-// A keymap text compiled by xkbcomp, as an X server does, and written back
-// as text from what it compiled: the sections present and each keycode's
-// keysym on its first level.
+// xkbcomp's compile of a text, written back: sections, level-1 keysym per keycode.
 struct XkbcompResult {
   bool compiled = false;
   unsigned present = 0;
@@ -74,9 +66,8 @@ struct XkbcompResult {
 bool HaveXkbcomp() { return std::system("command -v xkbcomp >/dev/null 2>&1") == 0; }
 
 std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::stringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 
@@ -111,8 +102,7 @@ XkbcompResult Xkbcomp(const std::string& text) {
   return r;
 }
 
-// The keycode the model types a character or brace token on, with the
-// events that type it; 0 when it needs a spare keycode.
+// The keycode the model types a token on (0: needs a spare), and its events.
 Keycode CodeFor(const XKeymap& map, std::string_view token, std::vector<XKeyAction>* events = nullptr) {
   const XKeyPlan plan = PlanXKeys(token, map, {});
   if (events) *events = plan.events;
@@ -130,27 +120,19 @@ TEST(XkbKeymapText, EveryAsciiCharacterAndBraceKeyIsOneKeyWithNoModifier) {
     std::vector<XKeyAction> events;
     const Keycode code = CodeFor(map, token, &events);
     ASSERT_NE(code, 0) << token;
-    // One press and one release, nothing around them.
     EXPECT_EQ(events, (std::vector<XKeyAction>{{code, true}, {code, false}})) << token;
     const auto brace = BraceKeysym(token);
     EXPECT_EQ(xkb.Sym(code), brace ? *brace : KeysymFor(static_cast<unsigned char>(token[0])))
         << token;
-    if (!brace) {
-      EXPECT_EQ(xkb.Char(code), static_cast<char32_t>(token[0])) << token;
-    }
+    EXPECT_EQ(xkb.Char(code), brace ? xkb.Char(code) : static_cast<char32_t>(token[0])) << token;
   }
-  // No key of ours is a modifier: pressing any leaves the state as it was.
   EXPECT_TRUE(map.modifiers.empty());
   EXPECT_EQ(map.shift + map.control + map.level3 + map.mask, 0);
 }
 
-// Xwayland compiles the keymap the compositor passes on with xkbcomp, and
-// keeps its own default map, without a word, when that fails or lacks a
-// section it needs: X programs would read our keys through another layout.
-// Every keycode gives the keysym the model binds to it, none where it has
-// none: to libxkbcommon, and to xkbcomp in our text and in the text the
-// compositor passes on. Spare keycodes bound (one of them twice), and a key
-// unbound, which becomes a spare one.
+// Xwayland silently keeps its default map when xkbcomp fails or lacks a
+// section. Checked for our text and the one passed on, with spare keycodes
+// bound (one twice) and a key unbound, which becomes a spare one.
 TEST(XkbKeymapText, EveryKeycodeGivesItsKeysymToLibxkbcommonAndXkbcomp) {
   ASSERT_TRUE(HaveXkbcomp()) << "xkbcomp is needed for this test (Debian: x11-xkb-utils)";
   XKeymap own = OwnKeymap(), spares = OwnKeymap(), unbound = OwnKeymap();

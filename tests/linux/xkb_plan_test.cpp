@@ -16,14 +16,8 @@ using namespace lnx::testing;
 using R = XKeyAction::Role;
 
 TEST(XkbPlan, TypesEachCharacterOnItsOwnLevelAndNoKeyStaysDown) {
-  struct Case {
-    const char* token;
-    XKeymap (*map)();
-    std::uint8_t locked;
-    std::u32string typed;
-    std::vector<Keysym> syms;
-  };
-  const Case cases[] = {
+  // A token, its layout and locked modifiers, the text and other keysyms it types.
+  const std::tuple<const char*, XKeymap (*)(), std::uint8_t, std::u32string, std::vector<Keysym>> cases[] = {
       {"a", UsKeymap, 0, U"a", {}},  {"A", UsKeymap, 0, U"A", {}}, {"1", UsKeymap, 0, U"1", {}},
       // Caps Lock: Shift undoes it on letters.
       {"a", UsKeymap, xmod::kLock, U"a", {}}, {"A", UsKeymap, xmod::kLock, U"A", {}},
@@ -32,28 +26,27 @@ TEST(XkbPlan, TypesEachCharacterOnItsOwnLevelAndNoKeyStaysDown) {
       {"\u00B2", GermanKeymap, 0, U"\u00B2", {}}, {"\u20AC", GermanKeymap, 0, U"\u20AC", {}},
       // Missing (and dead on the German layout): bound to a spare keycode.
       {"^", GermanKeymap, 0, U"^", {}}, {"\u00E9", UsKeymap, 0, U"\u00E9", {}},
-      {"\t", UsKeymap, 0, U"", {xk::kTab}}, {"\r", UsKeymap, 0, U"", {}},
-      {"\n", UsKeymap, 0, U"", {}}, {"\x17", UsKeymap, 0, U"", {}}, {"\x7F", UsKeymap, 0, U"", {}},
-      {"\u0085", UsKeymap, 0, U"", {}}, {"{BREAK}", UsKeymap, 0, U"", {xk::kBreak}},
+      {"\t", UsKeymap, 0, U"", {xk::kTab}}, {"{BREAK}", UsKeymap, 0, U"", {xk::kBreak}},
+      {"\r", UsKeymap, 0, U"", {}}, {"\n", UsKeymap, 0, U"", {}}, {"\x17", UsKeymap, 0, U"", {}},
+      {"\x7F", UsKeymap, 0, U"", {}}, {"\u0085", UsKeymap, 0, U"", {}},
       // The character itself, by its Unicode keysym on a spare keycode.
       {"{U+001D}", UsKeymap, 0, U"\x1d", {}}, {"{U+00E9}", UsKeymap, 0, U"\u00E9", {}},
   };
-  for (const auto& c : cases) {
-    FakeXKeyboard kb(c.map());
-    kb.locked = c.locked;
+  for (const auto& [token, map, locked, typed, syms] : cases) {
+    FakeXKeyboard kb(map());
+    kb.locked = locked;
     XKeyInjector keys(kb);
     keys.BeginRecord();
-    EXPECT_TRUE(keys.SendKeyTokens(c.token)) << c.token;
+    EXPECT_TRUE(keys.SendKeyTokens(token)) << token;
     keys.EndRecord();
-    EXPECT_EQ(kb.typed, c.typed) << c.token;
-    EXPECT_EQ(kb.syms, c.syms) << c.token;
-    EXPECT_EQ(kb.Stray() + kb.chords, 0) << c.token;
+    EXPECT_EQ(kb.typed, typed) << token;
+    EXPECT_EQ(kb.syms, syms) << token;
+    EXPECT_EQ(kb.Stray() + kb.chords, 0) << token;
   }
 }
 
-// The keys the user holds as the mapping describes them: Alt acts when
-// tapped, so the mask key goes before its release; the right Shift stands in
-// for ours; the level-3 key is let go.
+// Held by the user: Alt acts when tapped, so the mask key goes before its
+// release; the right Shift stands in for ours; the level-3 key is let go.
 TEST(XkbPlan, ModifiersGoAroundTheKeyInOrder) {
   const std::tuple<const char*, XKeymap, std::vector<Keycode>, std::vector<XKeyAction>> cases[] = {
       {"A", UsKeymap(), {},
@@ -74,9 +67,7 @@ TEST(XkbPlan, ModifiersGoAroundTheKeyInOrder) {
     EXPECT_EQ(PlanXKeys(token, map, {0, held}).events, events) << token << " " << held.size();
 }
 
-// The policy's own cases are in typing_policy_test.cpp; here, that X's keys
-// reach it: a key still held is down again, one no finger holds goes up at
-// the record's end.
+// A key still held is down again; one no finger holds goes up at the end.
 TEST(XKeyInjector, AHeldKeyIsDownAgainAndAStrayOneGoesUpAtTheEnd) {
   FakeXKeyboard kb(UsKeymap());
   kb.User(kAltL, true);
@@ -98,8 +89,7 @@ std::vector<std::string> Tokens(std::u32string_view text) {
   return out;
 }
 
-// One record as the keystroke output types it: its keys readied, then sent.
-// What Ready answered; the keys go only when it answered zero.
+// One record: its keys readied, then sent only when Ready answered zero.
 std::optional<std::chrono::milliseconds> Record(XKeyInjector& keys, std::u32string_view text) {
   const auto tokens = Tokens(text);
   keys.BeginRecord();
@@ -111,9 +101,8 @@ std::optional<std::chrono::milliseconds> Record(XKeyInjector& keys, std::u32stri
   return ready;
 }
 
-// The US table has two spare keycodes. Each step: the time since the last,
-// a record, whether CanTypeAll allows it, what Ready answers (a wait: from
-// zero, how long), and the bindings made so far.
+// Two spare US keycodes. Each step: time since the last, a record, CanTypeAll,
+// what Ready answers, and the bindings made so far.
 TEST(XKeyInjector, SpareKeycodesAreBoundPerRecordKeptAndTakenOverOnlyWhenOld) {
   using Wait = std::optional<std::chrono::milliseconds>;
   struct Step {
@@ -160,8 +149,7 @@ TEST(XKeyInjector, SpareKeycodesAreBoundPerRecordKeptAndTakenOverOnlyWhenOld) {
   }
 }
 
-// A slow target reads the last record's keys after the next one started:
-// they still type what they typed when they went out.
+// Keys a slow target reads after the next record started keep their character.
 TEST(XKeyInjector, AKeyStillWaitingInTheTargetKeepsItsCharacter) {
   FakeXKeyboard kb(UsKeymap());
   kb.slow = true;
@@ -188,26 +176,21 @@ TEST(XKeyInjector, ABindingANewLayoutReplacedIsLeftAlone) {
   EXPECT_EQ(kb.Map().keys[kSpare1], OneLevel(Ch(U'x')));
 }
 
-TEST(XKeyInjector, WithoutASpareKeycodeAMissingCharacterIsSkipped) {
+TEST(XKeyInjector, WithoutASpareKeycodeAMissingCharacterIsSkippedARefusedKeyLeavesNoneDown) {
   XKeymap map = UsKeymap();
   map.spare.clear();
-  FakeXKeyboard kb(map);
-  XKeyInjector keys(kb);
+  FakeXKeyboard kb(map), de(GermanKeymap());
+  XKeyInjector keys(kb), deKeys(de);
   EXPECT_FALSE(keys.CanType("\u00E9"));  // so the record is not typed at all
   EXPECT_TRUE(keys.CanType("b"));
   EXPECT_TRUE(keys.SendKeyTokens("\u00E9"));
   EXPECT_TRUE(keys.SendKeyTokens("b"));
   EXPECT_EQ(kb.typed, U"b");
   EXPECT_EQ(keys.Skipped(), 1u);
-}
-
-TEST(XKeyInjector, ARefusedKeyLeavesNoKeyOfOursDown) {
-  FakeXKeyboard kb(GermanKeymap());
-  kb.refuseCall = 0;
-  kb.refuseAfter = 3;  // AltGr, Shift and Q went down
-  XKeyInjector keys(kb);
-  EXPECT_FALSE(keys.SendKeyTokens("\u03A9"));
-  EXPECT_EQ(kb.Stray(), 0);
+  de.refuseCall = 0;
+  de.refuseAfter = 3;  // AltGr, Shift and Q went down
+  EXPECT_FALSE(deKeys.SendKeyTokens("\u03A9"));
+  EXPECT_EQ(de.Stray(), 0);
 }
 
 }  // namespace

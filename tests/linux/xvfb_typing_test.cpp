@@ -40,12 +40,11 @@ int MsLeft(Clock::time_point deadline) {
 class Xvfb : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Xvfb picks a free display itself and writes its number once it listens.
+    // Xvfb picks a free display and writes its number once it listens;
+    // -terminate ends it with its last client, so a dying test leaves none.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const std::string fd = std::to_string(fds[1]);
-    // -terminate: it ends with its last client, the test's own connection, so a
-    // test that dies leaves no display behind.
     const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-terminate", "-screen", "0", "640x480x24",
                           "-nolisten", "tcp", nullptr};
     const int spawned = posix_spawnp(&pid_, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
@@ -105,6 +104,12 @@ class Xvfb : public ::testing::Test {
     return out;
   }
 
+  int KeysDown() {
+    char down[kKeymapBytes];
+    XQueryKeymap(d_, down);
+    return kKeymapBytes - static_cast<int>(std::count(down, down + kKeymapBytes, 0));
+  }
+
   pid_t pid_ = 0;
   std::string name_;
   Display* d_ = nullptr;
@@ -125,9 +130,8 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
     auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
     ASSERT_TRUE(keys) << problem;
     keys->BeginRecord();
-    // e-acute and the euro sign have no key on the US layout. A long record
-    // keeps many keys on their way at once; Control goes down again half-way,
-    // once the keys before it are out, and the keys after it must see it.
+    // e-acute and the euro have no US key. Control goes down again half-way
+    // through a long record: it must be let go again before the next key.
     std::u32string expected = U"aZ1\u00E9\u20AC";
     for (auto t : {"a", "Z", "1", "\u00E9", "\u20AC"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
     for (int i = 0; i < kLongRecord; ++i) {
@@ -160,17 +164,13 @@ TEST_F(Xvfb, TypesIntoTheFocusedWindowAndGivesTheMappingBack) {
     EXPECT_EQ(typed, expected);
     EXPECT_EQ(others, (std::vector<KeySym>{XK_Tab, XK_Return}));
     EXPECT_EQ(chords, 0);
-    char down[kKeymapBytes];
-    XQueryKeymap(d_, down);
-    EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
+    EXPECT_EQ(KeysDown(), 0);
   }
   EXPECT_EQ(Mapping(), before);
 }
 
-// Keys are queued, and the server's refusal is met only at the next round
-// trip: by then the keys queued before and after the refused one may have
-// gone. Every key of ours pressed since the last round trip is let go, and
-// the keyboard types again afterwards.
+// A refusal is met only at the next round trip, after keys around it went:
+// every key of ours pressed since is let go, and the keyboard types again.
 TEST_F(Xvfb, ARefusalMetAfterTheKeysWentLeavesNoKeyOfOursDown) {
   std::string problem;
   auto kb = XTestKeyboard::Open(name_.c_str(), problem);
@@ -184,77 +184,23 @@ TEST_F(Xvfb, ARefusalMetAfterTheKeysWentLeavesNoKeyOfOursDown) {
   ASSERT_TRUE(kb->Send(pressed));
   kb->Send(refused);
   EXPECT_FALSE(kb->Sync());
-  char down[kKeymapBytes];
-  XQueryKeymap(d_, down);
-  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key of ours is still down";
+  EXPECT_EQ(KeysDown(), 0);
   const XKeyAction tap[] = {{code(XK_c), true, XKeyAction::Role::Key},
                             {code(XK_c), false, XKeyAction::Role::Key}};
   EXPECT_TRUE(kb->Send(tap));
   EXPECT_TRUE(kb->Sync());
 }
 
-// The window's view of a burst at full speed: Shift held once over a run of
-// capitals, and the same key pressed again right after its release at a
-// later server time than that release (a client may take one time for
-// auto-repeat).
-TEST_F(Xvfb, ShiftStaysDownOverCapitalsAndAKeyAgainCarriesALaterTime) {
-  const Window w = FocusedWindow();
-  XSelectInput(d_, w, KeyPressMask | KeyReleaseMask);
-  XSync(d_, False);
-  std::string problem;
-  auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
-  ASSERT_TRUE(keys) << problem;
-  keys->BeginRecord();
-  for (auto t : {"A", "B", "C", "1", "1", "d", "d", "E"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
-  keys->EndRecord();
-  struct Key {
-    bool down;
-    KeySym sym;
-    Time time;
-  };
-  std::vector<Key> got;
-  EXPECT_TRUE(Pump([&](XEvent& e) {
-    if (e.type != KeyPress && e.type != KeyRelease) return false;
-    got.push_back({e.type == KeyPress, XLookupKeysym(&e.xkey, 0), e.xkey.time});
-    return got.size() == 2 * 10;  // eight keys and one Shift for each run of capitals
-  })) << got.size() << " key events";
-  std::string typed;
-  int shifts = 0;
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    if (!got[i].down) continue;
-    if (got[i].sym == XK_Shift_L) {
-      ++shifts;
-      continue;
-    }
-    typed += static_cast<char>(got[i].sym);
-    if (i > 0 && !got[i - 1].down && got[i - 1].sym == got[i].sym) {
-      EXPECT_LT(got[i - 1].time, got[i].time) << "the second " << static_cast<char>(got[i].sym);
-    }
-  }
-  EXPECT_EQ(typed, "abc11dde");  // level-1 keysyms
-  EXPECT_EQ(shifts, 2);
-  char down[kKeymapBytes];
-  XQueryKeymap(d_, down);
-  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
-}
-
-TEST_F(Xvfb, TheTargetHasTheFocusOnlyWhileAWindowHasIt) {
+// A keyboard held by another client (a VM viewer, a menu) is no lock: the
+// keys go to the holder, at full speed: Shift held once over a run of
+// capitals, a key pressed again at a later time than its release (else it
+// reads as auto-repeat). Looking sends no FocusOut/FocusIn. The X screen
+// saver, on, is a lock; no focused window is no focus.
+TEST_F(Xvfb, AKeyboardGrabIsNoLockTheScreenSaverIsAndNoFocusIsNoFocus) {
   X11KeyTarget target(name_.c_str());
-  FocusedWindow();
+  const Window w = FocusedWindow();
   EXPECT_TRUE(target.Query().hasForeground);
-  EXPECT_TRUE(DecideReach(target.Query()).ok());
-  XSetInputFocus(d_, None, RevertToNone, CurrentTime);
-  XSync(d_, False);
-  EXPECT_EQ(DecideReach(target.Query()).why, Unreachable::kNoFocus);
-}
-
-// A keyboard held by another client (a VM viewer, an open menu) is no lock:
-// the keys go to the holder, and none stays down. Looking leaves the focused window without
-// FocusOut/FocusIn. The X screen saver, on, is.
-TEST_F(Xvfb, AKeyboardGrabIsNoLockAndTheScreenSaverIs) {
-  X11KeyTarget target(name_.c_str());
-  const Window w = FocusedWindow();
-  XSelectInput(d_, w, FocusChangeMask);
+  XSelectInput(d_, w, KeyPressMask | KeyReleaseMask | FocusChangeMask);
   ASSERT_EQ(XGrabKeyboard(d_, w, False, GrabModeAsync, GrabModeAsync, CurrentTime), GrabSuccess);
   XSync(d_, False);
   EXPECT_TRUE(DecideReach(target.Query()).ok());
@@ -262,17 +208,31 @@ TEST_F(Xvfb, AKeyboardGrabIsNoLockAndTheScreenSaverIs) {
   auto keys = MakeKeySender(Session{"x11", "", name_, ""}, problem);
   ASSERT_TRUE(keys) << problem;
   keys->BeginRecord();
-  for (auto t : {"G", "r", "{ENTER}"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
+  for (auto t : {"A", "B", "C", "1", "1", "d", "d", "E", "{ENTER}"}) ASSERT_TRUE(keys->SendKeyTokens(t)) << t;
   keys->EndRecord();
+  struct Key {
+    bool down;
+    KeySym sym;
+    Time time;
+  };
+  std::vector<Key> got;
+  int shifts = 0;
   EXPECT_TRUE(Pump([&](XEvent& e) {
+    if (e.type != KeyPress && e.type != KeyRelease) return false;
+    got.push_back({e.type == KeyPress, XLookupKeysym(&e.xkey, 0), e.xkey.time});
     char c = 0;
     if (e.type == KeyPress && XLookupString(&e.xkey, &c, 1, nullptr, nullptr) == 1) typed += c;
-    return typed.size() == 3;
+    shifts += e.type == KeyPress && got.back().sym == XK_Shift_L;
+    return got.size() == 2 * 11;  // nine keys and one Shift for each run of capitals
   })) << typed;
-  EXPECT_EQ(typed, "Gr\r") << "the keys at the window that holds the keyboard";
-  char down[kKeymapBytes];
-  XQueryKeymap(d_, down);
-  EXPECT_EQ(std::count(down, down + kKeymapBytes, 0), kKeymapBytes) << "a key is still down";
+  for (std::size_t i = 1; i < got.size(); ++i) {
+    if (got[i].down && !got[i - 1].down && got[i - 1].sym == got[i].sym) {
+      EXPECT_LT(got[i - 1].time, got[i].time) << "the second " << static_cast<char>(got[i].sym);
+    }
+  }
+  EXPECT_EQ(typed, "ABC11ddE\r") << "the keys at the window that holds the keyboard";
+  EXPECT_EQ(shifts, 2);
+  EXPECT_EQ(KeysDown(), 0);
   XUngrabKeyboard(d_, CurrentTime);
   XSync(d_, False);
   XEvent ev;
@@ -287,6 +247,9 @@ TEST_F(Xvfb, AKeyboardGrabIsNoLockAndTheScreenSaverIs) {
   XForceScreenSaver(d_, ScreenSaverReset);
   XSync(d_, False);
   EXPECT_EQ(target.ScreenSaver().word, LockWord::kUnlocked);
+  XSetInputFocus(d_, None, RevertToNone, CurrentTime);
+  XSync(d_, False);
+  EXPECT_EQ(DecideReach(target.Query()).why, Unreachable::kNoFocus);
 }
 
 }  // namespace
