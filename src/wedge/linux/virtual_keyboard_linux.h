@@ -68,7 +68,6 @@ class VirtualKeyboardSender : public IKeySender {
     injector_.BeginRecord();
   }
   void EndRecord() override { injector_.EndRecord(); }
-  std::size_t Skipped() const { return injector_.Skipped(); }
 
  private:
   VirtualKeyboardSender(std::unique_ptr<WaylandVirtualKeyboard> keyboard, IDiagnostics& log)

@@ -162,7 +162,6 @@ std::optional<std::chrono::milliseconds> XKeyInjector::Ready(std::span<const std
 void XKeyInjector::BeginRecord() {
   ++record_;
   inRecord_ = true;
-  skippedInRecord_ = 0;
 }
 
 bool XKeyInjector::SendKeyTokens(std::string_view token) {
@@ -182,10 +181,12 @@ bool XKeyInjector::SendKeyTokens(std::string_view token) {
     }
     if (code && BindTo(*code, plan.missing, replacing))
       plan = PlanXStroke(token, kb_.Keymap(), st.locked);
+    // Dropping the character would type another record than the one
+    // scanned: the record ends here, refused, and the user hears of it.
     if (plan.missing != xk::kNoSymbol) {
-      ++skipped_;
-      ++skippedInRecord_;
-      return true;
+      log_.Event("A character of a record has no key and no spare keycode since the layout "
+                 "changed: the rest of the record is not typed");
+      return false;
     }
   }
   if (plan.stroke.body.empty()) return true;
@@ -204,10 +205,6 @@ void XKeyInjector::EndRecord() {
   const Clock::time_point now = kb_.Now();
   for (auto& b : bound_)
     if (b.record == record_) b.ended = now;
-  if (skippedInRecord_ > 0)
-    log_.Event(std::to_string(skippedInRecord_) +
-               " characters of a record were not typed: no key and no spare keycode for them");
-  skippedInRecord_ = 0;
   const XKeyboardState st = kb_.State();
   if (st.held.empty()) return;
   PolicyKeys keys(kb_, kb_.Keymap());

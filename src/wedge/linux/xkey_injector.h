@@ -71,8 +71,6 @@ class XKeyInjector : public IKeySender {
   void BeginRecord() override;
   void EndRecord() override;
   bool Flush() override { return kb_.Sync(); }
-  // Characters not typed: the mapping has no key for them and none could be bound.
-  std::size_t Skipped() const { return skipped_; }
 
  private:
   using Clock = IXKeyboard::Clock;
@@ -104,8 +102,6 @@ class XKeyInjector : public IKeySender {
   std::vector<Binding> bound_;
   std::uint64_t record_ = 0;  // the record now being typed, or the last one
   bool inRecord_ = false;
-  std::size_t skipped_ = 0;
-  std::size_t skippedInRecord_ = 0;
 };
 
 }  // namespace tarvik::lnx

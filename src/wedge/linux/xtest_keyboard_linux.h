@@ -158,7 +158,6 @@ class XTestKeySender : public IKeySender {
   void BeginRecord() override { injector_.BeginRecord(); }
   void EndRecord() override { injector_.EndRecord(); }
   bool Flush() override { return injector_.Flush(); }
-  std::size_t Skipped() const { return injector_.Skipped(); }
 
  private:
   XTestKeySender(std::unique_ptr<XTestKeyboard> keyboard, IDiagnostics& log)
