@@ -40,10 +40,10 @@ void ConnectionManager::WaitForSpacing() {
   if (!failedFast_) return;
   const auto until = attemptStart_ + kMinimumSpacing;
   // Events keep being processed: the user may open the selection window.
-  while (LinkSuspended != 1 && !p_.pump.QuitRequested()) {
+  while (!StandsAside() && !p_.pump.QuitRequested()) {
     p_.pump.ProcessPending();
     const auto now = p_.clock.Monotonic();
-    if (now >= until || LinkSuspended == 1) break;
+    if (now >= until || StandsAside()) break;
     p_.pump.WaitForEvent(until - now);
   }
 }
@@ -131,12 +131,12 @@ void ConnectionManager::ConnectReader() {
     return;
   }
   ScopedFlag running(running_);
-  while (LinkSuspended != 1 && !p_.pump.QuitRequested()) {
+  while (!StandsAside() && !p_.pump.QuitRequested()) {
     again_ = false;
     // At most one attempt at a time: one is under way, or the link is open.
     if (p_.client.State() != 0) return;
     WaitForSpacing();
-    if (LinkSuspended == 1) return;
+    if (StandsAside()) return;
     if (p_.client.State() != 0) return;
     StartAttempt();
     if (p_.client.State() != 0) return;
@@ -148,7 +148,7 @@ void ConnectionManager::ConnectReader() {
 
 void ConnectionManager::wclClient_OnConnect(std::int32_t error) {
   Depth d(depth_, maxDepth_);
-  if (LinkSuspended == 1) return;
+  if (StandsAside()) return;
   if (error != 0) {
     Failed(error);
     failedFast_ = p_.clock.Monotonic() - attemptStart_ < kMinimumSpacing;
@@ -189,7 +189,7 @@ void ConnectionManager::wclClient_OnDisconnect() {
   p_.timer3.SetEnabled(false);
   p_.controls.SetLinkColour(false);
   p_.pump.ProcessPending();
-  if (LinkSuspended != 1) ConnectReader();
+  if (!StandsAside()) ConnectReader();
 }
 
 void ConnectionManager::Command6_Click(const std::function<void()>& pick,
@@ -208,6 +208,21 @@ void ConnectionManager::Command6_Click(const std::function<void()>& pick,
 void ConnectionManager::Resumed() {
   LogEvent(linkOpen_ ? "Resumed from sleep: the link is opened again" : "Resumed from sleep");
   if (linkOpen_) p_.client.Disconnect();
+}
+
+void ConnectionManager::SessionInFront(bool front) {
+  if (front != background_) return;
+  background_ = !front;
+  if (!front) {
+    LogEvent(linkOpen_ ? "This session is no longer the one in front: the link is let go for the session in front"
+                       : "This session is no longer the one in front: no link is tried until it is again");
+    p_.timer3.SetEnabled(false);
+    p_.client.Disconnect();
+    return;
+  }
+  LogEvent("This session is in front again: the link is taken back");
+  failedFast_ = false;
+  ConnectReader();
 }
 
 }  // namespace tarvik

@@ -55,6 +55,13 @@ class ConnectionManager {
   // The computer woke from sleep: a link that was open may have died
   // silently, so it is closed and opened again.
   void Resumed();
+  // Whether this program's session is the one in front of the user. Where
+  // users share a computer each session runs its own copy, and a reader
+  // takes one link only (a COM port opens once, many readers pair with one
+  // host): a copy whose session goes to the background lets the link go for
+  // the copy in front, and takes it back when its session comes in front.
+  void SessionInFront(bool front);
+  bool InBackground() const { return background_; }
 
   std::int16_t LinkSuspended = 0;
   // An attempt that fails sooner than this after it began makes the next
@@ -72,6 +79,8 @@ class ConnectionManager {
   int maxDepth() const { return maxDepth_; }
 
  private:
+  // No attempt now: the user picks a reader, or the session is in the background.
+  bool StandsAside() const { return LinkSuspended == 1 || background_; }
   void StartAttempt();
   void WaitForSpacing();
   void Failed(std::int32_t code);  // logged, and advice given once where there is some
@@ -84,6 +93,7 @@ class ConnectionManager {
   bool again_ = false;
   bool failedFast_ = false;
   bool linkOpen_ = false;
+  bool background_ = false;
   bool waitingForRadio_ = false;  // told in the log once, until one is there
   bool advised_ = false;
   bool greeting_ = false;

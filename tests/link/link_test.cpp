@@ -219,7 +219,9 @@ struct ScriptedClient : FakeClient {
     if (state != 0) return wcl::kBusy;
     if (refused) return wcl::kBadAddress;
     state = 1;
-    pump_.At(clock_.now + delay, [this] { state = opens ? 2 : 0, OnConnect(opens ? 0 : 10060); });
+    pump_.At(clock_.now + delay, [this, n = connects] {
+      if (n == connects && state == 1) state = opens ? 2 : 0, OnConnect(opens ? 0 : 10060);  // not called off
+    });
     return 0;
   }
   void Disconnect() override {
@@ -387,6 +389,40 @@ TEST(Connection, SelectDeviceSuspendsSavesAndReconnects) {
   for (int e : {0, 10060}) l.manager.wclClient_OnConnect(e);
   EXPECT_EQ(l.controls.linkColour, "red");
   EXPECT_EQ(l.client.connects, 2);
+}
+
+// A session sent to the background lets the link go, open or under way, and
+// tries nothing (not after a drop, nor after a reader is picked) until it is in front again.
+TEST(Connection, ASessionInTheBackgroundLetsTheLinkGoUntilItIsInFrontAgain) {
+  Link l;
+  l.manager.ConnectReader();
+  l.RunUntil(1s);
+  for (bool open : {true, false}) {
+    SCOPED_TRACE(open);
+    const int connects = l.client.connects, disconnects = l.client.disconnects;
+    if (!open) l.client.delay = 5s, l.client.Drop(), l.RunUntil(l.clock.now + 1s);  // an attempt under way
+    EXPECT_EQ(l.client.state, open ? 2u : 1u);
+    l.manager.SessionInFront(false), l.manager.SessionInFront(false);
+    l.RunUntil(l.clock.now + 10s);
+    l.manager.Command6_Click([] {}, [] {});
+    l.RunUntil(l.clock.now + 10s);
+    EXPECT_TRUE(l.manager.InBackground());
+    EXPECT_EQ(l.client.state, 0u);
+    EXPECT_EQ(l.controls.linkColour, "red");
+    EXPECT_FALSE(l.timer3.enabled);
+    EXPECT_EQ(l.client.connects, connects + (open ? 0 : 1));
+    EXPECT_EQ(l.client.disconnects, disconnects + 2);  // the session's and the pick's
+    l.client.delay = 50ms;
+    l.manager.SessionInFront(true), l.manager.SessionInFront(true);
+    l.RunUntil(l.clock.now + 3s);
+    EXPECT_EQ(l.client.connects, connects + (open ? 1 : 2));
+    EXPECT_EQ(l.controls.linkColour, "green");
+  }
+  EXPECT_EQ(std::count(l.log.events.begin(), l.log.events.end(),
+                       "This session is in front again: the link is taken back"), 2);
+  EXPECT_NE(std::find(l.log.events.begin(), l.log.events.end(),
+                      "This session is no longer the one in front: the link is let go for the session in front"),
+            l.log.events.end());
 }
 
 // The reader's commands, on an open link whose inactivity timeout is a minute.
