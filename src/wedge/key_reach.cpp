@@ -7,8 +7,12 @@ namespace tarvik {
 Reach DecideReach(const KeyTarget& t) {
   if (!t.inputDesktopIsOurs) return {Unreachable::kLocked, {}, t.lockedBy};
   if (!t.hasForeground) return {Unreachable::kNoFocus, {}};
-  if (!t.targetIntegrity || *t.targetIntegrity > t.ownIntegrity)
-    return {Unreachable::kElevated, t.program};
+  if (t.targetIntegrity) {
+    if (*t.targetIntegrity > t.ownIntegrity) return {Unreachable::kElevated, t.program};
+    return {};
+  }
+  if (!t.takesMessages) return {Unreachable::kCannotTell, t.program};
+  if (!*t.takesMessages) return {Unreachable::kElevated, t.program};
   return {};
 }
 
@@ -65,6 +69,8 @@ std::string UnreachableMessage(const Reach& r) {
     case Unreachable::kElevated:
       return "A scan was not typed: " + who +
              " runs as administrator and does not take keys from Tarvik.";
+    case Unreachable::kCannotTell:
+      return "A scan was not typed: Tarvik cannot tell whether " + who + " takes keys from it.";
     case Unreachable::kRefused:
       return "A scan was not typed in full: the system refused the keys.";
     case Unreachable::kUntypeable:
@@ -82,6 +88,7 @@ std::string_view UnreachableReason(Unreachable why) {
     case Unreachable::kLocked: return "locked or secure desktop";
     case Unreachable::kNoFocus: return "no focused window";
     case Unreachable::kElevated: return "target runs at a higher integrity level";
+    case Unreachable::kCannotTell: return "cannot tell whether the target takes our keys";
     case Unreachable::kRefused: return "keys refused";
     case Unreachable::kUntypeable: return "a character the keyboard here cannot type";
     case Unreachable::kNotAllowed: return "the desktop does not let keys be typed now";

@@ -20,6 +20,10 @@ struct KeyTarget {
   bool hasForeground = true;       // a window has the keyboard's attention
   std::uint32_t ownIntegrity = 0;
   std::optional<std::uint32_t> targetIntegrity;  // none: it could not be read
+  // Where the integrity could not be read: whether a message the system holds
+  // back from a program of lower integrity reached the target. None where
+  // that could not be told either.
+  std::optional<bool> takesMessages;
   std::string program;  // the target's program file, where known
   std::string processName;  // Linux: the process's own name (comm), where it differs
   std::string title;    // the title of its top-level window, where known
@@ -36,7 +40,8 @@ enum class Unreachable {
   kNone,
   kLocked,    // the input desktop is not ours
   kNoFocus,   // no window to take the keys
-  kElevated,  // the target runs above us, or we cannot tell
+  kElevated,  // the target runs above us
+  kCannotTell,  // its level cannot be read, nor whether it takes our input
   kRefused,   // the system took only part of the keys
   kUntypeable,  // a character the way of typing here cannot produce
   kNotAllowed,  // the way of typing is not ready: the desktop has not let us type (yet)
@@ -49,8 +54,11 @@ struct Reach {
   bool ok() const { return why == Unreachable::kNone; }
 };
 
-// A target whose integrity cannot be read counts as higher: guessing wrong
-// the other way loses the scan in silence.
+// A target whose integrity cannot be read (a program of another account, or
+// one whose security forbids the question) is judged by what reaches it: the
+// same filter that drops injected keys refuses our messages to it. Where even
+// that cannot be told it is not typed into: guessing wrong loses the scan in
+// silence.
 Reach DecideReach(const KeyTarget& target);
 
 // What one source says of the session's lock (a lock screen, a screen saver

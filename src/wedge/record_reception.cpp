@@ -109,20 +109,7 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
   KeyTarget target;
   if (typing || p_.rules.NeedsTarget()) target = p_.target.Query();
   if (typing) {
-    Reach reach = DecideReach(target);
-    // The way of typing itself may not be ready: a desktop that has not given
-    // its consent yet, or has refused it, drops the keys.
-    if (reach.ok()) {
-      if (std::string why = p_.output.WhyNotReady(); !why.empty())
-        reach = {Unreachable::kNotAllowed, {}, std::move(why)};
-    }
-    if (!reach.ok()) {
-      p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(reach.why)) +
-                    (reach.program.empty() ? "" : " (" + reach.program + ")") +
-                    (reach.detail.empty() ? "" : ": " + reach.detail));
-      p_.notice.Warn(UnreachableMessage(reach));
-      return;
-    }
+    if (const Reach reach = ReachNow(target); !reach.ok()) return Refuse(logged, reach);
   }
   TypedRecord keys = TypedRecord::Of(EncodeUtf8(typed));
   RuledRecord ruling;
@@ -160,19 +147,28 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
   }
   // Keys the way of typing cannot produce would be dropped, and the target
   // would get another record than the one scanned.
-  if (typing && !skipped && !p_.output.CanType(keys)) {
-    p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(Unreachable::kUntypeable)));
-    p_.notice.Warn(UnreachableMessage({Unreachable::kUntypeable, {}}));
-    return;
-  }
-  if (p_.controls.CheckValue(kBeepBox) == 1) p_.sound.PlayFile(p_.programFile("beep1.wav"));
-  if (p_.controls.CheckValue(kFeedbackBox) == 1) {
+  if (typing && !skipped && !p_.output.CanType(keys)) return Refuse(logged, {Unreachable::kUntypeable, {}});
+  const bool beep = p_.controls.CheckValue(kBeepBox) == 1;
+  const bool feedback = p_.controls.CheckValue(kFeedbackBox) == 1;
+  if (beep) p_.sound.PlayFile(p_.programFile("beep1.wav"));
+  if (feedback) {
     Pause(p_.pump, p_.clock, kBeforeFeedbackMs);
     p_.commands.SendFeedback();
   }
   if (skipped) {
     p_.diag.Event(logged);
     return;
+  }
+  // The sound and the reader's answer take a few hundred milliseconds (a
+  // missing beep1.wav plays the system's longer default sound), in which a
+  // lock, a UAC prompt or an elevated window can come to the front and take
+  // the keys in silence. So the decision is made again as the last thing
+  // before the first key; what it rests on that cannot change is kept by the
+  // target, so asking again costs the key next to nothing.
+  if (typing && (beep || feedback)) {
+    if (const Reach again = ReachNow(p_.target.Query()); !again.ok())
+      return Refuse(logged + " (asked again before the first key)", again,
+                    feedback ? " The reader had been told the read was good." : "");
   }
   logged += ": ";
   switch (p_.output.TypeRecord(keys)) {
@@ -189,6 +185,24 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
       p_.notice.Warn(UnreachableMessage({Unreachable::kRefused, {}}));
       break;
   }
+}
+
+Reach RecordReception::ReachNow(const KeyTarget& target) {
+  Reach reach = DecideReach(target);
+  // The way of typing itself may not be ready: a desktop that has not given
+  // its consent yet, or has refused it, drops the keys.
+  if (reach.ok()) {
+    if (std::string why = p_.output.WhyNotReady(); !why.empty())
+      reach = {Unreachable::kNotAllowed, {}, std::move(why)};
+  }
+  return reach;
+}
+
+void RecordReception::Refuse(const std::string& logged, const Reach& reach, const std::string& toldAlso) {
+  p_.diag.Event(logged + ": not typed: " + std::string(UnreachableReason(reach.why)) +
+                (reach.program.empty() ? "" : " (" + reach.program + ")") +
+                (reach.detail.empty() ? "" : ": " + reach.detail));
+  p_.notice.Warn(UnreachableMessage(reach) + toldAlso);
 }
 
 }  // namespace tarvik

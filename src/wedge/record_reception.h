@@ -59,6 +59,11 @@ class RecordReception {
   void HandleLine(const std::vector<std::uint8_t>& lineBytes, LineMode mode);
   // The line as shown, and the part of it that is the record.
   void HandleRecord(const std::u32string& text, const std::u32string& typed);
+  // Whether the keys can reach the target now: the system's answer, then the
+  // way of typing's.
+  Reach ReachNow(const KeyTarget& target);
+  // A record not typed: logged with its reason and told to the user.
+  void Refuse(const std::string& logged, const Reach& reach, const std::string& toldAlso = {});
 
   Parts p_;
   std::vector<std::uint8_t> buffer_;

@@ -218,7 +218,7 @@ TEST(Reception, SoundThenFeedbackThenTypingOnlyFromTheTray) {
   EXPECT_EQ(w.controls.Caption(Ctl::Label1), "AB");
   EXPECT_EQ(w.Feedbacks(), (std::vector<std::string>{"F", "F"}));
   EXPECT_EQ(w.keys.Text(), "X");
-  EXPECT_EQ(w.target.queries, 1);
+  EXPECT_EQ(w.target.queries, 2);  // before the sound, and again before the first key
   EXPECT_EQ(w.notice.calls, std::vector<std::string>{"typed"});  // the line shown neither warns nor ends one
 }
 
@@ -291,9 +291,10 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
        "A scan was not typed: no window has the keyboard focus."},
       {"elevated", [](KeyTarget& t) { t.targetIntegrity = 0x3000, t.program = "Taskmgr.exe"; },
        "A scan was not typed: Taskmgr.exe runs as administrator and does not take keys from Tarvik."},
-      {"unreadable", [](KeyTarget& t) { t.targetIntegrity.reset(), t.program.clear(); },
-       "A scan was not typed: the program in front runs as administrator and does not take keys "
-       "from Tarvik."},
+      {"unreadable, messages refused", [](KeyTarget& t) { t.targetIntegrity.reset(), t.takesMessages = false; },
+       "A scan was not typed: notepad.exe runs as administrator and does not take keys from Tarvik."},
+      {"unreadable, nothing told", [](KeyTarget& t) { t.targetIntegrity.reset(), t.program.clear(); },
+       "A scan was not typed: Tarvik cannot tell whether the program in front takes keys from it."},
       {"not allowed by the desktop", [](KeyTarget&) {},
        "A scan was not typed: the desktop has not allowed Tarvik to type.",
        "the desktop has not allowed Tarvik to type"},
@@ -318,6 +319,54 @@ TEST(Reception, KeysThatCannotReachTheTargetGoNowhereAndTheUserIsTold) {
     EXPECT_EQ(w.notice.warnings.size(), 1u) << c.name;
     // The typed line ends the warning that stayed on the icon.
     EXPECT_EQ(w.notice.calls, (std::vector<std::string>{"warn", "typed"})) << c.name;
+  }
+}
+
+// The sound and the reader's answer take time, in which the window system
+// goes on: the decision is made again right before the first key, and a
+// target that can no longer take the keys gets none of them (its "F" has gone
+// already: the notice says so). With neither, the one decision is the last.
+TEST(Reception, TheDecisionIsMadeAgainAfterTheSoundAndTheReadersAnswer) {
+  const std::string answered = " The reader had been told the read was good.";
+  struct Case {
+    const char* name;
+    bool beep, feedback;
+    int atMs;  // when the target changes; before the line where negative
+    std::function<void(KeyTarget&)> set;
+    std::string notice;  // empty: typed
+    int queries;
+  };
+  const Case cases[] = {
+      {"locked during the sound", true, false, 200, [](KeyTarget& t) { t.inputDesktopIsOurs = false; },
+       "A scan was not typed: the computer is locked or a secure screen is open.", 2},
+      {"an elevated window in front before the answer", false, true, 50,
+       [](KeyTarget& t) { t.targetIntegrity = 0x3000, t.program = "regedit.exe"; },
+       "A scan was not typed: regedit.exe runs as administrator and does not take keys from Tarvik." +
+           answered, 2},
+      {"the focus gone while the reader is answered", true, true, 650,
+       [](KeyTarget& t) { t.hasForeground = false; },
+       "A scan was not typed: no window has the keyboard focus." + answered, 2},
+      {"another account's program that takes messages comes to the front", false, true, 50,
+       [](KeyTarget& t) { t.targetIntegrity.reset(), t.takesMessages = true; }, "", 2},
+      {"another account's program that takes messages, from the start", false, false, -1,
+       [](KeyTarget& t) { t.targetIntegrity.reset(), t.takesMessages = true; }, "", 1},
+      {"no sound, no answer: nothing between the decision and the keys", false, false, 0,
+       [](KeyTarget& t) { t.inputDesktopIsOurs = false; }, "", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Wedge w(c.feedback, c.beep);
+    w.sound.lengthMs = 400;
+    if (c.atMs < 0) c.set(w.target.target);
+    else w.pump.At(std::chrono::milliseconds(c.atMs), [&] { c.set(w.target.target); });
+    w.Data("AB1\r\n");
+    EXPECT_EQ(w.target.queries, c.queries);
+    EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(c.feedback ? 1 : 0, "F"));
+    EXPECT_EQ(w.keys.Text(), c.notice.empty() ? "AB" : "");
+    EXPECT_EQ(w.notice.warnings, std::vector<std::string>(c.notice.empty() ? 0 : 1, c.notice));
+    EXPECT_EQ(w.log.Text().find("Record of 3 characters (asked again before the first key): not typed: ") !=
+                  std::string::npos,
+              !c.notice.empty()) << w.log.Text();
   }
 }
 
