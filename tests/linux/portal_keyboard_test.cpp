@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -89,6 +90,69 @@ TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
                             {kShiftL, true}, {kKeyA, true}, {kKeyA, false}, {kShiftL, false}}));
 }
 
+// Xwayland as X programs see it: a key shows `lag` questions after it went
+// to the compositor, or never; the focus can move to a Wayland window.
+struct LaggingXwayland : IXwaylandEcho {
+  explicit LaggingXwayland(RecordedKeys& sent) : sent_(sent) {}
+  bool XWindowFocused() override { return xFocus; }
+  std::optional<Key> KeyState(Keycode code) override {
+    ++asked;
+    if (lag < 0 || ++waited < lag) return Key{!Last(code), 0};
+    waited = 0;
+    const bool down = Last(code);
+    return Key{down, static_cast<std::uint8_t>(down && code == kShiftL + kXKeycodeOffset ? 1 : 0)};
+  }
+  bool Last(Keycode code) const {
+    for (auto it = sent_.keys.rbegin(); it != sent_.keys.rend(); ++it)
+      if (it->first == code - kXKeycodeOffset) return it->second;
+    return false;
+  }
+  RecordedKeys& sent_;
+  bool xFocus = true;
+  int lag = 3, waited = 0, asked = 0;
+};
+
+// While an X window has the focus, the key after a Shift change goes only
+// once Xwayland shows the change; no echo in time is a refusal, unless the
+// focus went to a Wayland window meanwhile.
+TEST(PortalPacing, OnGnomeTheKeyAfterAShiftChangeWaitsForXwaylandToShowIt) {
+  struct Case {
+    bool xFocus;
+    int lag;
+    bool focusLeaves, typed;
+    int polls;  // pauses of kEchoPollMs counted in the keys sent
+  };
+  const int limitPolls = kEchoLimitMs / kEchoPollMs;
+  const Case cases[] = {
+      {true, 3, false, true, 2 * 2},            // press and release each shown after two polls
+      {false, 3, false, true, 0},               // a Wayland window: the pauses alone
+      {true, -1, false, false, limitPolls},     // never shown: the capital is not typed
+      {true, -1, true, true, limitPolls},       // never shown, but the focus went to Wayland
+  };
+  for (const Case& c : cases) {
+    FakeXKeyboard layout(UsKeymap());
+    RecordedKeys remote;
+    RecordedWait wait(remote);
+    LaggingXwayland xwayland(remote);
+    xwayland.xFocus = c.xFocus;
+    xwayland.lag = c.lag;
+    PortalKeyboard gnome(layout, remote, PortalDesktop::kGnome, &wait, &xwayland);
+    XKeyInjector injector(gnome);
+    gnome.BeginRecord();
+    injector.BeginRecord();
+    if (c.focusLeaves) xwayland.xFocus = false;
+    EXPECT_EQ(injector.SendKeyTokens("A"), c.typed) << c.lag << c.focusLeaves;
+    injector.EndRecord();
+    const bool capitalTyped = std::count(remote.keys.begin(), remote.keys.end(), std::pair{kKeyA, 1}) == 1;
+    EXPECT_EQ(capitalTyped, c.typed);
+    EXPECT_EQ(std::count(remote.keys.begin(), remote.keys.end(), std::pair{kPause, kEchoPollMs}), c.polls)
+        << c.lag << c.focusLeaves;
+    // The Shift is never left down.
+    EXPECT_EQ(std::count(remote.keys.begin(), remote.keys.end(), std::pair{kShiftL, 1}),
+              std::count(remote.keys.begin(), remote.keys.end(), std::pair{kShiftL, 0}));
+  }
+}
+
 TEST(GnomeLayout, TheSourceInUseIsTheFirstRecentOneStillConfigured) {
   const auto sources = ParseInputSources("[('xkb', 'us'), ('xkb', 'de+nodeadkeys'), ('ibus', 'anthy')]");
   const std::vector<std::string> options = ParseStrings("['compose:ralt', 'caps:none']");
@@ -124,6 +188,35 @@ TEST(GnomeLayout, KeysArePlannedWithTheCompiledSourceInUse) {
                              {kShiftL, true}, {kZ, true}, {kZ, false}, {kShiftL, false}}));
   EXPECT_FALSE(CompileXkbKeymap({"no-such-layout", "", ""}, de, why));
   EXPECT_NE(why.find("no-such-layout"), std::string::npos) << why;
+}
+
+// Caps Lock from the keyboards' lights where there are some, else Xwayland's.
+TEST(GnomeLayout, CapsLockIsLitOnAnyKeyboardOrUnknownWithoutALight) {
+  using Lights = std::vector<std::pair<const char*, const char*>>;
+  const std::pair<Lights, std::optional<bool>> cases[] = {
+      {{}, std::nullopt},
+      {{{"input3::numlock", "1\n"}}, std::nullopt},
+      {{{"input3::capslock", "0\n"}}, false},
+      {{{"input3::capslock", "0\n"}, {"input9::capslock", "1\n"}}, true},
+  };
+  for (const auto& [lights, lit] : cases) {
+    char name[] = "/tmp/tarvik-leds-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    for (const auto& [light, value] : lights) {
+      std::filesystem::create_directory(std::string(name) + "/" + light);
+      std::ofstream(std::string(name) + "/" + light + "/brightness") << value;
+    }
+    EXPECT_EQ(CapsLockLit(name), lit) << lights.size();
+    std::filesystem::remove_all(name);
+  }
+  FakeXKeyboard xwayland(UsKeymap());
+  RecordedKeys remote;
+  PortalKeyboard keyboard(xwayland, remote);
+  for (auto [caps, locked] : {std::pair{std::optional<bool>(true), xmod::kLock},
+                              std::pair{std::optional<bool>(false), std::uint8_t{0}}}) {
+    keyboard.UseCapsLock(caps);
+    EXPECT_EQ(keyboard.State().locked & xmod::kLock, locked);
+  }
 }
 
 // A character the layout lacks is not typeable, though X has spare keycodes.

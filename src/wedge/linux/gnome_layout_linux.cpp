@@ -6,8 +6,14 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <memory>
+
+#include "core/linux/file_io_linux.h"
 
 namespace tarvik::lnx {
 namespace {
@@ -24,6 +30,9 @@ constexpr xkb_layout_index_t kOnlyLayout = 0;
 // The 8 core modifiers come first in every xkbcommon keymap, in X's order.
 constexpr xkb_mod_mask_t kCoreMods = 0xFF;
 constexpr std::size_t kMaxMasks = 16;
+// A keyboard light's name ends so; its brightness file holds a small number.
+constexpr std::string_view kCapsLockLight = "::capslock";
+constexpr std::size_t kBrightnessLimit = 16;
 
 // The quoted strings of a GVariant text, in order ('...' or "...", with \ escapes).
 std::vector<std::string> QuotedStrings(std::string_view text) {
@@ -219,6 +228,21 @@ std::optional<XKeymap> GnomeCurrentKeymap(std::string& why, XkbNames* namesOut) 
   XKeymap map;
   if (!CompileXkbKeymap(*names, map, why)) return std::nullopt;
   return map;
+}
+
+std::optional<bool> CapsLockLit(const std::string& ledFolder) {
+  std::optional<bool> lit;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(ledFolder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(kCapsLockLight)) continue;
+    const std::string file = entry.path().string() + "/brightness";
+    Fd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string value;
+    if (fd.fd < 0 || !ReadUpTo(fd.fd, kBrightnessLimit, value) || value.empty()) continue;
+    lit = lit.value_or(false) || value[0] != '0';
+  }
+  return lit;
 }
 
 }  // namespace tarvik::lnx

@@ -5,8 +5,10 @@
 // input source in use first in org.gnome.desktop.input-sources mru-sources
 // (the list in `sources` until the user switches), and builds mutter's
 // keymap from its XKB name with the evdev rules; the same is compiled here
-// with libxkbcommon. Caps Lock has no such record: it is still read from
-// Xwayland, current only while an X window has the focus.
+// with libxkbcommon. Caps Lock has no such record; mutter lights it on
+// every keyboard it drives, and the kernel shows those lights to everyone
+// (CapsLockLit). Without a keyboard of its own (a virtual machine's or a
+// remote desktop's only), Xwayland's copy is all there is.
 //
 // The portal's NotifyKeyboardKeysym would leave the choice to mutter, but
 // mutter 43 then presses the level's Shift or AltGr itself, right before the
@@ -48,6 +50,12 @@ std::optional<XkbNames> CurrentXkbSource(const std::vector<InputSource>& sources
 // The keymap of those names, as mutter compiles it; false, and `why`, when
 // libxkbcommon cannot.
 bool CompileXkbKeymap(const XkbNames& names, XKeymap& out, std::string& why);
+
+// Whether Caps Lock is on, from the lights of the keyboards in `ledFolder`
+// (the kernel's /sys/class/leds: "input3::capslock"): nothing when no
+// keyboard has one.
+inline constexpr char kLedFolder[] = "/sys/class/leds";
+std::optional<bool> CapsLockLit(const std::string& ledFolder = kLedFolder);
 
 // Reads GNOME's settings (through the gsettings tool, which reads them as
 // GNOME Shell does) and compiles the source in use. Nothing, and `why`, when

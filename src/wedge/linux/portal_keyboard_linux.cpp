@@ -94,14 +94,59 @@ const XKeymap& PortalKeyboard::Keymap() {
   return map_;
 }
 
+XKeyboardState PortalKeyboard::State() {
+  XKeyboardState state = layout_.State();
+  if (capsLock_)
+    state.locked = static_cast<std::uint8_t>((state.locked & ~xmod::kLock) | (*capsLock_ ? xmod::kLock : 0));
+  return state;
+}
+
+void PortalKeyboard::BeginRecord() {
+  awaitEcho_ = desktop_ == PortalDesktop::kGnome && echo_ && wait_ && echo_->XWindowFocused();
+}
+
+bool PortalKeyboard::AwaitEcho(const XKeyAction& e) {
+  std::uint8_t mask = 0;
+  for (const ModifierKey& m : map_.modifiers)
+    if (m.code == e.code) mask = m.mask;
+  // A release waits for the key alone: another key may hold the same modifier.
+  const auto shown = [&](const IXwaylandEcho::Key& k) {
+    return k.down == e.down && (!e.down || (k.mods & mask) == mask);
+  };
+  for (int waited = 0;; waited += kEchoPollMs) {
+    const std::optional<IXwaylandEcho::Key> key = echo_->KeyState(e.code);
+    if (key && shown(*key)) return true;
+    if (waited >= kEchoLimitMs) break;
+    wait_->WaitMs(kEchoPollMs);
+  }
+  // Either way the keys left of this record (a refused one's releases) are
+  // paced only. A Wayland window took the focus meanwhile: Xwayland is no
+  // longer told, and the record goes on.
+  awaitEcho_ = false;
+  if (!echo_->XWindowFocused()) return true;
+  log_.Event("Desktop portal: Xwayland did not show a modifier key " +
+             std::string(e.down ? "pressed" : "released") + " within " + std::to_string(kEchoLimitMs) +
+             " ms while an X window has the focus; the rest of the record is not typed");
+  return false;
+}
+
 bool PortalKeyboard::Send(std::span<const XKeyAction> events) {
   for (const XKeyAction& e : events) {
     const PortalGaps gaps = PortalGapsFor(desktop_, e);
     if (gaps.beforeMs > 0 && wait_) wait_->WaitMs(gaps.beforeMs);
     if (!keys_.NotifyKey(static_cast<int>(e.code) - kXKeycodeOffset, e.down)) return false;
+    if (awaitEcho_ && gaps.afterMs > 0 && !AwaitEcho(e)) return false;
     if (gaps.afterMs > 0 && wait_) wait_->WaitMs(gaps.afterMs);
   }
   return true;
+}
+
+bool PortalKeySender::Echo::XWindowFocused() { return x_.XWindowActive(); }
+
+std::optional<IXwaylandEcho::Key> PortalKeySender::Echo::KeyState(Keycode code) {
+  const auto key = x_.ReadServerKey(code);
+  if (!key) return std::nullopt;
+  return Key{key->down, key->mods};
 }
 
 PortalKeySender::PortalKeySender(std::unique_ptr<XTestKeyboard> layout,
@@ -111,7 +156,8 @@ PortalKeySender::PortalKeySender(std::unique_ptr<XTestKeyboard> layout,
       session_(std::move(session)),
       desktop_(desktop),
       log_(log),
-      keyboard_(*layout_, *session_, desktop, &wait_),
+      echo_(*layout_),
+      keyboard_(*layout_, *session_, desktop, &wait_, &echo_, log),
       injector_(keyboard_, log) {}
 
 PortalKeySender::~PortalKeySender() = default;
@@ -153,6 +199,18 @@ std::string PortalKeySender::WhyNotReady() {
     layoutSeen_ = seen;
   }
   keyboard_.UseKeymap(std::move(current));
+  // Xwayland's Caps Lock is current while an X window has the focus; else the lights tell.
+  std::optional<bool> caps;
+  if (!echo_.XWindowFocused()) {
+    caps = CapsLockLit();
+    if (!caps && !staleCapsTold_) {
+      log_.Event("Desktop portal: no keyboard light shows Caps Lock, and Xwayland is not told of it "
+                 "while a Wayland window has the focus: letters typed there follow Xwayland's last "
+                 "Caps Lock");
+      staleCapsTold_ = true;
+    }
+  }
+  keyboard_.UseCapsLock(caps);
   return {};
 }
 

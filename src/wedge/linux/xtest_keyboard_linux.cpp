@@ -3,6 +3,7 @@
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <X11/extensions/XInput.h>
@@ -23,6 +24,8 @@ namespace tarvik::lnx {
 namespace {
 
 constexpr int kBitsPerByte = 8;
+// A window property of 32-bit items, which Xlib hands out as longs.
+constexpr int kWindowPropertyFormat = 32;
 // Keysyms each keycode gets when a character is bound to it: the lower and
 // upper case, so the key types it with Caps Lock on or off.
 constexpr int kBoundLevels = 2;
@@ -330,6 +333,29 @@ XKeyboardState XTestKeyboard::State() {
   for (const auto& m : map.modifiers)
     if (KeyBit(keys_.data(), m.code)) st.held.push_back(m.code);
   return st;
+}
+
+std::optional<XTestKeyboard::ServerKey> XTestKeyboard::ReadServerKey(Keycode code) {
+  std::array<char, kKeymapBytes> bits{};
+  XkbStateRec s{};
+  XQueryKeymap(d_, bits.data());
+  if (XkbGetState(d_, XkbUseCoreKbd, &s) != Success) return std::nullopt;
+  return ServerKey{KeyBit(bits.data(), code), static_cast<std::uint8_t>(s.mods)};
+}
+
+bool XTestKeyboard::XWindowActive() {
+  const Atom active = XInternAtom(d_, "_NET_ACTIVE_WINDOW", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const bool read = XGetWindowProperty(d_, DefaultRootWindow(d_), active, 0, 1, False, XA_WINDOW,
+                                       &type, &format, &count, &after, &data) == Success;
+  bool named = false;
+  if (read && data && type == XA_WINDOW && format == kWindowPropertyFormat && count == 1)
+    named = *reinterpret_cast<const unsigned long*>(data) != None;
+  if (data) XFree(data);
+  return named;
 }
 
 void XTestKeyboard::Drain() {

@@ -37,6 +37,20 @@ class XTestKeyboard : public IXKeyboard {
   bool Remap(Keycode code, Keysym sym) override;
   bool Sync() override;
 
+  // Straight from the server, one round trip: whether `code` is down, and
+  // the modifiers in effect (XKB's effective mask). On a Wayland desktop
+  // Xwayland learns of keys from the compositor, and this is what an X
+  // program's next key meets.
+  struct ServerKey {
+    bool down = false;
+    std::uint8_t mods = 0;
+  };
+  std::optional<ServerKey> ReadServerKey(Keycode code);
+  // Whether the window manager names a window of this display as active
+  // (_NET_ACTIVE_WINDOW); on a Wayland desktop, whether an X window has the
+  // focus: mutter and KWin set it to none while a Wayland window has it.
+  bool XWindowActive();
+
   // Events sent and not yet answered for, at most: past them Send waits for
   // the server to answer for half of them, so it never runs out of work.
   static constexpr std::size_t kMaxEventsInFlight = 1024;
