@@ -5,7 +5,9 @@
 // The matcher keeps its choice points and an undo log of capture writes on
 // one heap vector, so a long record costs memory and steps but never stack
 // depth; only lookahead runs a nested match, and that nests no deeper than
-// the pattern's own groups.
+// the pattern's own groups. The vector is capped (kMaxBacktrackEntries): a
+// step may push many entries (a loop over nested groups writes each), so
+// the step budget alone would let one record hold some 100 MB.
 
 namespace tarvik {
 namespace {
@@ -14,8 +16,12 @@ using namespace pattern_detail;
 
 enum class Run { kYes, kNo, kOut };
 // Looking for the required character costs a step per this many characters;
-// clearing or copying capture slots, per this many slots.
-constexpr std::size_t kRequiredScan = 64, kSlotsPerStep = 16;
+// clearing or copying capture slots, per this many slots; copying the text
+// into a replacement's result, per this many characters (a rule that does
+// not match still copies the whole record). A lookahead that matched goes
+// over the entries its body left, a step each: every enclosing lookahead
+// goes over them again.
+constexpr std::size_t kRequiredScan = 64, kSlotsPerStep = 16, kCopiedPerStep = 16;
 enum FrameKind : std::uint32_t { kUndo, kBranch, kGreedyStar, kLazyStar };
 
 // One entry of the backtracking stack. kUndo: slot `pc` held `a`. kBranch:
@@ -44,6 +50,19 @@ class Matcher {
   bool Spend() {
     if (left_ == 0) return false;
     --left_;
+    return true;
+  }
+  bool Spend(std::size_t steps) {
+    if (left_ < steps) {
+      left_ = 0;
+      return false;
+    }
+    left_ -= steps;
+    return true;
+  }
+  bool Push(const Frame& f) {
+    if (stack_.size() >= kMaxBacktrackEntries) return false;
+    stack_.push_back(f);
     return true;
   }
 
@@ -98,9 +117,10 @@ class Matcher {
     return MatchResult::kNoMatch;
   }
 
-  void Set(std::size_t slot, std::size_t value) {
-    stack_.push_back({kUndo, static_cast<std::uint32_t>(slot), slots_[slot], 0});
+  bool Set(std::size_t slot, std::size_t value) {
+    if (!Push({kUndo, static_cast<std::uint32_t>(slot), slots_[slot], 0})) return false;
     slots_[slot] = value;
+    return true;
   }
 
   // Pops to the latest choice point above `base`, undoing capture writes on the way.
@@ -162,7 +182,7 @@ class Matcher {
             if (!Spend()) return Run::kOut;
           }
           ok = pos - start >= in.x;
-          if (ok && pos - start > in.x) stack_.push_back({kGreedyStar, pc + 1, pos, start + in.x});
+          if (ok && pos - start > in.x && !Push({kGreedyStar, pc + 1, pos, start + in.x})) return Run::kOut;
           ++pc;
           break;
         }
@@ -172,30 +192,29 @@ class Matcher {
             if (!Spend()) return Run::kOut;
             ok = pos < n && p_.Unit(in.unit, in.arg, s[pos]);
           }
-          if (ok && pos < limit) stack_.push_back({kLazyStar, pc, pos, limit});
+          if (ok && pos < limit && !Push({kLazyStar, pc, pos, limit})) return Run::kOut;
           ++pc;
           break;
         }
         case Op::kSplit:
-          stack_.push_back({kBranch, in.y, pos, 0});
+          if (!Push({kBranch, in.y, pos, 0})) return Run::kOut;
           pc = in.x;
           break;
         case Op::kJmp: pc = in.x; break;
         case Op::kSave:
-          Set(in.arg, pos);
+          if (!Set(in.arg, pos)) return Run::kOut;
           ++pc;
           break;
         case Op::kReset:
           // A step per slot: one loop may hold very many groups.
-          if (left_ < in.y - in.x) return Run::kOut;
-          left_ -= in.y - in.x;
+          if (!Spend(in.y - in.x)) return Run::kOut;
           for (std::uint32_t slot = in.x; slot < in.y; ++slot) {
-            if (slots_[slot] != kUnset) Set(slot, kUnset);
+            if (slots_[slot] != kUnset && !Set(slot, kUnset)) return Run::kOut;
           }
           ++pc;
           break;
         case Op::kMark:
-          Set(2 * (p_.groups + 1) + in.arg, pos);
+          if (!Set(2 * (p_.groups + 1) + in.arg, pos)) return Run::kOut;
           ++pc;
           break;
         case Op::kCheck:
@@ -222,11 +241,7 @@ class Matcher {
           ++pc;
           if (b == kUnset || e == kUnset || e < b) break;  // an unset group matches empty
           const std::size_t len = e - b;
-          if (len > left_) {  // comparing costs a step per character
-            left_ = 0;
-            return Run::kOut;
-          }
-          left_ -= len;
+          if (!Spend(len)) return Run::kOut;  // comparing costs a step per character
           ok = len <= n - pos && std::equal(s + b, s + e, s + pos);
           pos += len;
           break;
@@ -243,6 +258,7 @@ class Matcher {
               if (stack_.back().kind == kUndo) slots_[stack_.back().pc] = stack_.back().a;
             }
           } else if (r == Run::kYes) {
+            if (!Spend(stack_.size() - mark)) return Run::kOut;
             std::size_t kept = mark;
             for (std::size_t k = mark; k < stack_.size(); ++k) {
               if (stack_[k].kind == kUndo) stack_[kept++] = stack_[k];
@@ -272,9 +288,17 @@ class Matcher {
 struct Pattern::Program : pattern_detail::Compiled {};
 
 std::optional<Pattern> Pattern::Compile(std::u32string_view source, std::string& error) {
+  std::size_t built = 0;
+  return Compile(source, error, built);
+}
+
+std::optional<Pattern> Pattern::Compile(std::u32string_view source, std::string& error,
+                                        std::size_t& built) {
   auto p = std::make_unique<Program>();
-  if (!CompileProgram(source, *p, error)) return std::nullopt;
-  return Pattern(std::move(p));
+  if (!CompileProgram(source, *p, error, built)) return std::nullopt;
+  Pattern pattern(std::move(p));
+  built += pattern.Footprint();
+  return pattern;
 }
 
 MatchResult Pattern::Search(std::u32string_view text, std::size_t from, PatternMatch& match,
@@ -292,7 +316,9 @@ MatchResult Pattern::ReplaceAll(std::u32string_view text, std::u32string_view re
   Matcher matcher(*p_, text);
   PatternMatch m;
   auto append = [&](std::u32string_view piece) {
-    if (piece.size() > maxOut - out.size()) return false;
+    const std::size_t steps = (piece.size() + kCopiedPerStep - 1) / kCopiedPerStep;
+    if (piece.size() > maxOut - out.size() || budget.left < steps) return false;
+    budget.left -= steps;
     out.append(piece);
     return true;
   };
@@ -334,6 +360,15 @@ MatchResult Pattern::ReplaceAll(std::u32string_view text, std::u32string_view re
 }
 
 std::size_t Pattern::GroupCount() const { return p_ ? p_->groups : 0; }
+
+std::size_t Pattern::Footprint() const {
+  if (!p_) return 0;
+  std::size_t bytes = sizeof(Program) + p_->code.capacity() * sizeof(Inst) +
+                      p_->sets.capacity() * sizeof(CharSet) +
+                      p_->startTests.capacity() * sizeof(std::uint32_t);
+  for (const CharSet& set : p_->sets) bytes += set.high.capacity() * sizeof(Range);
+  return bytes;
+}
 
 Pattern::Pattern(std::unique_ptr<Program> program) : p_(std::move(program)) {}
 Pattern::Pattern(Pattern&&) noexcept = default;

@@ -16,13 +16,20 @@
 namespace tarvik {
 
 // Work allowed for one use of a rule on one record. A step is one
-// instruction of the matcher, or one start position tried.
+// instruction of the matcher, one start position tried, or one pass of the
+// bookkeeping that goes with them over up to a few dozen entries or
+// characters (see core/pattern.cpp).
 inline constexpr std::uint64_t kPatternStepBudget = 1'000'000;
 // A pattern that compiles to more instructions than this is refused
 // (counted repetitions are expanded: "(a{1000}){1000}" would be a million).
 inline constexpr std::size_t kMaxPatternProgram = 20'000;
 // Groups nested deeper than this are refused: the parser recurses on them.
 inline constexpr int kMaxPatternNesting = 64;
+// Choice points and capture writes the matcher may hold at once, 24 bytes
+// each: a match that would need more stops with kTooCostly. 6 MB, 9 MB while
+// the vector moves to its last size; about four entries a character for a
+// loop over a capture group, so such a loop follows some 60,000 characters.
+inline constexpr std::size_t kMaxBacktrackEntries = std::size_t{1} << 18;
 
 struct PatternBudget {
   std::uint64_t left = kPatternStepBudget;
@@ -45,6 +52,10 @@ class Pattern {
   // Nothing, with `error` set to a short reason ("unmatched ')'", "pattern
   // too large" ...), when `source` is no pattern this engine accepts.
   static std::optional<Pattern> Compile(std::u32string_view source, std::string& error);
+  // The same, adding to `built` the bytes reading the pattern built, whether
+  // it was kept or refused: what a file of many patterns costs to read.
+  static std::optional<Pattern> Compile(std::u32string_view source, std::string& error,
+                                        std::size_t& built);
 
   // The leftmost match starting at or after `from`, as ECMAScript's exec
   // finds it (alternatives in order, greedy and lazy quantifiers).
@@ -60,6 +71,8 @@ class Pattern {
                          std::u32string& out, PatternBudget& budget, std::size_t maxOut) const;
 
   std::size_t GroupCount() const;  // capture groups, not counting the whole match
+  // Bytes the compiled pattern holds: what a file of many patterns costs.
+  std::size_t Footprint() const;
 
   Pattern(Pattern&&) noexcept;
   Pattern& operator=(Pattern&&) noexcept;

@@ -2,6 +2,7 @@
 // which is compiled into a flat program for the backtracking matcher. Only
 // the parser recurses, and only on the pattern's own groups.
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "core/pattern.h"
@@ -48,18 +49,22 @@ std::vector<Range> Complement(std::vector<Range> ranges) {
   return out;
 }
 
-// \d \w \s and their negations.
-std::vector<Range> ClassEscape(char32_t letter) {
-  std::vector<Range> r;
-  switch (letter | 0x20) {
-    case 'd': r = {{'0', '9'}}; break;
-    case 'w': r = {{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}}; break;
-    default:
-      r = {{'\t', '\r'},     {' ', ' '},       {0xA0, 0xA0},     {0x1680, 0x1680},
-           {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F}, {0x205F, 0x205F},
-           {0x3000, 0x3000}, {0xFEFF, 0xFEFF}};
-  }
-  return letter >= 'a' ? r : Complement(std::move(r));
+constexpr std::u32string_view kClassEscapes = U"dDwWsS";
+
+// \d \w \s and their negations (letters of kClassEscapes), made once: a
+// pattern may hold thousands.
+const std::vector<Range>& ClassEscape(char32_t letter) {
+  static const auto kSets = [] {
+    const std::vector<Range> digit = {{'0', '9'}},
+                             word = {{'0', '9'}, {'A', 'Z'}, {'_', '_'}, {'a', 'z'}},
+                             space = {{'\t', '\r'},     {' ', ' '},       {0xA0, 0xA0},
+                                      {0x1680, 0x1680}, {0x2000, 0x200A}, {0x2028, 0x2029},
+                                      {0x202F, 0x202F}, {0x205F, 0x205F}, {0x3000, 0x3000},
+                                      {0xFEFF, 0xFEFF}};
+    return std::array<std::vector<Range>, kClassEscapes.size()>{
+        digit, Complement(digit), word, Complement(word), space, Complement(space)};
+  }();
+  return kSets[kClassEscapes.find(letter)];
 }
 
 // clang-format off
@@ -275,9 +280,13 @@ class Parser {
   int AtomEscape() {
     if (!More()) return Fail("\\ at end of pattern");
     const char32_t c = s_[i_];
-    if (c == 'd' || c == 'D' || c == 'w' || c == 'W' || c == 's' || c == 'S') {
+    if (const auto k = kClassEscapes.find(c); k != kClassEscapes.npos) {
       ++i_;
-      return AddSet(ClassEscape(c));
+      // Each use the same set: \S written 20,000 times is one set, not 20,000.
+      if (escapeSets_[k] >= 0) return Add(Kind::kSet, static_cast<std::uint32_t>(escapeSets_[k]), false);
+      const int n = AddSet(ClassEscape(c));
+      escapeSets_[k] = static_cast<int>(nodes[static_cast<std::size_t>(n)].arg);
+      return n;
     }
     if (c >= '1' && c <= '9') {
       std::uint32_t group = 0;
@@ -322,13 +331,11 @@ class Parser {
         }
         return Refuse("invalid \\c escape");
       case 'u':
-        if (Eat('{')) {
-          out = 0;
-          const std::size_t start = i_;
-          for (; More() && HexValue(s_[i_]) >= 0 && out <= 0x10FFFF; ++i_)
-            out = out * 16 + static_cast<char32_t>(HexValue(s_[i_]));
-          return (i_ > start && out <= 0x10FFFF && Eat('}')) || Refuse("invalid \\u escape");
-        }
+        // Without flags ECMAScript reads "u{61}" after a backslash as 'u' 61
+        // times; only the u flag, which patterns here cannot have, makes it a
+        // code point. Either reading would surprise someone: refused.
+        if (More() && s_[i_] == '{')
+          return Refuse("\\u{...} needs the u flag, and patterns take no flags: write \\uXXXX");
         if (!hex(4)) return Refuse("invalid \\u escape");
         // The text is code points, so a UTF-16 pair written as two escapes is one character.
         if (out >= 0xD800 && out <= 0xDBFF && s_.size() - i_ >= 6 && s_[i_] == '\\' &&
@@ -387,7 +394,7 @@ class Parser {
     if (c == '\\') {
       if (!More()) return Refuse("\\ at end of pattern");
       const char32_t e = s_[i_];
-      if (e == 'd' || e == 'D' || e == 'w' || e == 'W' || e == 's' || e == 'S') {
+      if (kClassEscapes.find(e) != kClassEscapes.npos) {
         ++i_;
         out = ClassEscape(e);
         return true;
@@ -408,6 +415,7 @@ class Parser {
   std::u32string_view s_;
   std::size_t i_ = 0;
   std::uint32_t totalGroups_ = 0;
+  std::array<int, kClassEscapes.size()> escapeSets_ = {-1, -1, -1, -1, -1, -1};
 };
 
 class Compiler {
@@ -526,6 +534,35 @@ class Compiler {
   std::vector<std::uint32_t> regs_;
 };
 
+// The instructions the compiler emits for the node (see Compiler::Emit),
+// counted before any is emitted so that a pattern too large costs no more
+// than reading it; past `limit` the count stops there.
+std::uint64_t ProgramSize(const std::vector<Node>& nodes, int index, std::uint64_t limit) {
+  const Node& n = nodes[static_cast<std::size_t>(index)];
+  std::uint64_t size = 0;
+  switch (n.kind) {
+    case Kind::kEmpty: return 0;
+    case Kind::kGroup:
+    case Kind::kLook: size = 2 + ProgramSize(nodes, n.kids[0], limit); break;
+    case Kind::kSeq:
+    case Kind::kAlt:
+      size = n.kind == Kind::kAlt ? 2 * (n.kids.size() - 1) : 0;
+      for (int kid : n.kids) size = std::min(limit, size + ProgramSize(nodes, kid, limit));
+      break;
+    case Kind::kRepeat: {
+      const Node& kid = nodes[static_cast<std::size_t>(n.kids[0])];
+      if (kid.kind == Kind::kChar || kid.kind == Kind::kAny || kid.kind == Kind::kSet) return 1;
+      const std::uint64_t body = ProgramSize(nodes, n.kids[0], limit) + (n.capEnd > n.capFirst ? 1 : 0);
+      const std::uint64_t checked = body + (kid.nullable ? 2 : 0);  // kMark, kCheck
+      size = std::min(limit, std::uint64_t{n.min} * body);
+      size += n.max == kInfinite ? 2 + checked : std::min(limit, (std::uint64_t{n.max} - n.min) * (1 + checked));
+      break;
+    }
+    default: return 1;
+  }
+  return std::min(limit, size);
+}
+
 // A literal that every match of the node contains: in a sequence, any part's;
 // in a group or a repeat taken at least once, its body's.
 std::optional<char32_t> RequiredChar(const std::vector<Node>& nodes, int index) {
@@ -600,14 +637,26 @@ void ComputeStartFilter(Compiled& p) {
 
 }  // namespace
 
-bool CompileProgram(std::u32string_view source, Compiled& program, std::string& error) {
+bool CompileProgram(std::u32string_view source, Compiled& program, std::string& error,
+                    std::size_t& built) {
   Parser parser(source);
   const int root = parser.Parse();
+  built += parser.nodes.capacity() * sizeof(Node) + parser.sets.capacity() * sizeof(CharSet);
+  for (const CharSet& set : parser.sets) built += set.high.capacity() * sizeof(Range);
   if (root < 0) {
     error = parser.error;
     return false;
   }
+  // The save of the whole match before, its end and kMatch after.
+  constexpr std::uint64_t kFrame = 3;
+  const std::uint64_t size = kFrame + ProgramSize(parser.nodes, root, kMaxPatternProgram);
+  if (size > kMaxPatternProgram) {
+    error = "pattern too large";
+    return false;
+  }
+  program.code.reserve(size);
   program.sets = std::move(parser.sets);
+  program.sets.shrink_to_fit();
   program.groups = parser.groups;
   Compiler compiler(parser.nodes, program);
   compiler.Push(Op::kSave, 0);

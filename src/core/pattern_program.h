@@ -93,6 +93,8 @@ struct Compiled {
 
 // Parses and compiles `source`; false, with a short reason, when it is no
 // pattern this engine takes.
-bool CompileProgram(std::u32string_view source, Compiled& program, std::string& error);
+// `built` grows by the bytes its parse tree and sets took.
+bool CompileProgram(std::u32string_view source, Compiled& program, std::string& error,
+                    std::size_t& built);
 
 }  // namespace tarvik::pattern_detail

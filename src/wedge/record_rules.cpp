@@ -32,7 +32,14 @@ void RecordRules::Refresh() {
   // Saved again while we read: what we have may be half of it, so the next
   // look reads it once more.
   stamp_ = file_.Stamp() == stamp ? stamp : std::string("(changed while read)");
-  rules_ = ParseRules(*bytes);
+  Rules read = ParseRules(*bytes);
+  if (read.refused) {
+    const std::string at = "line " + std::to_string(read.refused->line) + ": " + read.refused->why;
+    diag_.Event("Rules: " + where + " refused at " + at + ": the rules before stay");
+    notice_.Warn("Tarvik does not use " + where + " (" + at + "). The rules before stay in force.");
+    return;
+  }
+  rules_ = std::move(read);
   const std::size_t sections = rules_.sections.size();
   diag_.Event("Rules: " + where + " read: lines " +
               (rules_.lines == LineMode::kPlain ? "plain" : "classic") + ", " +

@@ -16,6 +16,10 @@ constexpr std::string_view kBlank = " \t";
 constexpr char32_t kTab = U'\t';
 constexpr std::size_t kAimLength = 3;  // ']', the code character, the modifier
 constexpr int kMaxRunCount = 15;       // as the window's repeat lists
+// What a vector may hold for each element it has: it grows by doubling.
+constexpr std::size_t kVectorSlack = 2;
+// The flags of ECMAScript's /pattern/flags form.
+constexpr std::string_view kEcmaFlags = "dgimsuvy";
 
 constexpr std::array<std::string_view, kControlCount> kControlNames = {
     "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT",  "LF",
@@ -73,6 +77,28 @@ bool HasControl(std::u32string_view text) {
   return std::any_of(text.begin(), text.end(), [](char32_t c) { return ControlIndex(c).has_value(); });
 }
 
+// "/^CFG-/i", as patterns are written in program code. Here the slashes
+// would be characters to match and the flags more characters, so the line
+// would quietly never match what its writer meant.
+bool SlashedPattern(std::string_view source) {
+  const auto close = source.rfind('/');
+  if (!source.starts_with('/') || close == 0) return false;
+  const std::string_view flags = source.substr(close + 1);
+  for (std::size_t i = 0; i < flags.size(); ++i)
+    if (kEcmaFlags.find(flags[i]) == std::string_view::npos ||
+        flags.find(flags[i], i + 1) != std::string_view::npos)
+      return false;
+  return true;
+}
+
+std::optional<Pattern> CompileRule(std::string_view source, std::string& error, std::size_t& built) {
+  if (SlashedPattern(source)) {
+    error = "patterns are written bare, without slashes or flags: ^CFG- for /^CFG-/, \\/ for a leading /";
+    return std::nullopt;
+  }
+  return Pattern::Compile(DecodeUtf8(source), error, built);
+}
+
 std::optional<int> Number(std::string_view text, int max) {
   int n = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
@@ -91,9 +117,21 @@ class Parser {
   void Key(std::string_view key, std::string_view rawValue);
   void RuleKey(RuleSet& set, const std::string& key, std::string_view rawValue);
   std::optional<KeyRun> KeyRunOf(std::string_view value);
-  void Problem(std::string why) { rules_.problems.push_back({line_, std::move(why)}); }
+  void Problem(std::string why) {
+    Held(kVectorSlack * sizeof(RulesProblem) + why.capacity());
+    rules_.problems.push_back({line_, std::move(why)});
+  }
+  // What the rules read so far hold grew by `bytes`.
+  void Held(std::size_t bytes) {
+    held_ += bytes;
+    if (held_ > kRulesCompiledLimit && !rules_.refused)
+      rules_.refused = RulesProblem{line_, "the rules up to this line take more than " +
+                                               std::to_string(kRulesCompiledLimit >> 20) +
+                                               " MB once read"};
+  }
 
   Rules rules_;
+  std::size_t held_ = 0;
   int line_ = 0;
   Where where_ = Where::kNowhere;
   RuleSet* set_ = nullptr;
@@ -102,7 +140,7 @@ class Parser {
 
 Rules Parser::Run(std::string_view bytes) {
   if (bytes.starts_with(kBom)) bytes.remove_prefix(kBom.size());
-  while (!bytes.empty()) {
+  while (!bytes.empty() && !rules_.refused) {
     ++line_;
     const auto feed = bytes.find('\n');
     std::string_view raw = bytes.substr(0, feed);
@@ -127,7 +165,10 @@ Rules Parser::Run(std::string_view bytes) {
     }
     Key(Trim(text.substr(0, equals), kBlank), Trim(text.substr(equals + 1), kBlank));
   }
-  return std::move(rules_);
+  if (!rules_.refused) return std::move(rules_);
+  Rules refused;
+  refused.refused = rules_.refused;
+  return refused;
 }
 
 void Parser::Section(std::string_view inner) {
@@ -148,13 +189,16 @@ void Parser::Section(std::string_view inner) {
       s.app = Lower(rest);
     } else {
       std::string error;
-      s.title = Pattern::Compile(DecodeUtf8(rest), error);
+      std::size_t built = 0;
+      s.title = CompileRule(rest, error, built);
+      Held(built);
       if (!s.title) {
         Problem("the title pattern cannot be used: " + error);
         where_ = Where::kBroken, brokenAt_ = line_;
         return;
       }
     }
+    Held(kVectorSlack * sizeof(RuleSection) + s.label.capacity() + s.app.capacity());
     rules_.sections.push_back(std::move(s));
     set_ = &rules_.sections.back().set;
   } else {
@@ -206,7 +250,9 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
   const std::string_view value = WithoutComment(rawValue);
   auto pattern = [&](std::string_view source) -> std::optional<Pattern> {
     std::string error;
-    auto p = Pattern::Compile(DecodeUtf8(source), error);
+    std::size_t built = kVectorSlack * sizeof(RuleSet::Replace);
+    auto p = CompileRule(source, error, built);
+    Held(built);  // a refused pattern cost its reading too
     if (!p) Problem("the pattern cannot be used: " + error);
     return p;
   };
@@ -229,6 +275,8 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
     } else {
       return Problem(InQuotes(value) + " is none, \"text\", {KEY} or char");
     }
+    m.line = line_;
+    Held(m.text.capacity() * sizeof(char32_t) + m.key.capacity());
     set.controls[static_cast<std::size_t>(control - kControlNames.begin())] = std::move(m);
   } else if (key == "aim") {
     const std::string v = Lower(value);
@@ -262,7 +310,10 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
       if (!quoted) return Problem("the replacement's closing quote is missing");
       with = *quoted;
     }
-    if (auto p = pattern(before)) set.replace.push_back({std::move(*p), DecodeUtf8(with), line_});
+    if (auto p = pattern(before)) {
+      set.replace.push_back({std::move(*p), DecodeUtf8(with), line_});
+      Held(set.replace.back().with.capacity() * sizeof(char32_t));
+    }
   } else if (key == "repeat_ms") {
     const auto n = Number(value, kMaxRepeatMs);
     if (!n) return Problem("repeat_ms is a number of milliseconds up to " + std::to_string(kMaxRepeatMs));
@@ -328,6 +379,8 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
       if (found == MatchResult::kTooCostly) return stop(s.line);
       hit = found == MatchResult::kMatch;
     } else {
+      if (budget.left == 0) return stop(s.line);
+      --budget.left;  // a file may hold thousands of sections
       hit = (!program.empty() && program == s.app) || (!process.empty() && process == s.app);
     }
     if (hit) {
@@ -364,13 +417,15 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
       return r;
     }
   }
+  // Two buffers in turn: a fresh one for each rule would fault in new pages
+  // for every line of a long file.
+  std::u32string next;
   for (const RuleSet* set : {&all, &mine}) {
     for (const auto& rule : set->replace) {
-      std::u32string next;
       if (rule.pattern.ReplaceAll(out, rule.with, next, budget, kRuledRecordLimit) ==
           MatchResult::kTooCostly)
         return stop(rule.line);
-      out = std::move(next);
+      out.swap(next);
     }
   }
   r.repeatMs = Pick(mine.repeatMs, all.repeatMs, 0);
@@ -399,6 +454,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
       case ControlMapping::Kind::kKey: r.keys.AddToken(m->key); break;
       case ControlMapping::Kind::kChar: r.keys.AddToken(UnicodeToken(ch)); break;
     }
+    if (r.keys.keys.size() > kRuledRecordLimit) return stop(m->line);
   }
   r.keys.prefix = mine.prefix ? mine.prefix : all.prefix;
   r.keys.suffix1 = mine.suffix1 ? mine.suffix1 : all.suffix1;

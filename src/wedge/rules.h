@@ -20,6 +20,12 @@ namespace tarvik {
 inline constexpr char kRulesFileName[] = "tarvik.ini";
 // A larger file is not read: no one writes that many rules by hand.
 inline constexpr std::size_t kRulesFileLimit = 1024 * 1024;
+// What reading a file's rules may build, in bytes: patterns parsed and
+// compiled (refused ones too), sections, texts, reasons for bad lines. A
+// counted repeat or a short section line costs thousands of times its
+// length, so the file's size alone bounds neither the memory nor the time to
+// read it. A file past this is refused whole; the rules before stay.
+inline constexpr std::size_t kRulesCompiledLimit = 16 * 1024 * 1024;
 // Work allowed for all the patterns of one record together: a record costs
 // at most this many matcher steps, whatever the file and the reader send.
 inline constexpr std::uint64_t kRecordStepBudget = 4 * kPatternStepBudget;
@@ -50,6 +56,7 @@ struct ControlMapping {
   Kind kind = Kind::kNone;
   std::u32string text;
   std::string key;
+  int line = 0;
 };
 
 // The settings of one section; what a section leaves unset comes from [all],
@@ -93,6 +100,9 @@ struct Rules {
   RuleSet all;
   std::vector<RuleSection> sections;  // [app] and [title], in file order
   std::vector<RulesProblem> problems;
+  // The file was not taken: the line where it passed kRulesCompiledLimit.
+  // Nothing else is set then.
+  std::optional<RulesProblem> refused;
 
   // Nothing here changes how records are cut or typed.
   bool Empty() const { return lines == LineMode::kClassic && all.Empty() && sections.empty(); }

@@ -54,7 +54,8 @@ TEST(PatternCompile, MalformedPatternsAreRefusedWithAReason) {
       {U"(?i)a", "invalid group"}, {U"\\1", "reference to a missing group"},
       {U"(a)\\2", "reference to a missing group"}, {U"\\q", "invalid escape \\q"},
       {U"\\k<n>", "invalid escape \\k"}, {U"\\x4", "invalid \\x escape"},
-      {U"\\u12G4", "invalid \\u escape"}, {U"\\u{110000}", "invalid \\u escape"},
+      {U"\\u12G4", "invalid \\u escape"},
+      {U"[\\u{61}]", "\\u{...} needs the u flag, and patterns take no flags: write \\uXXXX"},
       {U"\\c1", "invalid \\c escape"}, {U"\\01", "octal escapes are not supported"},
       {U"[\\1]", "octal escapes are not supported"}, {U"((ab){1000}){1000}", "pattern too large"},
       {U"(?:ab){10001}", "pattern too large"}};
@@ -95,7 +96,7 @@ TEST(PatternSearch, FindsTheMatchEcmaScriptFinds) {
       {U"[\\s\\w]+", U"-a b_", "1,5"}, {U"[^a]", U"a\u00E9", "1,2"}, {U".+", U"ab\ncd", "0,2"},
       {U".", U"\r\u2028\u2029x", "3,4"}, {U"\\s+", U"a\u00A0\u3000\uFEFFb", "1,4"},
       {U"\\S\\W\\D", U" a!b", "1,4"}, {U"\\w+", U"\u00E9_a1", "1,4"},
-      {U"\\x41\\u0042\\u{43}\\cJ\\0\\t", U"ABC\n\0\t"sv, "0,6"},
+      {U"\\x41\\u0042\\cJ\\0\\t", U"AB\n\0\t"sv, "0,5"},
       {U"\\uD83D\\uDE00", U"\U0001F600", "0,1"},
       {U"\\.\\*\\/\\-\\$\\\\", U".*/-$\\", "0,6"}, {U"\u00E9+", U"e\u00E9\u00E9", "1,3"},
       {U"a|b|c|d|e|f|g|h|i|\u00E9", U"\u00E8\u00E9", "1,2"},
@@ -191,9 +192,9 @@ TEST(PatternBudget, PathologicalPatternsRunOutOfStepsWhileOrdinaryRulesDoNot) {
   for (const auto& c : costly) {
     PatternMatch m;
     PatternBudget budget;
+    // Out of steps, or of room for choice points first.
     EXPECT_EQ(Must(c.pattern).Search(c.text, 0, m, budget), MatchResult::kTooCostly)
         << Ascii(c.pattern);
-    EXPECT_EQ(budget.left, 0u);
   }
   const std::u32string record = U"0000" + std::u32string(65532, '7');
   PatternMatch m;
@@ -222,6 +223,45 @@ TEST(PatternBudget, PathologicalPatternsRunOutOfStepsWhileOrdinaryRulesDoNot) {
     EXPECT_EQ(Describe(Must(pattern).Search(text, 0, m, budget), m), want) << left;
   }
   EXPECT_LT(budget.left, 100u);
+}
+
+// Work and memory the step count alone would miss: a choice point or capture
+// write per character past the backtrack cap, lookaheads nested in
+// lookaheads going over the same entries, a replace copying a record it does
+// not change.
+TEST(PatternBudget, EachBoundStopsWhatWouldPassIt) {
+  const std::u32string nested = std::u32string(U"^") + [] {
+    std::u32string open, close;
+    for (int i = 0; i < 60; ++i) open += U"(?=", close += U")";
+    return open + U"(?:(a))*" + close;
+  }();
+  const std::u32string sevens(65536, '7');
+  // clang-format off
+  const struct {
+    const char* what; std::u32string pattern; std::u32string text; std::uint64_t budget;
+    MatchResult want; std::uint64_t minSpent, maxSpent;
+  } cases[] = {
+      {"stack within the cap", U"^(?:(a))*[bc]", std::u32string(40000, 'a'), kPatternStepBudget,
+       MatchResult::kNoMatch, 0, kPatternStepBudget},
+      {"stack past the cap, steps left", U"^(?:(a))*[bc]", std::u32string(65536, 'a'), kPatternStepBudget,
+       MatchResult::kTooCostly, 0, kPatternStepBudget / 2},
+      {"60 lookaheads go over the kept entries 60 times", nested, std::u32string(2000, 'a'),
+       kPatternStepBudget, MatchResult::kMatch, 59 * 2 * 2000, kPatternStepBudget},
+      {"a replace that changes nothing copies the record", U"^z", sevens, kPatternStepBudget,
+       MatchResult::kNoMatch, 65536 / 64, 65536},
+      {"which it cannot afford", U"^z", sevens, 100, MatchResult::kTooCostly, 0, 100}};
+  // clang-format on
+  for (const auto& c : cases) {
+    PatternBudget budget{c.budget};
+    PatternMatch m;
+    std::u32string out;
+    const Pattern p = Must(c.pattern);
+    const MatchResult r = c.pattern == U"^z" ? p.ReplaceAll(c.text, U"y", out, budget, c.text.size())
+                                             : p.Search(c.text, 0, m, budget);
+    EXPECT_EQ(r, c.want) << c.what;
+    EXPECT_GE(c.budget - budget.left, c.minSpent) << c.what;
+    EXPECT_LE(c.budget - budget.left, c.maxSpent) << c.what;
+  }
 }
 
 }  // namespace

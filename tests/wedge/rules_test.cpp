@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "core/utf8.h"
+#include "fakes/fake_link.h"
+#include "fakes/fake_pump.h"
+#include "fakes/fake_wedge.h"
 
 namespace tarvik {
 namespace {
@@ -52,7 +55,8 @@ TEST(RulesFile, LinesThatCannotBeUsedAreSkippedWithTheirNumberAndTheRestApplies)
       "aim = strip\n[all]\nfoo = 1\nGS\nskip = (\nGS = {F13}\nXX = none\nGS = maybe\nprefix = {TAB} 16\n"
       "repeat_ms = -1\nlines = plain\nGS = \"a\x1d\"\nreplace = nothing to replace\n[reader]\nlines = odd\n"
       "[nowhere]\naim = strip\n[title (]\ngs1 = parens\n[app]\n[all]\nRS = {TAB}\n"
-      "replace = x => \"ab\nreplace = x ; => y\n");
+      "replace = x => \"ab\nreplace = x ; => y\nskip = /^CFG-/i\nskip = \\u{61}\nskip = /usr/bin/x\n"
+      "replace = /a/ => b\n[title /Invoice/]\n");
   const std::vector<std::pair<int, std::string>> expected = {
       {1, "a key before the first section"}, {3, "unknown key \"foo\""}, {4, "no '=' in the line"},
       {5, "the pattern cannot be used: "}, {6, "\"{F13}\" is none, \"text\", {KEY} or char"},
@@ -63,7 +67,11 @@ TEST(RulesFile, LinesThatCannotBeUsedAreSkippedWithTheirNumberAndTheRestApplies)
       {16, "unknown section [nowhere]"}, {17, "in the section on line 16, which cannot be used"},
       {18, "the title pattern cannot be used: "}, {19, "in the section on line 18"},
       {20, "unknown section [app]"}, {23, "the replacement's closing quote is missing"},
-      {24, "replace is: pattern => replacement"}};
+      {24, "replace is: pattern => replacement"},
+      {25, "the pattern cannot be used: patterns are written bare, without slashes or flags"},
+      {26, "the pattern cannot be used: \\u{...} needs the u flag"},
+      {28, "the pattern cannot be used: patterns are written bare"},
+      {29, "the title pattern cannot be used: patterns are written bare"}};
   ASSERT_EQ(r.problems.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(r.problems[i].line, expected[i].first);
@@ -71,6 +79,44 @@ TEST(RulesFile, LinesThatCannotBeUsedAreSkippedWithTheirNumberAndTheRestApplies)
   }
   EXPECT_EQ(r.all.controls[0x1E]->key, "{TAB}");  // what follows still applies
   EXPECT_TRUE(r.sections.empty());
+}
+
+std::string Lines(const std::string& line, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += line;
+  return out;
+}
+
+// What a file builds is capped, whatever builds it; a file past the cap is
+// refused at the line that passed it, and the rules before stay in force.
+TEST(RulesFile, AFileThatWouldBuildTooMuchIsRefusedAtItsLine) {
+  // clang-format off
+  const struct { const char* what; std::string file; bool refused; } cases[] = {
+      {"counted repeats", "[all]\n" + Lines("skip = (?:ab){9990}\n", 40), false},
+      {"more of them", "[all]\n" + Lines("skip = (?:ab){9990}\n", 60), true},
+      {"too large, refused", "[all]\n" + Lines("skip = (?:ab){10001}\n", 50000), true},
+      {"sections", Lines("[app x]\n", 2000), false}, {"more sections", Lines("[app x]\n", 4000), true}};
+  // clang-format on
+  for (const auto& c : cases) {
+    const Rules r = ParseRules(c.file);
+    ASSERT_EQ(r.refused.has_value(), c.refused) << c.what;
+    if (!c.refused) continue;
+    EXPECT_GT(r.refused->line, 2) << c.what;
+    EXPECT_TRUE(r.refused->why.starts_with("the rules up to this line take more than 16 MB")) << c.what;
+    EXPECT_TRUE(r.Empty() && r.problems.empty()) << c.what;
+  }
+  testing::FakeWatchedFile file;
+  testing::FakeNotice notice;
+  testing::FakeClock clock;
+  RecordRules rules{file, notice, clock};
+  file.Write("[all]\nreplace = a => b\n");
+  rules.Refresh();
+  file.Write(cases[1].file);
+  rules.Refresh();
+  ASSERT_EQ(notice.warnings.size(), 1u);
+  EXPECT_TRUE(notice.warnings[0].find("The rules before stay in force.") != std::string::npos)
+      << notice.warnings[0];
+  EXPECT_EQ(Keys(rules.Apply(U"a", {}).keys), "b");
 }
 
 TEST(RulesFile, TheTemplateReadsWithoutProblemsAndChangesNothing) {
@@ -124,6 +170,8 @@ TEST(RulesApplied, EachStepInItsOrder) {
        U"\x1d", {"gnome-text-editor", "", "gnome-text-edit"}, O::kType, "{F8}", "[app gnome-text-edit]"},
       {"a costly pattern stops", "[all]\nreplace = (a|a)*[bc] => x\n", std::u32string(40, U'a'), {}, O::kStopped,
        "2"},
+      {"a mapping that grows the record stops", "[all]\nGS = \"" + std::string(100, 'x') + "\"\n",
+       std::u32string(1000, U'\x1d'), {}, O::kStopped, "2"},
       {"a growing record stops", "[all]\n" + [] {
          std::string s;
          for (int i = 0; i < 20; ++i) s += "replace = . => $&$&\n";
