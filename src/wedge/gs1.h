@@ -14,10 +14,12 @@ inline constexpr char32_t kGroupSeparator = 0x1D;
 bool IsGs1Symbology(std::u32string_view aimId);  // "]C1", "]e0", "]d2", "]Q3", "]J1"
 
 // The element string `data` (after any AIM identifier) in the human-readable
-// form, or nothing when it does not parse: an unknown identifier, data of the
-// wrong length or kind for its identifier, an empty field, two separators in
-// a row. A leading GS (FNC1 in first position, as some readers send it) and
-// one trailing GS are allowed.
+// form, or nothing when GS1 would not accept it: an unknown identifier, data
+// of the wrong length or characters for a component, a wrong check digit or
+// date, an empty field, two separators in a row. A leading GS (FNC1 in first
+// position, as some readers send it) and one trailing GS are allowed. A '('
+// in the data is written "\(", so that the form reads back as the same
+// fields.
 std::optional<std::u32string> FormatGs1(std::u32string_view data);
 
 }  // namespace tarvik
