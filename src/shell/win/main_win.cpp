@@ -1,6 +1,7 @@
 // tarvik.exe: one instance, the main window, its library objects and its
 // message loop.
 #include <stdexcept>
+#include <string_view>
 
 #include "link/win/client_win.h"
 #include "link/win/discovery_win.h"
@@ -44,6 +45,9 @@ constexpr wchar_t kInstanceMutex[] = L"Local\\Tarvik.RX";
 constexpr wchar_t kBringBackMessage[] = L"Tarvik.BringBack";
 // Quit ends the program at once; the log gets this long to write its last lines.
 constexpr std::chrono::milliseconds kLogFlushLimit{500};
+// The command line Windows starts the program with again after an installer
+// closed it: the log tells such a start from the user's or the log-on start.
+constexpr wchar_t kRestartArgument[] = L"/restarted";
 
 // Two copies would fight over the one reader, and with two links every line
 // would be typed twice: a second start hands over to the first and ends.
@@ -94,12 +98,15 @@ class ComApartment {
   bool ok_;
 };
 
-int Run(HINSTANCE instance) {
+int Run(HINSTANCE instance, std::wstring_view commandLine) {
   ComApartment com;
   UniqueHandle mutex;
   if (HandOverToRunningCopy(mutex)) return 0;
   DiagnosticsLog log(std::make_unique<Win32LogFiles>(), &LocalNow, "\r\n");
-  log.Event("Tarvik " TARVIK_VERSION " started");
+  const bool restarted = commandLine.find(kRestartArgument) != std::wstring_view::npos;
+  log.Event(std::string("Tarvik " TARVIK_VERSION " started") +
+            (restarted ? " again by Windows, after an installer closed it" : ""));
+  if (std::string why; !RegisterForRestart(kRestartArgument, why)) log.Event(why);
 
   Win32EventPump pump;
   Win32Clock clock;
@@ -175,7 +182,26 @@ int Run(HINSTANCE instance) {
     log.Event("The window was closed: the program ends");
     form.Form_Unload();
   };
+  // Log-off, shutdown, or an installer's Restart Manager closing the program
+  // to replace tarvik.exe: the system ends the process once WM_ENDSESSION
+  // returns (the Restart Manager waits for it to end). The link and the log
+  // are closed here, as the close box closes them, and the program ends at
+  // once: nothing queued in the loop runs after, the link's own close event
+  // among them, which would start connecting again.
+  auto endSession = [&](LPARAM flags) {
+    log.Event(EndSessionReason(flags) + ": the link is closed and the program ends");
+    form.Form_Unload();
+    log.Flush(kLogFlushLimit);
+    ExitProcess(0);
+  };
   rx->onMessage = [&](UINT msg, WPARAM wp, LPARAM lp) {
+    // The settings are written at every change: nothing stands in the way of
+    // the session's end, and DefWindowProc answers yes.
+    if (msg == WM_QUERYENDSESSION) return false;
+    if (msg == WM_ENDSESSION) {
+      if (wp) endSession(lp);  // FALSE: another program kept the session going
+      return true;
+    }
     if (msg == WM_SIZE) {
       form.Form_Resize();
       return true;
@@ -214,9 +240,9 @@ int Run(HINSTANCE instance) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   try {
-    return Run(instance);
+    return Run(instance, commandLine ? commandLine : L"");
   } catch (const std::exception& e) {
     FatalError(std::string("Tarvik could not start. ") + e.what());
   }

@@ -128,6 +128,28 @@ void RxShell::Flash() {
   flashing_ = true;
 }
 
+std::string EndSessionReason(LPARAM flags) {
+  // ENDSESSION_CLOSEAPP: the Restart Manager, for an installer that must
+  // replace a file the program holds (tarvik.exe itself). No flag at all
+  // means the system shuts down or restarts.
+  if (flags & ENDSESSION_CLOSEAPP) return "An installer closes the program to replace its files";
+  if (flags & ENDSESSION_LOGOFF) return "The user logs off";
+  return "Windows shuts down";
+}
+
+bool RegisterForRestart(const wchar_t* argument, std::string& why) {
+  // Only after an update: after a crash or a hang the user should see that
+  // it ended, and after the system restarts the log-on start (the Run value)
+  // or the user starts it; a second start would bring the first copy's
+  // window out of the tray.
+  constexpr DWORD kOnlyAfterUpdates = RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT;
+  const HRESULT result = RegisterApplicationRestart(argument, kOnlyAfterUpdates);
+  if (SUCCEEDED(result)) return true;
+  why = Narrow(DescribeFailure(L"Registering to be started again after an update",
+                               static_cast<DWORD>(result)));
+  return false;
+}
+
 void AllowMessagesFromBelow(HWND hwnd, std::initializer_list<UINT> messages) {
   for (UINT m : messages) ChangeWindowMessageFilterEx(hwnd, m, MSGFLT_ALLOW, nullptr);
 }

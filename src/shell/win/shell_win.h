@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <string>
 
 #include "core/dialogs.h"
 #include "core/win/dialogs_win.h"
@@ -66,6 +67,15 @@ class RxShell : public IWindowShell, public INotice, private ITrayMarkView {
   bool flashing_ = false;
   WarningMark mark_{*this};
 };
+
+// Why Windows ends the session, in words for the log, from the flags that
+// come with WM_QUERYENDSESSION and WM_ENDSESSION.
+std::string EndSessionReason(LPARAM flags);
+
+// Asks Windows to start the program again, with `argument` as its command
+// line, after an installer's Restart Manager closed it to replace its files.
+// false, with the system's reason in `why`, when Windows refused.
+bool RegisterForRestart(const wchar_t* argument, std::string& why);
 
 // Lets the shell's "TaskbarCreated" broadcast, the tray's callback and a
 // second copy's bring-back message through to a window of a program that
