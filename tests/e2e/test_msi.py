@@ -2,12 +2,14 @@
 in a fresh prefix."""
 import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from bench import WINE, Bench, poll, win_build_dir, wine_path
+from bench import MAIN, WINE, Bench, poll, win_build_dir, wine_path
+from fake_reader import TcpReader
 
 SOURCE = Path(__file__).resolve().parents[2]
 BUILD_MSI = SOURCE / "packaging" / "windows" / "build_msi.cmake"
@@ -16,19 +18,43 @@ RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 UNINSTALL_LONG = UNINSTALL_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE")  # as reg query lists subkeys
 INSTALL_TIMEOUT = 180
+# The first install into a fresh prefix, on a loaded machine, has been seen to
+# take its files and shortcut well over 30 s to show: the polls return at once
+# when they are there, so their limit costs nothing when all is well.
+SETTLE_TIMEOUT = 120
+WINE_TIMEOUT = 120
+REPAIR = ("REINSTALL=ALL", "REINSTALLMODE=vomus")  # a repair that takes properties
+VERSION_MAX_INCLUSIVE = 0x200  # Upgrade table attributes
+TRANSITIVE = 0x40  # Component table attributes
+# What Wine's stub of RegisterApplicationRestart prints on its "process" debug
+# channel: the command line and RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT.
+RESTART_REGISTERED = 'RegisterApplicationRestart (L"/restarted",11)'
 
 
-def msi_table(msi, table):  # {first column: the others, tab-separated}
+def msi_rows(msi, table):  # [[columns]]
     # msiinfo writes three header lines first, and a table of streams (Icon)
     # also as files into the current folder: a scratch one, not the caller's.
     with tempfile.TemporaryDirectory() as scratch:
         out = subprocess.run(["msiinfo", "export", str(Path(msi).resolve()), table], check=True,
                              capture_output=True, text=True, cwd=scratch).stdout
-    return dict(line.partition("\t")[::2] for line in out.splitlines()[3:])
+    return [line.split("\t") for line in out.splitlines()[3:]]
+
+
+def msi_table(msi, table):  # {first column: the others, tab-separated}
+    return {row[0]: "\t".join(row[1:]) for row in msi_rows(msi, table)}
 
 
 def product_code(msi):
     return msi_table(msi, "Property")["ProductCode"]
+
+
+def exe_version(path):
+    """The file version in an exe's version resource (VS_FIXEDFILEINFO)."""
+    data = Path(path).read_bytes()
+    at = data.find(struct.pack("<II", 0xFEEF04BD, 0x10000))
+    assert at >= 0, f"{path} has no version resource"
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
 
 
 class Msi(unittest.TestCase):
@@ -51,13 +77,16 @@ class Msi(unittest.TestCase):
         self.env = dict(self.bench.env)
         self.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
 
-        # A newer build of the same package: same source, the version one higher.
+        # A newer build of the same package (same source, the version one
+        # higher), and that one built again: the same version, a new product code.
         *major_minor, patch = self.version.split(".")
         self.newer_version = ".".join(major_minor + [str(int(patch) + 1)])
-        self.newer = self.bench.work / f"tarvik-{self.newer_version}-x64.msi"
-        subprocess.run(["cmake", "-DWXS=tarvik.wxs", f"-DMSI={self.newer}",
-                        f"-DVERSION={self.newer_version}", "-P", str(BUILD_MSI)],
-                       cwd=wxs.parent, check=True, capture_output=True)
+        self.newer, self.rebuilt = (self.bench.work / f"tarvik-{self.newer_version}-{n}-x64.msi"
+                                    for n in (1, 2))
+        for msi in (self.newer, self.rebuilt):
+            subprocess.run(["cmake", "-DWXS=tarvik.wxs", f"-DMSI={msi}",
+                            f"-DVERSION={self.newer_version}", "-P", str(BUILD_MSI)],
+                           cwd=wxs.parent, check=True, capture_output=True)
 
         self.drive_c = self.bench.prefix / "drive_c"
         self.program = self.drive_c / "Program Files" / "Tarvik" / "tarvik.exe"
@@ -67,7 +96,7 @@ class Msi(unittest.TestCase):
         self.shortcut = (self.user_folder("APPDATA") / "Microsoft" / "Windows" / "Start Menu" /
                          "Programs" / "Tarvik.lnk")
 
-    def wine(self, *args, timeout=60):
+    def wine(self, *args, timeout=WINE_TIMEOUT):
         return subprocess.run([WINE, *args], env=self.env, timeout=timeout, capture_output=True,
                               stdin=subprocess.DEVNULL)
 
@@ -106,14 +135,19 @@ class Msi(unittest.TestCase):
         r = self.wine("winepath", "-u", windows)
         return Path(r.stdout.decode("utf-8", "replace").strip())
 
+    def settle(self, predicate, what):
+        poll(predicate, timeout=SETTLE_TIMEOUT, interval=0.5, what=what)
+
     def assert_installed(self, msi, version, autostart):
-        poll(self.program.exists, timeout=30, what=f"{self.program} after installing {msi.name}")
-        poll(self.shortcut.exists, timeout=30, what=f"{self.shortcut} after installing {msi.name}")
+        self.settle(self.program.exists, f"{self.program} after installing {msi.name}")
+        self.settle(self.shortcut.exists, f"{self.shortcut} after installing {msi.name}")
         expected_run = r'"C:\Program Files\Tarvik\tarvik.exe"' if autostart else None
-        poll(lambda: self.run_value() == expected_run, timeout=30,
-             what=f"the Run value {expected_run!r} (it is {self.run_value()!r})")
+        self.settle(lambda: self.run_value() == expected_run,
+                    f"the Run value {expected_run!r} (it is {self.run_value()!r})")
         code = product_code(msi)
-        entries = poll(self.tarvik_uninstall_entries, timeout=30, what="Tarvik's uninstall entry")
+        entries = {}
+        self.settle(lambda: entries.update(self.tarvik_uninstall_entries()) or entries,
+                    "Tarvik's uninstall entry")
         self.assertEqual(list(entries), [code], "one uninstall entry, the installed package's")
         entry = entries[code]
         self.assertEqual(entry.get("DisplayVersion"), version)
@@ -121,10 +155,11 @@ class Msi(unittest.TestCase):
         self.assertEqual(entry.get("DisplayIcon"), r"C:\Program Files\Tarvik\tarvik.exe,0")
 
     def assert_removed(self):
-        poll(lambda: not self.program.exists(), timeout=30, what=f"{self.program} removed")
-        poll(lambda: not self.shortcut.exists(), timeout=30, what=f"{self.shortcut} removed")
-        poll(lambda: self.run_value() is None, timeout=30, what="the Run value removed")
-        poll(lambda: not self.tarvik_uninstall_entries(), timeout=30, what="no Tarvik uninstall entry")
+        self.settle(lambda: not self.program.exists(), f"{self.program} removed")
+        self.settle(lambda: not self.shortcut.exists(), f"{self.shortcut} removed")
+        self.settle(lambda: self.run_value() is None, "the Run value removed")
+        self.settle(lambda: not self.tarvik_uninstall_entries(), "no Tarvik uninstall entry")
+        self.assertIsNone(self.reg_values(rf"HKLM\Software\{MAKER}\Tarvik"), "the maker's key left")
 
     def test_package_tables(self):
         """What Windows reads from the package and Wine does not show."""
@@ -142,6 +177,21 @@ class Msi(unittest.TestCase):
         self.assertEqual(properties.get("UpgradeCode"), newer.get("UpgradeCode"),
                          "one UpgradeCode for every version")
         self.assertNotEqual(properties.get("ProductCode"), newer.get("ProductCode"))
+        # Given by a managed install's client, AUTOSTART reaches the installing service.
+        self.assertIn("AUTOSTART", properties.get("SecureCustomProperties", "").split(";"))
+        # A repair applies AUTOSTART again only to transitive components.
+        components = msi_table(self.msi, "Component")
+        for name in ("LogOnStart", "LogOnStartOff"):
+            self.assertTrue(int(components[name].split("\t")[2]) & TRANSITIVE, name)
+        # The upgrade's range takes in its own version: a rebuild replaces it.
+        found = [r for r in msi_rows(self.msi, "Upgrade") if r[-1] == "WIX_UPGRADE_DETECTED"]
+        self.assertEqual([(r[2], int(r[4]) & VERSION_MAX_INCLUSIVE) for r in found],
+                         [(self.version, VERSION_MAX_INCLUSIVE)])
+        # A versioned file: its version is the exe's own, with no hash.
+        exe = msi_table(self.msi, "File")["tarvik.exe"].split("\t")
+        self.assertEqual(exe[3:5], [exe_version(self.bench.exe("tarvik.exe")), "1033"])
+        self.assertEqual(exe_version(self.bench.exe("tarvik.exe")), self.version + ".0")
+        self.assertNotIn("tarvik.exe", msi_table(self.msi, "MsiFileHash"))
 
     def test_install_upgrade_uninstall(self):
         self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1")
@@ -161,27 +211,78 @@ class Msi(unittest.TestCase):
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(data)
 
-        # A newer build replaces the installed one in place.
-        self.msiexec("/i", self.newer, "/qn", "AUTOSTART=1")
+        # A newer build replaces the installed one in place, as a fleet's
+        # routine upgrade runs it: without AUTOSTART, the log-on start stays.
+        self.msiexec("/i", self.newer, "/qn")
         self.assert_installed(self.newer, self.newer_version, autostart=True)
         self.assertNotEqual(product_code(self.newer), first)
+        # The same version built again replaces it too: one entry, the rebuild's.
+        self.msiexec("/i", self.rebuilt, "/qn")
+        self.assert_installed(self.rebuilt, self.newer_version, autostart=True)
 
         # The older one does not go over it: its launch condition refuses.
         log = self.bench.work / "downgrade.log"
         self.msiexec("/i", self.msi, "/qn", "AUTOSTART=1", "/l*v", wine_path(log), ok=False)
         text = log.read_bytes().decode("utf-8", "replace")
-        self.assertIn(f"WIX_DOWNGRADE_DETECTED = {product_code(self.newer)}", text)
+        self.assertIn(f"WIX_DOWNGRADE_DETECTED = {product_code(self.rebuilt)}", text)
         self.assertRegex(text, r"LaunchConditions\. Return value 0\.", "refused by the launch condition")
-        self.assert_installed(self.newer, self.newer_version, autostart=True)
+        self.assert_installed(self.rebuilt, self.newer_version, autostart=True)
 
-        self.msiexec("/x", self.newer, "/qn")
+        # A repair changes the log-on start with AUTOSTART, and keeps it without.
+        for args, autostart in [(("AUTOSTART=0",), False), ((), False), (("AUTOSTART=1",), True),
+                                ((), True)]:
+            self.msiexec("/i", self.rebuilt, "/qn", *REPAIR, *args)
+            self.assert_installed(self.rebuilt, self.newer_version, autostart=autostart)
+
+        self.msiexec("/x", self.rebuilt, "/qn")
         self.assert_removed()
         for path, data in user_files.items():
             self.assertTrue(path.exists(), f"the uninstall removed {path}")
             self.assertEqual(path.read_bytes(), data, f"the uninstall changed {path}")
 
-        # Without AUTOSTART=1 nothing starts at log-on.
+        # Without AUTOSTART=1 nothing starts at log-on, and an upgrade adds nothing.
         self.msiexec("/i", self.msi, "/qn")
         self.assert_installed(self.msi, self.version, autostart=False)
-        self.msiexec("/x", self.msi, "/qn")
+        self.msiexec("/i", self.newer, "/qn")
+        self.assert_installed(self.newer, self.newer_version, autostart=False)
+        self.msiexec("/x", self.newer, "/qn")
         self.assert_removed()
+
+    def test_installed_program_ends_with_the_session(self):
+        """Log-off as Wine's wineboot does it: WM_QUERYENDSESSION, WM_ENDSESSION,
+        then the process is ended. The Restart Manager that an installer on
+        Windows uses sends the same two messages; Wine has none."""
+        self.msiexec("/i", self.msi, "/qn")
+        self.settle(self.program.exists, f"{self.program} after installing {self.msi.name}")
+        reader = TcpReader()
+        self.addCleanup(reader.stop)
+        self.bench.write_settings(reader.address)
+        errors = self.bench.work / "tarvik-stderr.txt"
+
+        def start(*args):
+            env = dict(self.env, WINEDEBUG="-all,fixme+process")
+            with open(errors, "wb") as out:
+                proc = subprocess.Popen([WINE, wine_path(self.program), *args], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=out,
+                                        stdin=subprocess.DEVNULL)
+            self.bench.procs.append(proc)
+            return proc
+
+        proc = start()
+        self.bench.wait_visible(MAIN)
+        self.bench.wait_tray()
+        reader.wait_connected(timeout=SETTLE_TIMEOUT)
+        poll(lambda: reader.received() == b"F", what="the F after the connect")
+        self.assertIn(RESTART_REGISTERED, errors.read_text(errors="replace"))
+
+        self.wine("wineboot", "--end-session")
+        self.assertEqual(proc.wait(timeout=SETTLE_TIMEOUT), 0)
+        self.assertTrue(reader.peer_closed.wait(SETTLE_TIMEOUT), "the link left open")
+        log = self.bench.log_text()
+        self.assertIn("Windows shuts down: the link is closed and the program ends", log)
+        self.assertEqual(reader.connections, 1)
+
+        # Started again as Windows starts it after an update.
+        start("/restarted")
+        poll(lambda: "started again by Windows, after an installer closed it" in
+             self.bench.log_text()[len(log):], what="the restarted start in the log")
