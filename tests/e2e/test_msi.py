@@ -1,5 +1,6 @@
-"""The MSI as a fleet installs it, silently and per machine, under Wine's msiexec
-in a fresh prefix."""
+"""The MSI as a fleet installs, upgrades and repairs it, silently and per machine,
+under Wine's msiexec in a fresh prefix; and the installed program at the end of
+the session."""
 import re
 import shutil
 import struct
