@@ -93,7 +93,9 @@ class FakeForeground : public IForegroundQueries {
     if (!processes.count(pid)) return std::nullopt;
     return processes[pid];
   }
+  std::optional<bool> TakesMessages(HWND) override { return ++asked["probe"], messages; }
   bool desktopOurs = true;
+  std::optional<bool> messages;  // what posting our message to the window says
   HWND front = nullptr;
   std::string title;
   std::map<HWND, DWORD> pids;
@@ -106,7 +108,9 @@ HWND Window(std::uintptr_t n) { return reinterpret_cast<HWND>(n); }
 // Steps: 1 2 3 a window in front (1 and 2 of process 10, 3 of process 20),
 // 0 none, p window 1 now of process 30 (its handle given again), q query,
 // L locked, U unlocked, T the title changes, X process 10 cannot be opened,
-// O it can again.
+// O it can again, M messages reach the window in front, B they are refused.
+// Where the integrity is unknown the window is asked whether it takes our
+// messages, and a definite answer is kept with the process's facts.
 TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) {
   struct Case {
     const char* steps;
@@ -114,16 +118,22 @@ TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) 
     const char* program;     // the last answer's program
     bool integrityKnown;
     bool locked;
+    int probes = 0;  // how often a message was posted to learn it
+    std::optional<bool> takes = std::nullopt;
   };
   const Case cases[] = {
       {"1 q T q", 1, "a.exe", true, false},
       {"1 q L q", 1, "a.exe", true, true},  // the desktop is asked every time
       {"1 q 2 q", 2, "a.exe", true, false},  // another window of the same program
-      {"1 q 3 q", 2, "admin.exe", false, false},
-      {"1 q 3 q 1 q", 3, "a.exe", true, false},  // only the last window is kept
+      {"1 q 3 q", 2, "admin.exe", false, false, 1},
+      {"1 q 3 q 1 q", 3, "a.exe", true, false, 1},  // only the last window is kept
+      {"3 q q", 1, "admin.exe", false, false, 2},  // nothing told: asked again
+      {"M 3 q q", 1, "admin.exe", false, false, 1, true},
+      {"B 3 q 1 q 3 q", 3, "admin.exe", false, false, 2, false},
+      {"M X 1 q q", 2, "", false, false, 2, true},  // not opened: nothing kept
       {"1 q p q", 2, "c.exe", true, false},  // the same handle, another process
-      {"X 1 q q", 2, "", false, false},  // not opened: not kept, asked again
-      {"X 1 q O q q", 2, "a.exe", true, false},
+      {"X 1 q q", 2, "", false, false, 2},  // not opened: not kept, asked again
+      {"X 1 q O q q", 2, "a.exe", true, false, 1},
       {"0 q 1 q", 1, "a.exe", true, false},
       {"1 q 0 q", 1, "", false, false},  // nobody in front: no program
   };
@@ -151,6 +161,7 @@ TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) 
       else if (s == "T") sys.title += "*";
       else if (s == "X") sys.processes.erase(10);
       else if (s == "O") sys.processes = all;
+      else if (s == "M" || s == "B") sys.messages = s == "M";
       else sys.front = Window(std::stoul(s));
     }
     EXPECT_EQ(sys.asked["facts"], c.facts) << c.steps;
@@ -161,6 +172,8 @@ TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) 
     EXPECT_EQ(last.targetIntegrity.has_value(), c.integrityKnown) << c.steps;
     EXPECT_EQ(!last.inputDesktopIsOurs, c.locked) << c.steps;
     EXPECT_EQ(last.hasForeground, sys.front != nullptr) << c.steps;
+    EXPECT_EQ(sys.asked["probe"], c.probes) << c.steps;
+    EXPECT_EQ(last.takesMessages, c.takes) << c.steps;
   }
 }
 

@@ -108,6 +108,41 @@ TEST(KeyTarget, AnOrdinaryWindowInFrontTakesTheKeys) {
   EXPECT_EQ(t.program, "tarvik_win_tests.exe");
 }
 
+// A program whose token is closed to us (another account's, or one whose
+// security forbids the question) is judged by whether our message reaches its
+// window. Wine reads every token and has no UIPI: the unread token is a stand-in,
+// the message and the system's answer to it are real; a refused one only a seam shows.
+class UnreadToken : public Win32ForegroundQueries {
+ public:
+  std::optional<ProcessFacts> Facts(DWORD pid) override {
+    auto facts = Win32ForegroundQueries::Facts(pid);
+    if (facts) facts->integrity.reset();
+    return facts;
+  }
+};
+
+TEST(KeyTarget, AWindowWhoseTokenCannotBeReadIsTypedIntoWhereOurMessagesReachIt) {
+  const UniqueHwnd window = FrontWindow();
+  UnreadToken system;
+  const KeyTarget t = Win32KeyTarget(system, 0x2000).Query();
+  EXPECT_FALSE(t.targetIntegrity);
+  EXPECT_EQ(t.takesMessages, std::optional<bool>(true));
+  EXPECT_TRUE(DecideReach(t).ok());
+  // The message went to the window, which leaves it to the default handling.
+  MSG probe{};
+  ASSERT_TRUE(PeekMessageW(&probe, window.get(), WM_USER, 0xFFFF, PM_REMOVE));
+  EXPECT_EQ(probe.message, RegisterWindowMessageW(L"Tarvik.KeyReachProbe"));
+  EXPECT_EQ(DefWindowProcW(window.get(), probe.message, probe.wParam, probe.lParam), 0);
+  // A window gone says neither: not typed into, and the user is told what is known.
+  HWND gone = CreateWindowExW(0, L"STATIC", L"gone", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  DestroyWindow(gone);
+  KeyTarget unknown = t;
+  unknown.takesMessages = system.TakesMessages(gone);
+  EXPECT_EQ(unknown.takesMessages, std::nullopt);
+  EXPECT_EQ(UnreachableMessage(DecideReach(unknown)),
+            "A scan was not typed: Tarvik cannot tell whether tarvik_win_tests.exe takes keys from it.");
+}
+
 // Wine learns of an injected key from the X server: on a loaded machine that takes a while.
 constexpr DWORD kLimitMs = 10000;
 

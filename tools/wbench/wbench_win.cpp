@@ -98,6 +98,7 @@ class TimedQueries : public tarvik::win::IForegroundQueries {
   std::string Title(HWND w) override { return Timed(2, [&] { return system_.Title(w); }); }
   DWORD ProcessId(HWND w) override { return Timed(3, [&] { return system_.ProcessId(w); }); }
   std::optional<ProcessFacts> Facts(DWORD pid) override { return Timed(4, [&] { return system_.Facts(pid); }); }
+  std::optional<bool> TakesMessages(HWND w) override { return system_.TakesMessages(w); }
 
  private:
   tarvik::win::Win32ForegroundQueries system_;

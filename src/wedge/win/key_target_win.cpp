@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/win/text_win.h"
+#include "wedge/win/raw_keys_win.h"
 
 namespace tarvik::win {
 namespace {
@@ -33,8 +34,9 @@ std::string ProgramFile(HANDLE process) {
 
 std::optional<std::uint32_t> ProcessIntegrity(HANDLE process) {
   HANDLE raw = nullptr;
-  // From a medium process, the token of an elevated one is closed to us:
-  // that is the answer "higher", given as "unknown".
+  // From a medium process, the token of an elevated one is closed to us, and
+  // so is that of a program of another account or one whose security forbids
+  // the question: "unknown" says only that.
   if (!OpenProcessToken(process, TOKEN_QUERY, &raw)) return std::nullopt;
   UniqueHandle token(raw);
   DWORD size = 0;
@@ -95,6 +97,21 @@ std::optional<IForegroundQueries::ProcessFacts> Win32ForegroundQueries::Facts(DW
   return ProcessFacts{ProgramFile(process.get()), ProcessIntegrity(process.get())};
 }
 
+// UIPI refuses a program of lower integrity every posted message above
+// WM_USER that the window has not let through, with ERROR_ACCESS_DENIED, and
+// drops that program's injected keys to it without a word. A message
+// registered under our own name is let through by no window and acted on by
+// none: where it is refused, keys would be lost; where it is taken, the
+// window is not above us, whoever's program it is (one started as another
+// user runs at medium integrity, and its token is closed to us all the same).
+std::optional<bool> Win32ForegroundQueries::TakesMessages(HWND window) {
+  if (!probe_) probe_ = RegisterWindowMessageW(L"Tarvik.KeyReachProbe");
+  if (!probe_) return std::nullopt;
+  if (PostMessageW(window, probe_, 0, 0)) return true;
+  if (GetLastError() == ERROR_ACCESS_DENIED) return false;
+  return std::nullopt;  // the window went away, or its queue is full
+}
+
 Win32KeyTarget::Win32KeyTarget()
     : owned_(std::make_unique<Win32ForegroundQueries>()),
       queries_(owned_.get()),
@@ -104,6 +121,9 @@ Win32KeyTarget::Win32KeyTarget(IForegroundQueries& queries, std::uint32_t ownInt
     : queries_(&queries), ownIntegrity_(ownIntegrity) {}
 
 KeyTarget Win32KeyTarget::Query() const {
+  // Every record starts here, before any key of ours is down: the held keys
+  // raw input missed the release of are let go before the typing asks.
+  PhysicalKeys::ForgetReleased();
   KeyTarget t;
   t.ownIntegrity = ownIntegrity_;
   t.inputDesktopIsOurs = queries_->InputDesktopIsOurs();
@@ -117,11 +137,18 @@ KeyTarget Win32KeyTarget::Query() const {
   if (!known_ || known_->window != foreground || known_->pid != pid) {
     known_.reset();
     auto facts = queries_->Facts(pid);
-    if (!facts) return t;  // integrity unknown: counted as higher; asked again next time
-    known_ = Known{foreground, pid, std::move(*facts)};
+    if (!facts) {  // neither program nor integrity: asked again next time
+      t.takesMessages = queries_->TakesMessages(foreground);
+      return t;
+    }
+    known_ = Known{foreground, pid, std::move(*facts), std::nullopt};
   }
   t.program = known_->facts.program;
   t.targetIntegrity = known_->facts.integrity;
+  if (!t.targetIntegrity) {
+    if (!known_->takesMessages) known_->takesMessages = queries_->TakesMessages(foreground);
+    t.takesMessages = known_->takesMessages;
+  }
   return t;
 }
 

@@ -25,6 +25,10 @@ class IForegroundQueries {
   virtual DWORD ProcessId(HWND window) = 0;  // 0 when the window is gone
   // None when the process cannot be opened.
   virtual std::optional<ProcessFacts> Facts(DWORD pid) = 0;
+  // Whether the window takes a message the system holds back from programs
+  // of lower integrity (as it drops their injected keys); none when the
+  // system said neither.
+  virtual std::optional<bool> TakesMessages(HWND window) = 0;
 };
 
 // The system's own answers.
@@ -35,8 +39,10 @@ class Win32ForegroundQueries : public IForegroundQueries {
   std::string Title(HWND window) override;
   DWORD ProcessId(HWND window) override;
   std::optional<ProcessFacts> Facts(DWORD pid) override;
+  std::optional<bool> TakesMessages(HWND window) override;
 
  private:
+  UINT probe_ = 0;  // our own registered message, which no window acts on
   // This thread's desktop and its name, which a desktop keeps for life.
   HDESK ownDesktop_ = nullptr;
   std::wstring ownDesktopName_;
@@ -47,7 +53,10 @@ class Win32ForegroundQueries : public IForegroundQueries {
 // and the title are asked each time, since they change at any moment. The
 // process's facts are kept while the same window of the same process is in
 // front: opening the process and reading its token cost the first key most
-// of its delay, and neither can change while the process lives.
+// of its delay, and neither can change while the process lives. Where the
+// token cannot be read, whether our messages reach the window decides, and a
+// definite answer is kept too. As each record starts here, keys raw input
+// still holds that the system has let go are forgotten here too.
 class Win32KeyTarget : public IKeyTarget {
  public:
   Win32KeyTarget();
@@ -59,6 +68,7 @@ class Win32KeyTarget : public IKeyTarget {
     HWND window;
     DWORD pid;
     IForegroundQueries::ProcessFacts facts;
+    std::optional<bool> takesMessages;  // asked only where the integrity is unknown
   };
   std::unique_ptr<IForegroundQueries> owned_;
   IForegroundQueries* queries_;

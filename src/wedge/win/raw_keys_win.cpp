@@ -1,5 +1,6 @@
 #include "wedge/win/raw_keys_win.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -58,6 +59,32 @@ std::optional<KeyChange> KeyChangeFromRaw(const RAWKEYBOARD& key, HANDLE device)
   return KeyChange{vk, (key.Flags & RI_KEY_BREAK) == 0};
 }
 
+std::uint64_t HeldKeys::Bit(HANDLE device) {
+  HANDLE* free = nullptr;
+  for (auto& k : keyboards_) {
+    if (k == device) return std::uint64_t{1} << (&k - keyboards_.data());
+    if (!k && !free) free = &k;
+  }
+  if (!free) return kUnknownKeyboard;
+  *free = device;
+  return std::uint64_t{1} << (free - keyboards_.data());
+}
+
+void HeldKeys::Change(KeyChange change, HANDLE device) {
+  const std::uint64_t bit = Bit(device);
+  // A release also ends a hold whose keyboard was not known.
+  if (change.down) holders_[change.vk] |= bit;
+  else holders_[change.vk] &= ~(bit | kUnknownKeyboard);
+}
+
+void HeldKeys::Removed(HANDLE device) {
+  const auto k = std::find(keyboards_.begin(), keyboards_.end(), device);
+  if (!device || k == keyboards_.end()) return;  // it held nothing of its own
+  *k = nullptr;
+  const std::uint64_t bit = std::uint64_t{1} << (k - keyboards_.begin());
+  for (auto& h : holders_) h &= ~bit;
+}
+
 std::vector<std::uint8_t> ModifiersDown() {
   std::vector<std::uint8_t> keys;
   const auto down = [](std::uint8_t v) { return (GetAsyncKeyState(v) & 0x8000) != 0; };
@@ -75,7 +102,7 @@ std::vector<std::uint8_t> ModifiersDown() {
 
 PhysicalKeys::PhysicalKeys() : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   // Keys held before raw input starts are taken as the system sees them.
-  for (auto v : ModifiersDown()) down_[v] = true;
+  for (auto v : ModifiersDown()) held_.HeldBefore(v);
   PhysicalKeys* none = nullptr;
   if (!ready_ || !g_physical.compare_exchange_strong(none, this)) return;
   thread_ = std::thread([this] { Run(); });
@@ -89,6 +116,19 @@ PhysicalKeys::~PhysicalKeys() {
   }
   PhysicalKeys* self = this;
   g_physical.compare_exchange_strong(self, nullptr);
+}
+
+void PhysicalKeys::ForgetReleased() {
+  if (PhysicalKeys* keys = g_physical)
+    keys->held_.ForgetReleased([](std::uint8_t vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; });
+}
+
+void PhysicalKeys::ForgetAll() {
+  if (PhysicalKeys* keys = g_physical) keys->held_.ForgetAll();
+}
+
+void CALLBACK PhysicalKeys::OnDesktopSwitch(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD) {
+  ForgetAll();
 }
 
 void PhysicalKeys::Run() {
@@ -109,10 +149,18 @@ void PhysicalKeys::Run() {
         window && RegisterRawInputDevices(&keyboards, 1, sizeof(keyboards));
     if (window && !registered)
       DebugLine(Narrow(DescribeFailure(L"Registering for the keyboards' raw input", GetLastError())));
+    // Keys released after the input desktop switched (to the lock screen,
+    // a UAC prompt, the secure attention screen) never come up here. The
+    // hook's calls come through this thread's messages.
+    const HWINEVENTHOOK switches =
+        registered ? SetWinEventHook(EVENT_SYSTEM_DESKTOPSWITCH, EVENT_SYSTEM_DESKTOPSWITCH, nullptr,
+                                     &PhysicalKeys::OnDesktopSwitch, 0, 0, WINEVENT_OUTOFCONTEXT)
+                   : nullptr;
     known_ = registered;
     SetEvent(ready_.get());
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     known_ = false;
+    if (switches) UnhookWinEvent(switches);
     if (registered) {
       RAWINPUTDEVICE none{kGenericDesktopPage, kKeyboardUsage, RIDEV_REMOVE, nullptr};
       RegisterRawInputDevices(&none, 1, sizeof(none));
@@ -127,7 +175,7 @@ void PhysicalKeys::OnInput(HRAWINPUT input) {
     return;
   if (raw.header.dwType != RIM_TYPEKEYBOARD) return;
   if (const auto change = KeyChangeFromRaw(raw.data.keyboard, raw.header.hDevice))
-    down_[change->vk] = change->down;
+    held_.Change(*change, raw.header.hDevice);
 }
 
 LRESULT CALLBACK PhysicalKeys::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -135,10 +183,9 @@ LRESULT CALLBACK PhysicalKeys::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   if (self && msg == WM_INPUT) {
     RunOrStop("Reading the user's keys", [&] { self->OnInput(reinterpret_cast<HRAWINPUT>(lp)); });
   } else if (self && msg == WM_INPUT_DEVICE_CHANGE && wp == GIDC_REMOVAL) {
-    // The keys held on a keyboard that went away will never come up. Which
-    // keyboard held which key is not kept: all are taken as up, so at worst
-    // a modifier held on another keyboard is not pressed again for the user.
-    for (auto& d : self->down_) d = false;
+    // The keys held on a keyboard that went away (asleep, switched to another
+    // computer) will never come up; those held on the others still are.
+    self->held_.Removed(reinterpret_cast<HANDLE>(lp));
     return 0;
   }
   // For WM_INPUT this frees the system's copy of the input.

@@ -36,6 +36,42 @@ struct KeyChange {
 // (no device, or our own tag) and codes that are no key.
 std::optional<KeyChange> KeyChangeFromRaw(const RAWKEYBOARD& key, HANDLE device);
 
+// Which keyboard holds which key: a key is down while a keyboard holds it,
+// and a keyboard that goes away lets go of its own keys only. The watcher's
+// thread records the changes; the typing thread reads, and forgets keys whose
+// releases went where raw input does not look. Each key's holders are one
+// atomic word, so neither thread waits on the other.
+class HeldKeys {
+ public:
+  void Change(KeyChange change, HANDLE device);
+  void Removed(HANDLE device);
+  // Held, by a keyboard that is not known (before the watcher began).
+  void HeldBefore(std::uint8_t vk) { holders_[vk] |= kUnknownKeyboard; }
+  bool Down(std::uint8_t vk) const { return holders_[vk] != 0; }
+  // Keys held here that the system says are up are let go: their releases
+  // were made on the secure desktop or the lock screen.
+  template <class StillDown>
+  void ForgetReleased(const StillDown& stillDown) {
+    for (std::size_t vk = 0; vk < holders_.size(); ++vk) {
+      std::uint64_t held = holders_[vk];
+      // A key pressed again since the question keeps its new holder.
+      if (held && !stillDown(static_cast<std::uint8_t>(vk))) holders_[vk].compare_exchange_strong(held, 0);
+    }
+  }
+  void ForgetAll() {
+    for (auto& h : holders_) h = 0;
+  }
+
+ private:
+  // The last bit stands for every keyboard without a bit of its own.
+  static constexpr std::size_t kKeyboardBits = 63;
+  static constexpr std::uint64_t kUnknownKeyboard = std::uint64_t{1} << kKeyboardBits;
+  std::uint64_t Bit(HANDLE device);  // watcher thread only
+
+  std::array<std::atomic<std::uint64_t>, 256> holders_{};
+  std::array<HANDLE, kKeyboardBits> keyboards_{};  // each bit's keyboard; watcher thread only
+};
+
 // The modifier keys down now as the system sees them (ours, the user's,
 // another program's), left and right apart, in the order Shift, Ctrl, Alt,
 // Windows.
@@ -51,14 +87,23 @@ class PhysicalKeys {
   PhysicalKeys(const PhysicalKeys&) = delete;
   PhysicalKeys& operator=(const PhysicalKeys&) = delete;
   bool Known() const { return known_; }
-  bool Down(std::uint8_t vk) const { return down_[vk]; }
+  bool Down(std::uint8_t vk) const { return held_.Down(vk); }
+
+  // For the process's watcher, if one runs; called on the typing thread.
+  // Keys it holds that GetAsyncKeyState reports up are let go: keys released
+  // on the secure desktop or the lock screen (Win+L, Ctrl+Alt+Del) never
+  // come up in raw input. Every record's start calls this.
+  static void ForgetReleased();
+  // Every key let go: the session was unlocked, or the input desktop changed.
+  static void ForgetAll();
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static void CALLBACK OnDesktopSwitch(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD);
   void Run();
   void OnInput(HRAWINPUT input);
 
-  std::array<std::atomic<bool>, 256> down_{};
+  HeldKeys held_;
   std::atomic<bool> known_{false};
   std::atomic<DWORD> threadId_{0};
   UniqueHandle ready_;
