@@ -1,6 +1,8 @@
 // Fuzzes the rules file and what it does to records: any file parses, any
-// record goes through the parsed rules within the step budget, and no
-// control character is typed unless a rule says what it types.
+// record goes through the parsed rules within the step budget and within
+// the memory the README promises for one record (the most any record took is
+// printed at the end), and no control character is typed unless a rule says
+// what it types.
 //
 // Input layout:
 //   bytes 0-1        n, the length of the file (little-endian, cut to what is there)
@@ -9,7 +11,11 @@
 //                    "program<TAB>title"; each further one is a record, one
 //                    character per byte (Latin-1), so control characters
 //                    are as common as the fuzzer makes them
+#include <sanitizer/allocator_interface.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <utility>
 
 #include "fuzz/fuzz_target.h"
@@ -27,6 +33,34 @@ constexpr std::size_t kLengthBytes = 2;
 // fuzzer tries more inputs in the same time.
 constexpr std::uint64_t kFuzzSteps = 5'000;
 constexpr unsigned kByteBits = 8;
+// What one record may take while the rules run on it.
+constexpr std::int64_t kRecordMemoryBound = 16 << 20;
+
+// AddressSanitizer's hooks see every allocation and free: the bytes allocated
+// while a record is measured, above those when it began, and their peak.
+thread_local bool tMeasuring = false;
+std::int64_t gLive = 0, gPeak = 0, gLargestPeak = 0;
+
+void OnMalloc(const volatile void*, std::size_t size) {
+  if (!tMeasuring) return;
+  gLive += static_cast<std::int64_t>(size);
+  gPeak = std::max(gPeak, gLive);
+}
+
+void OnFree(const volatile void* p) {
+  if (tMeasuring) gLive -= static_cast<std::int64_t>(__sanitizer_get_allocated_size(const_cast<const void*>(p)));
+}
+
+void ReportLargestPeak() {
+  std::fprintf(stderr, "rules_fuzz: the most memory one record took: %lld bytes\n",
+               static_cast<long long>(gLargestPeak));
+}
+
+[[maybe_unused]] const bool kHooked = [] {
+  __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+  std::atexit(ReportLargestPeak);
+  return true;
+}();
 
 std::u32string Latin1(std::string_view bytes) {
   std::u32string out;
@@ -93,7 +127,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       window.title = tab == std::string_view::npos ? std::string() : EncodeUtf8(Latin1(line.substr(tab + 1)));
       continue;
     }
-    const RuledRecord r = ApplyRules(rules, Latin1(line), window, kFuzzSteps);
+    const std::u32string record = Latin1(line);
+    gLive = gPeak = 0;
+    tMeasuring = true;
+    const RuledRecord r = ApplyRules(rules, record, window, kFuzzSteps);
+    tMeasuring = false;
+    gLargestPeak = std::max(gLargestPeak, gPeak);
+    Require(gPeak <= kRecordMemoryBound, "one record took more memory than the bound");
     Require(r.text.size() <= kRuledRecordLimit, "the rules made a record longer than the limit");
     if (r.outcome == RuledRecord::Outcome::kType) CheckKeys(rules, r);
   }
