@@ -191,6 +191,12 @@ TEST(RulesApplied, EachStepInItsOrder) {
     EXPECT_EQ(r.section, c.section) << c.name;
     EXPECT_EQ(r.changed, c.changed) << c.name;
   }
+  // Looking through sections is work too: a file may hold thousands.
+  const Rules many = ParseRules("[app a]\n[app b]\n[app c]\n");
+  const RuledRecord r = ApplyRules(many, U"A", {"c", "", ""}, 2);
+  EXPECT_EQ(r.outcome, RuledRecord::Outcome::kStopped);
+  EXPECT_EQ(r.ruleLine, 3);
+  EXPECT_EQ(ApplyRules(many, U"A", {"c", "", ""}, 3).section, "[app c]");
 }
 
 TEST(RulesApplied, KeyRunsComeFromTheSectionElseAll) {

@@ -159,14 +159,15 @@ void Adversarial() {
   for (std::size_t i = 0; i < kLongRecordChars; ++i) digits += U"0123456789"[i % 10];
   std::printf("rules_bench: one 64 KiB record each (time, peak memory above the start, outcome)\n");
   Record("the rules above", kRules, digits);
-  std::u32string lines;  // never 20 'a' on one line
+  std::u32string lines, longLines;  // never 20 'a' on one line; 999 a line
   while (lines.size() + 20 <= kLongRecordChars) lines += std::u32string(19, U'a') + U"\n";
+  while (longLines.size() + 1000 <= kLongRecordChars) longLines += std::u32string(999, U'a') + U"\n";
   Record("(a|a)*[bc]: backtracking", "[all]\nskip = (a|a)*[bc]\n", as);
   Record("(.*a){20}: backtracking, short lines", "[all]\nskip = (.*a){20}\n", lines);
   Record("30 nested groups in a loop: backtrack stack",
          "[all]\nskip = (?:" + Repeat("(", 30) + "a" + Repeat(")", 30) + ")*[bc]\n", as);
   Record("60 nested lookaheads: kept entries re-scanned",
-         "[all]\nskip = " + Repeat("(?=", 60) + "(?:(a))*" + Repeat(")", 60) + "[bc]\n", as);
+         "[all]\nskip = " + Repeat("(?=", 60) + "(?:(a))*" + Repeat(")", 60) + "a[bc]\n", longLines);
   Record("replace lines that never match: copies", Filled("[all]\n", "replace = ^z =>\n"), sevens);
   Record("a 1000-character GS mapping: typed text",
          "[all]\nGS = \"" + std::string(1000, 'x') + "\"\n", separators);
