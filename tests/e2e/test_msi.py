@@ -30,6 +30,7 @@ TRANSITIVE = 0x40  # Component table attributes
 # What Wine's stub of RegisterApplicationRestart prints on its "process" debug
 # channel: the command line and RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT.
 RESTART_REGISTERED = 'RegisterApplicationRestart (L"/restarted",11)'
+WM_ENDSESSION, ENDSESSION_CLOSEAPP = 0x16, 0x1
 
 
 def msi_rows(msi, table):  # [[columns]]
@@ -283,7 +284,12 @@ class Msi(unittest.TestCase):
         self.assertIn("Windows shuts down: the link is closed and the program ends", log)
         self.assertEqual(reader.connections, 1)
 
-        # Started again as Windows starts it after an update.
-        start("/restarted")
-        poll(lambda: "started again by Windows, after an installer closed it" in
-             self.bench.log_text()[len(log):], what="the restarted start in the log")
+        # Started again as Windows starts it after an update, then closed as
+        # the Restart Manager closes it: it must end by itself.
+        proc = start("/restarted")
+        self.bench.wait_visible(MAIN)
+        self.bench.post(MAIN, WM_ENDSESSION, 1, ENDSESSION_CLOSEAPP)
+        self.assertEqual(proc.wait(timeout=SETTLE_TIMEOUT), 0)
+        log = self.bench.log_text()[len(log):]
+        self.assertIn("started again by Windows, after an installer closed it", log)
+        self.assertIn("An installer closes the program to replace its files: the link is closed", log)
