@@ -16,9 +16,9 @@
 namespace tarvik {
 
 // Work allowed for one use of a rule on one record. A step is one
-// instruction of the matcher, one start position tried, or one pass of the
-// bookkeeping that goes with them over up to a few dozen entries or
-// characters (see core/pattern.cpp).
+// instruction of the matcher, one start position tried, or a share of the
+// bookkeeping around them: text scanned or copied, capture slots cleared,
+// entries a lookahead keeps (the rates are in core/pattern.cpp).
 inline constexpr std::uint64_t kPatternStepBudget = 1'000'000;
 // A pattern that compiles to more instructions than this is refused
 // (counted repetitions are expanded: "(a{1000}){1000}" would be a million).
@@ -27,8 +27,8 @@ inline constexpr std::size_t kMaxPatternProgram = 20'000;
 inline constexpr int kMaxPatternNesting = 64;
 // Choice points and capture writes the matcher may hold at once, 24 bytes
 // each: a match that would need more stops with kTooCostly. 6 MB, 9 MB while
-// the vector moves to its last size; about four entries a character for a
-// loop over a capture group, so such a loop follows some 60,000 characters.
+// the vector moves to its last size. A loop over a capture group, as
+// "^(?:(a))*$", holds about five a character: it follows some 50,000.
 inline constexpr std::size_t kMaxBacktrackEntries = std::size_t{1} << 18;
 
 struct PatternBudget {

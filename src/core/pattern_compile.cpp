@@ -555,7 +555,9 @@ std::uint64_t ProgramSize(const std::vector<Node>& nodes, int index, std::uint64
       const std::uint64_t body = ProgramSize(nodes, n.kids[0], limit) + (n.capEnd > n.capFirst ? 1 : 0);
       const std::uint64_t checked = body + (kid.nullable ? 2 : 0);  // kMark, kCheck
       size = std::min(limit, std::uint64_t{n.min} * body);
-      size += n.max == kInfinite ? 2 + checked : std::min(limit, (std::uint64_t{n.max} - n.min) * (1 + checked));
+      // Past the minimum: a kSplit for each optional iteration, or one kSplit and one kJmp.
+      size += n.max == kInfinite ? 2 + checked
+                                 : std::min(limit, (std::uint64_t{n.max} - n.min) * (1 + checked));
       break;
     }
     default: return 1;
