@@ -164,6 +164,16 @@ void Adversarial() {
   while (longLines.size() + 1000 <= kLongRecordChars) longLines += std::u32string(999, U'a') + U"\n";
   Record("(a|a)*[bc]: backtracking", "[all]\nskip = (a|a)*[bc]\n", as);
   Record("(.*a){20}: backtracking, short lines", "[all]\nskip = (.*a){20}\n", lines);
+  // A class of 4,000 ranges: each character tested costs a binary search.
+  std::string wide = "[";
+  for (int c = 0x100; c < 0x100 + 2 * 4000; c += 2) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04X", c);
+    wide += escape;
+  }
+  wide += "]";
+  Record("(S|S)*[bc], S a class of 4,000 ranges", "[all]\nskip = (?:" + wide + "|" + wide + ")*[bc]\n",
+         std::u32string(kLongRecordChars, U'\u0100'));
   Record("30 nested groups in a loop: backtrack stack",
          "[all]\nskip = (?:" + Repeat("(", 30) + "a" + Repeat(")", 30) + ")*[bc]\n", as);
   Record("60 nested lookaheads: kept entries re-scanned",
