@@ -86,6 +86,14 @@ class GnomeTyping(DesktopTyping):
         self.assertIn("GNOME's input source in use, de", gnome.log_text())
         self.assertEqual(receiver.unreleased(), [], "keys pressed and never released")
 
+        # An X program (through Xwayland), us again: each Shift waits for Xwayland to show it.
+        self.assertTrue(gnome.input_source(0), "us in use")
+        x_receiver = GtkReceiver(gnome, "x-receiver", backend="x11")
+        x_receiver.focus()
+        self.type_lines(x_receiver, US_LINES)
+        self.assertNotIn("Xwayland did not show", gnome.log_text())
+        self.assertEqual(x_receiver.unreleased(), [], "keys pressed and never released")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -49,16 +49,20 @@ PortalDesktop PortalDesktopNamed(std::string_view currentDesktop) {
   return PortalDesktop::kOther;
 }
 
-PortalGaps PortalGapsFor(PortalDesktop desktop, const XKeyAction& event) {
-  if (desktop != PortalDesktop::kGnome) return {};
+bool ChangesModifier(const XKeyAction& event) {
   switch (event.role) {
     case XKeyAction::Role::Modifier:
     case XKeyAction::Role::UserRelease:
     case XKeyAction::Role::UserRestore:
-      return {kGnomeModifierGapMs, kGnomeModifierGapMs};
+      return true;
     default:
-      return {};
+      return false;
   }
+}
+
+PortalGaps PortalGapsFor(PortalDesktop desktop, const XKeyAction& event) {
+  if (desktop != PortalDesktop::kGnome || !ChangesModifier(event)) return {};
+  return {kGnomeModifierGapMs, kGnomeModifierGapMs};
 }
 
 std::string DefaultRestoreTokenPath() {
@@ -135,7 +139,7 @@ bool PortalKeyboard::Send(std::span<const XKeyAction> events) {
     const PortalGaps gaps = PortalGapsFor(desktop_, e);
     if (gaps.beforeMs > 0 && wait_) wait_->WaitMs(gaps.beforeMs);
     if (!keys_.NotifyKey(static_cast<int>(e.code) - kXKeycodeOffset, e.down)) return false;
-    if (awaitEcho_ && gaps.afterMs > 0 && !AwaitEcho(e)) return false;
+    if (awaitEcho_ && ChangesModifier(e) && !AwaitEcho(e)) return false;
     if (gaps.afterMs > 0 && wait_) wait_->WaitMs(gaps.afterMs);
   }
   return true;

@@ -45,6 +45,9 @@ enum class PortalDesktop { kGnome, kOther };
 // xdg-desktop-portal picks its desktop's backend by.
 PortalDesktop PortalDesktopNamed(std::string_view currentDesktop);
 
+// A Shift, AltGr or user's modifier going down or up.
+bool ChangesModifier(const XKeyAction& event);
+
 // Milliseconds to let pass before `event` goes, and after it before the next.
 struct PortalGaps {
   int beforeMs = 0, afterMs = 0;
