@@ -73,6 +73,31 @@ class Lock(ReaderTest):
         self.assertIn(f"Session lock: logind's session {SESSION}c7 does not answer", self.bench.log_text())
         self.assertNotIn("cannot be known", self.bench.log_text())
 
+    def test_a_session_not_in_front_lets_the_reader_go_and_takes_it_back(self):
+        me = os.getuid()
+        logind = MockLogind(self.buses, self.bench.env, "c2")
+        self.addCleanup(logind.stop)
+        logind.add_session("c7", me, "me", display=True)
+        logind.resolve_like_logind(me)
+        self.start_in_tray()
+        self.assertIn(f'Session in front: logind\'s session {SESSION}c7 (GetSession("auto")) is followed',
+                      self.bench.log_text())
+        for active in (False, True, False, True):
+            connections, log, answered = self.reader.connections, self.bench.log_text, answers(self.reader)
+            let_go = log().count("This session is no longer the one in front")
+            self.assertTrue(logind.call(SESSION + "c7", "org.freedesktop.DBus.Properties.Set",
+                                        "string:org.freedesktop.login1.Session", "string:Active",
+                                        f"variant:boolean:{str(active).lower()}"))
+            if active:
+                poll(lambda: self.reader.connections == connections + 1, what="the link taken back")
+                poll(lambda: answers(self.reader) == answered + 1, what="the F after the connect")
+                self.line(b"fr1\r\n")
+                continue
+            poll(self.reader.peer_closed.is_set, what="the link let go")
+            poll(lambda: log().count("This session is no longer the one in front") > let_go, what="the log line")
+            self.assertEqual(self.reader.connections, connections, "a link tried from behind")
+        self.assertIn("This session is in front again: the link is taken back", self.bench.log_text())
+
     def test_screen_savers(self):
         self.start_in_tray()
         self.line(b"ss1\r\n")  # no service: nothing says locked

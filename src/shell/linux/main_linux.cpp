@@ -166,7 +166,11 @@ int Run() {
   SleepWatcher sleep([&] { form.Resumed(); });
   if (!sleep.Problem().empty()) log.Event(sleep.Problem() + ": waking from sleep is not noticed");
 
+  // Only the copy of the session in front holds the reader.
+  FrontWatcher front([&](bool inFront) { form.Connection().SessionInFront(inFront); }, log);
+
   form.Form_Load();
+  front.Start();
   rx.show();
   if (QWidget* first = rx.Control(RxTabOrder().front())) first->setFocus();
   target.Check();

@@ -4,8 +4,16 @@
 #include <QDBusError>
 
 #include "core/linux/dialogs_linux.h"
+#include "wedge/linux/session_lock_linux.h"
 
 namespace tarvik::lnx {
+namespace {
+
+const QString kLogind = QStringLiteral("org.freedesktop.login1");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+constexpr char kActive[] = "Active";
+
+}  // namespace
 
 SleepWatcher::SleepWatcher(std::function<void()> onResumed) : onResumed_(std::move(onResumed)) {
   QDBusConnection bus = QDBusConnection::systemBus();
@@ -23,6 +31,51 @@ void SleepWatcher::PrepareForSleep(bool goingToSleep) {
   if (goingToSleep) return;
   RunOrStop("Waking from sleep", [this] {
     if (onResumed_) onResumed_();
+  });
+}
+
+void FrontWatcher::Start() {
+  std::string why;
+  std::optional<bool> active;
+  const auto found = FindLogindSession(
+      std::chrono::steady_clock::now() + kLockReadLimit,
+      [&](const std::string& path, std::string& error) {
+        active = LogindSessionFlag(path, kActive, std::chrono::steady_clock::now() + kLockCallLimit, error);
+        return active.has_value();
+      },
+      why);
+  if (!found) {
+    log_.Event("Session in front: not known (" + why + "): the link is kept whichever session is in front");
+    return;
+  }
+  session_ = found->path;
+  // Subscribed before the state is told, so no switch falls between the two.
+  QDBusConnection bus = QDBusConnection::systemBus();
+  if (!bus.connect(kLogind, QString::fromStdString(session_), QStringLiteral("org.freedesktop.DBus.Properties"),
+                   QStringLiteral("PropertiesChanged"), this,
+                   SLOT(Changed(QString, QVariantMap, QStringList)))) {
+    log_.Event("Session in front: logind's session " + session_ + " cannot be followed (" +
+               bus.lastError().message().toStdString() + "): the link is kept whichever session is in front");
+    return;
+  }
+  log_.Event("Session in front: logind's session " + session_ + " (" + found->how + ") is followed");
+  Report(*active);
+}
+
+void FrontWatcher::Changed(const QString& interface, const QVariantMap& changed, const QStringList& invalidated) {
+  if (interface != kSessionInterface) return;
+  const QString active = QString::fromUtf8(kActive);
+  if (changed.contains(active)) return Report(changed.value(active).toBool());
+  if (!invalidated.contains(active)) return;
+  std::string why;
+  const auto now = LogindSessionFlag(session_, kActive, std::chrono::steady_clock::now() + kLockCallLimit, why);
+  if (now) Report(*now);
+  else log_.Event("Session in front: logind's session " + session_ + " does not say whether it is active (" + why + ")");
+}
+
+void FrontWatcher::Report(bool active) {
+  RunOrStop("The session in front", [this, active] {
+    if (onFront_) onFront_(active);
   });
 }
 

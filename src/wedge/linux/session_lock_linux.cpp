@@ -27,6 +27,7 @@ const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 // logind's word for "no such object" in a path property.
 const QString kNoPath = QStringLiteral("/");
 constexpr char kLogindSource[] = "logind";
+constexpr char kLockedHint[] = "LockedHint";
 constexpr char kSaversSource[] = "the screen saver services";
 
 // The screen savers' names on the session bus; each interface is named as
@@ -115,15 +116,17 @@ QString DisplaySession(const QDBusConnection& bus, LockDeadline deadline, std::s
 
 }  // namespace
 
-std::optional<bool> LogindLock::LockedHint(const std::string& session, LockDeadline deadline,
-                                           std::string& why) {
-  const QVariant hint = Property(QDBusConnection::systemBus(), kLogind, QString::fromStdString(session),
-                                 kSession, QStringLiteral("LockedHint"), deadline, why);
-  if (!hint.isValid()) return std::nullopt;
-  return hint.toBool();
+std::optional<bool> LogindSessionFlag(const std::string& path, const char* name, LockDeadline deadline,
+                                      std::string& why) {
+  const QVariant flag = Property(QDBusConnection::systemBus(), kLogind, QString::fromStdString(path), kSession,
+                                 QString::fromUtf8(name), deadline, why);
+  if (!flag.isValid()) return std::nullopt;
+  return flag.toBool();
 }
 
-std::optional<bool> LogindLock::Find(LockDeadline deadline, std::string& why) {
+std::optional<LogindSession> FindLogindSession(
+    LockDeadline deadline, const std::function<bool(const std::string& path, std::string& why)>& usable,
+    std::string& why) {
   const QDBusConnection bus = QDBusConnection::systemBus();
   if (!bus.isConnected()) {
     why = "no system bus (" + bus.lastError().message().toStdString() + ")";
@@ -136,16 +139,9 @@ std::optional<bool> LogindLock::Find(LockDeadline deadline, std::string& why) {
   std::string whys;
   const auto tried = [&](const std::string& how, const QString& path, const std::string& failure) {
     std::string error = failure;
-    if (!path.isEmpty()) {
-      if (const auto hint = LockedHint(path.toStdString(), deadline, error)) {
-        session_ = path.toStdString();
-        log_.Event("Session lock: logind's session " + session_ + " (" + how +
-                   ") is asked before each scan is typed");
-        return hint;
-      }
-    }
+    if (!path.isEmpty() && usable(path.toStdString(), error)) return std::optional<LogindSession>({path.toStdString(), how});
     whys += (whys.empty() ? "" : ", ") + how + ": " + error;
-    return std::optional<bool>();
+    return std::optional<LogindSession>();
   };
   for (const auto& [how, id] : ids) {
     QDBusMessage get = QDBusMessage::createMethodCall(kLogind, kManagerPath, kManager,
@@ -153,20 +149,36 @@ std::optional<bool> LogindLock::Find(LockDeadline deadline, std::string& why) {
     get << id;
     std::string error;
     const auto reply = Call(bus, get, deadline, error);
-    if (const auto hint = tried(how, reply ? PathOf(*reply) : QString(), error)) return hint;
+    if (auto found = tried(how, reply ? PathOf(*reply) : QString(), error)) return found;
   }
   std::string error;
   const QString display = DisplaySession(bus, deadline, error);
-  if (const auto hint = tried("the user's display session", display, error)) return hint;
+  if (auto found = tried("the user's display session", display, error)) return found;
   why = "no session of this user's found (" + whys + ")";
   return std::nullopt;
+}
+
+std::optional<bool> LogindLock::Find(LockDeadline deadline, std::string& why) {
+  std::optional<bool> hint;
+  const auto found = FindLogindSession(
+      deadline,
+      [&](const std::string& path, std::string& error) {
+        hint = LogindSessionFlag(path, kLockedHint, deadline, error);
+        return hint.has_value();
+      },
+      why);
+  if (!found) return std::nullopt;
+  session_ = found->path;
+  log_.Event("Session lock: logind's session " + session_ + " (" + found->how +
+             ") is asked before each scan is typed");
+  return hint;
 }
 
 LockReading LogindLock::Read(LockDeadline deadline) {
   LockReading r{kLogindSource};
   std::optional<bool> hint;
   if (!session_.empty()) {
-    hint = LockedHint(session_, deadline, r.why);
+    hint = LogindSessionFlag(session_, kLockedHint, deadline, r.why);
     if (!hint) {
       log_.Event("Session lock: logind's session " + session_ + " does not answer (" + r.why +
                  "); it is looked for again");

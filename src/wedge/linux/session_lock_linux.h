@@ -24,6 +24,23 @@ inline constexpr std::chrono::milliseconds kLockReadLimit{600};
 
 using LockDeadline = std::chrono::steady_clock::time_point;
 
+// This user's graphical session as logind names it, found the way the
+// desktops find it (see LogindLock): the first candidate `usable` takes
+// (it reads what it wants of the session, or says why it cannot), and how
+// it was named; nothing, and `why`, where none is.
+struct LogindSession {
+  std::string path;
+  std::string how;
+};
+std::optional<LogindSession> FindLogindSession(
+    LockDeadline deadline, const std::function<bool(const std::string& path, std::string& why)>& usable,
+    std::string& why);
+
+// A true-or-false property of a logind session ("LockedHint", "Active"), or
+// nothing and why.
+std::optional<bool> LogindSessionFlag(const std::string& path, const char* name, LockDeadline deadline,
+                                      std::string& why);
+
 // logind's LockedHint for this user's graphical session, found the way the
 // desktops find it: $XDG_SESSION_ID where set; else GetSession("auto"), the
 // caller's session or, outside one (gnome-session passes no session id, and
@@ -38,7 +55,6 @@ class LogindLock {
  private:
   // The session found and its LockedHint; nothing, and `why`, where none is.
   std::optional<bool> Find(LockDeadline deadline, std::string& why);
-  std::optional<bool> LockedHint(const std::string& session, LockDeadline deadline, std::string& why);
 
   IDiagnostics& log_;
   std::string session_;  // the session's object path, once found
