@@ -62,6 +62,7 @@ TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
 TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   if (!c_.TypesRecords()) return TypeOutcome::kShownOnly;
   refused_ = false;
+  keys_.SetKeyMode(record.keyMode);
   keys_.BeginRecord();
   if (!ReadyKeys(record)) {
     keys_.EndRecord();

@@ -24,6 +24,11 @@ class IClock;
 std::string UnicodeToken(char32_t ch);
 std::optional<char32_t> ParseUnicodeToken(std::string_view token);
 
+// How a record's characters go where the system offers two ways (Windows):
+// as the layout's keys or as Unicode packets, decided from the focused
+// window's input method, or as the rules force it for a program that needs one.
+enum class KeyMode { kAuto, kLayout, kUnicode };
+
 // Key injection: the events of one key token go to the window that has the
 // keyboard focus; returns without waiting for that window to read them.
 class IKeySender {
@@ -56,6 +61,8 @@ class IKeySender {
   // Tarvik to type"); empty when keys can go. Asking may start a new attempt
   // to get ready, which a later record then finds done.
   virtual std::string WhyNotReady() { return {}; }
+  // Before BeginRecord: how this record's characters go, where there is a choice.
+  virtual void SetKeyMode(KeyMode /*mode*/) {}
   // A record starts: the keyboard's lock state and input method are read afresh.
   virtual void BeginRecord() {}
   // A record has ended: no modifier stays down that the user does not hold.
@@ -92,6 +99,7 @@ struct TypedRecord {
   std::u32string keys;
   std::vector<std::string> tokens;
   std::optional<KeyRun> prefix, suffix1, suffix2;
+  KeyMode keyMode = KeyMode::kAuto;
   // Each character of the text one key, the lists' prefix and suffixes.
   static TypedRecord Of(std::string_view utf8);
   void AddToken(std::string token);

@@ -318,6 +318,10 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
     const auto n = Number(value, kMaxRepeatMs);
     if (!n) return Problem("repeat_ms is a number of milliseconds up to " + std::to_string(kMaxRepeatMs));
     set.repeatMs = *n;
+  } else if (key == "keys") {
+    const std::string v = Lower(value);
+    if (v != "auto" && v != "layout" && v != "unicode") return Problem("keys is auto, layout or unicode");
+    set.keyMode = v == "layout" ? KeyMode::kLayout : v == "unicode" ? KeyMode::kUnicode : KeyMode::kAuto;
   } else if (key == "prefix" || key == "suffix1" || key == "suffix2") {
     auto run = KeyRunOf(value);
     if (!run) return;
@@ -351,7 +355,7 @@ std::optional<std::size_t> ControlIndex(char32_t ch) {
 bool RuleSet::Empty() const {
   return std::none_of(controls.begin(), controls.end(), [](const auto& c) { return c.has_value(); }) &&
          !stripAim && !gs1Parens && skip.empty() && replace.empty() && !repeatMs && !prefix && !suffix1 &&
-         !suffix2;
+         !suffix2 && !keyMode;
 }
 
 Rules ParseRules(std::string_view bytes) { return Parser().Run(bytes); }
@@ -459,6 +463,7 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
   r.keys.prefix = mine.prefix ? mine.prefix : all.prefix;
   r.keys.suffix1 = mine.suffix1 ? mine.suffix1 : all.suffix1;
   r.keys.suffix2 = mine.suffix2 ? mine.suffix2 : all.suffix2;
+  r.keys.keyMode = Pick(mine.keyMode, all.keyMode, KeyMode::kAuto);
   r.changed = mapped || out != text;
   r.text = std::move(out);
   r.steps = steps - budget.left;

@@ -78,6 +78,7 @@ struct RuleSet {
   std::vector<Replace> replace;  // a section's run after [all]'s
   std::optional<int> repeatMs;
   std::optional<KeyRun> prefix, suffix1, suffix2;  // a run with no token: none
+  std::optional<KeyMode> keyMode;
 
   bool Empty() const;
 };

@@ -104,7 +104,7 @@ class FakeKeyboard : public IKeyboard {
     return m;
   }
   bool CapsLock() const override { return capsLock; }
-  bool InputMethodOpen() const override { return imeOpen; }
+  InputProfile FocusedInputProfile() override { return profile; }
   std::size_t Inject(std::span<const KeyEvent> events) override {
     const std::size_t take = calls++ == shortCall ? shortTake : events.size();
     const std::size_t n = std::min(take, events.size());
@@ -130,7 +130,8 @@ class FakeKeyboard : public IKeyboard {
   }
   int Down() const { return static_cast<int>(std::count(logical.begin(), logical.end(), true)); }
 
-  bool imeOpen = false, capsLock = false;
+  InputProfile profile{};  // a US layout alone
+  bool capsLock = false;
   // The system takes only shortTake events of injection number shortCall.
   int shortCall = -1;
   std::size_t shortTake = 0;

@@ -6,6 +6,7 @@
 
 #include "core/utf8.h"
 #include "fakes/fake_keyboard.h"
+#include "wedge/rules.h"
 #include "wedge/win/key_injector.h"
 
 namespace tarvik {
@@ -161,8 +162,46 @@ TEST_F(Injecting, HeldKeysAreDownAgainAndAStrayOneGoesUpAtTheEnd) {
   EXPECT_TRUE(kb.logical[vk::kLControl] && kb.logical[vk::kRShift]);
 }
 
-TEST_F(Injecting, AnOpenInputMethodGetsCharactersAsPacketsAndKeysAsKeys) {
-  kb.imeOpen = true;
+// Unicode packets or keys, from what the focused thread has active, or as
+// the rules force it: a layout alone never composes, whatever its language.
+TEST(KeyPlan, TheInputProfileDecidesUnicodeOrKeys) {
+  using K = InputProfile::Kind;
+  constexpr std::uintptr_t kUs = 0x04090409, kJapanese = 0x04110411, kKorean = 0x04120412,
+                           kChineseIme = 0xE0010804, kVietnamese = 0x042A042A, kHindi = 0x04390439,
+                           kAmharic = 0x045E045E, kUsVariant = 0xF0020409;
+  constexpr auto kAuto = KeyMode::kAuto;
+  const std::optional<bool> unknown, off = false, on = true;
+  const struct {
+    const char* what;
+    InputProfile profile;
+    KeyMode mode;
+    bool unicode;
+  } cases[] = {
+      {"US layout", {kUs, K::kLayout, off}, kAuto, false},
+      {"US, nothing known", {kUs, K::kUnknown, unknown}, kAuto, false},
+      {"a US variant layout", {kUsVariant, K::kLayout, unknown}, kAuto, false},
+      {"an input method says open", {kUs, K::kLayout, on}, kAuto, true},
+      {"Japanese, IME off", {kJapanese, K::kTextService, off}, kAuto, false},
+      {"Japanese, IME on", {kJapanese, K::kTextService, on}, kAuto, true},
+      {"Japanese, IME silent", {kJapanese, K::kTextService, unknown}, kAuto, true},
+      {"Japanese, no TSF, IME off", {kJapanese, K::kUnknown, off}, kAuto, false},
+      {"Japanese, no TSF, IME silent", {kJapanese, K::kUnknown, unknown}, kAuto, true},
+      {"Korean layout alone", {kKorean, K::kLayout, unknown}, kAuto, false},
+      {"Chinese IMM IME, silent", {kChineseIme, K::kLayout, unknown}, kAuto, true},
+      {"Chinese IMM IME, off", {kChineseIme, K::kUnknown, off}, kAuto, false},
+      {"Vietnamese Telex", {kVietnamese, K::kTextService, off}, kAuto, true},
+      {"Vietnamese layout", {kVietnamese, K::kLayout, off}, kAuto, false},
+      {"Hindi phonetic", {kHindi, K::kTextService, unknown}, kAuto, true},
+      {"Amharic", {kAmharic, K::kTextService, off}, kAuto, true},
+      {"rules: layout over an open IME", {kJapanese, K::kTextService, on}, KeyMode::kLayout, false},
+      {"rules: layout over Telex", {kVietnamese, K::kTextService, off}, KeyMode::kLayout, false},
+      {"rules: unicode on a US layout", {kUs, K::kLayout, off}, KeyMode::kUnicode, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SendsUnicode(c.profile, c.mode), c.unicode) << c.what;
+}
+
+TEST_F(Injecting, AnInputMethodThatComposesGetsCharactersAsPacketsAndKeysAsKeys) {
+  kb.profile.open = true;
   keys.BeginRecord();
   for (auto t : {"a", "B", "\t", "{ENTER}"}) keys.SendKeyTokens(t);
   keys.EndRecord();
@@ -172,9 +211,22 @@ TEST_F(Injecting, AnOpenInputMethodGetsCharactersAsPacketsAndKeysAsKeys) {
   EXPECT_EQ(downs, (std::vector<std::pair<std::uint16_t, R>>{
                        {'a', R::Unicode}, {'B', R::Unicode}, {vk::kTab, R::Key}, {vk::kReturn, R::Key}}));
   // The input method is read once per record.
-  kb.imeOpen = false;
+  kb.profile.open = false;
   keys.SendKeyTokens("a");
   EXPECT_EQ(kb.injected.back().role, R::Unicode);
+  // The rules' word for a section reaches the record's keys.
+  const Rules rules = ParseRules("[all]\nkeys = unicode\n[app vm.exe]\nkeys = layout\n[app b.exe]\nkeys = auto\n"
+                                 "[app c.exe]\nkeys = scancodes\n");
+  ASSERT_EQ(rules.problems.size(), 1u);
+  EXPECT_EQ(rules.problems.front().line, 8);
+  for (const auto& [program, role] : {std::pair("vm.exe", R::Key), std::pair("notepad.exe", R::Unicode),
+                                      std::pair("b.exe", R::Key)}) {
+    kb.profile.open = program == std::string("vm.exe");
+    keys.SetKeyMode(ApplyRules(rules, U"a", {program, "", ""}).keys.keyMode);
+    keys.BeginRecord();
+    keys.SendKeyTokens("a");
+    EXPECT_EQ(kb.injected.back().role, role) << program;
+  }
 }
 
 // Read once before each key: the record's first key takes the reading made as

@@ -223,25 +223,5 @@ TEST(RawKeys, ARemovedKeyboardTakesItsOwnKeysAndStaleOnesAreDroppedAtARecordsSta
   EXPECT_FALSE(keys.Down(VK_LSHIFT));
 }
 
-TEST(Layout, EastAsianLanguagesComposeWhateverTheInputMethodSays) {
-  const struct {
-    std::uintptr_t hkl;
-    bool composes;
-  } cases[] = {
-      {0x04110411, true},   // Japanese
-      {0x08040804, true},   // Chinese, PRC
-      {0x04040404, true},   // Chinese, Taiwan
-      {0x04120412, true},   // Korean
-      {0xE0010411, true},   // an input method's layout for Japanese
-      {0x04090409, false},  // English, US
-      {0x04070407, false},  // German
-      {0xF0020409, false},  // a US layout variant (the device half is a layout id)
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << std::hex << c.hkl);
-    EXPECT_EQ(LayoutComposes(reinterpret_cast<HKL>(c.hkl)), c.composes);
-  }
-}
-
 }  // namespace
 }  // namespace tarvik::win

@@ -1,6 +1,7 @@
 #include "link/win/selection_window_win.h"
 
 #include <commctrl.h>
+#include <imm.h>
 #include <gtest/gtest.h>
 
 #include "core/win/event_pump_win.h"
@@ -157,6 +158,34 @@ TEST(Keyboard, InjectedKeysAreNotTheUsers) {
   shift.up = true;
   ASSERT_EQ(keyboard.Inject(std::span(&shift, 1)), 1u);
   EXPECT_TRUE(testing::PumpUntil([&] { return keyboard.HeldModifiers().down.empty(); }, kLimitMs));
+}
+
+// A window of our own on Wine's US layout, with COM as the program has it:
+// the text services and the window's input method are asked, nothing
+// composes, and the input method window says it is off. Opened, it is
+// Unicode; under a Japanese layout, its open state decides.
+TEST(Keyboard, TheFocusedWindowsInputMethodDecidesUnicodeOrKeys) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    const UniqueHwnd window = FrontWindow();
+    Win32Keyboard keyboard;
+    keyboard.FocusedLayout();
+    const InputProfile p = keyboard.FocusedInputProfile();
+    EXPECT_EQ(p.layout, reinterpret_cast<std::uintptr_t>(GetKeyboardLayout(0)));
+    EXPECT_NE(p.kind, InputProfile::Kind::kTextService);
+    EXPECT_EQ(p.open, false);
+    EXPECT_FALSE(SendsUnicode(p, KeyMode::kAuto));
+    const HKL japanese = reinterpret_cast<HKL>(0x04110411);
+    EXPECT_FALSE(SendsUnicode(InputProfileOf(window.get(), japanese, p.kind), KeyMode::kAuto));
+    HIMC context = ImmGetContext(window.get());
+    ASSERT_TRUE(context && ImmSetOpenStatus(context, TRUE));
+    EXPECT_EQ(keyboard.FocusedInputProfile().open, true);
+    EXPECT_TRUE(SendsUnicode(InputProfileOf(window.get(), japanese, p.kind), KeyMode::kAuto));
+    EXPECT_FALSE(SendsUnicode(keyboard.FocusedInputProfile(), KeyMode::kLayout));
+    ImmSetOpenStatus(context, FALSE);
+    ImmReleaseContext(window.get(), context);
+  }
+  CoUninitialize();
 }
 
 }  // namespace

@@ -41,12 +41,12 @@ class PolicyKeys final : public typing::IKeys {
 void KeyInjector::BeginRecord() {
   capsLock_ = kb_.CapsLock();
   firstLayout_ = &kb_.FocusedLayout();
-  imeOpen_ = kb_.InputMethodOpen();
+  unicode_ = SendsUnicode(kb_.FocusedInputProfile(), mode_);
 }
 
 bool KeyInjector::SendKeyTokens(std::string_view token) {
   const auto held = Ids(kb_.HeldModifiers().down);
-  const KeyboardState st{capsLock_, imeOpen_};
+  const KeyboardState st{capsLock_, unicode_};
   PolicyKeys keys(kb_);
   const IKeyboardLayout& layout = firstLayout_ ? *std::exchange(firstLayout_, nullptr) : kb_.FocusedLayout();
   return typing::TypeStroke(keys, PlanKeyStroke(token, layout, st), held);

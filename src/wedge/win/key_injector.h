@@ -28,8 +28,8 @@ class IKeyboard {
   virtual const IKeyboardLayout& FocusedLayout() = 0;
   virtual Modifiers HeldModifiers() const = 0;
   virtual bool CapsLock() const = 0;
-  // The input method of the window the last FocusedLayout found is open.
-  virtual bool InputMethodOpen() const = 0;
+  // The input method active for the window the last FocusedLayout found.
+  virtual InputProfile FocusedInputProfile() = 0;
   // One call, so nothing the user types falls between the events. Returns
   // how many of them the system took.
   virtual std::size_t Inject(std::span<const KeyEvent> events) = 0;
@@ -39,13 +39,15 @@ class KeyInjector : public IKeySender {
  public:
   explicit KeyInjector(IKeyboard& keyboard) : kb_(keyboard) {}
   bool SendKeyTokens(std::string_view token) override;
+  void SetKeyMode(KeyMode mode) override { mode_ = mode; }
   void BeginRecord() override;
   void EndRecord() override;
 
  private:
   IKeyboard& kb_;
   bool capsLock_ = false;
-  bool imeOpen_ = false;
+  KeyMode mode_ = KeyMode::kAuto;
+  bool unicode_ = false;
   // Read as the record begins, for its first key; every later key reads the
   // layout again, as the user may switch it between two keys.
   const IKeyboardLayout* firstLayout_ = nullptr;

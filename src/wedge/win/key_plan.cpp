@@ -12,6 +12,12 @@ constexpr typing::ModMask kWinBit = 8;
 constexpr int kScanShift = 8;
 constexpr std::uint16_t kExtendedPrefix = 0xE0;
 constexpr std::uint32_t kByte = 0xFF;
+// An HKL: the language id in its low word, its primary language in the low
+// ten bits; in the high word a device or layout id, 0xE0nn for an IMM input method.
+constexpr std::uintptr_t kPrimaryLanguageMask = 0x3FF;
+constexpr std::uintptr_t kJapanese = 0x11, kChinese = 0x04, kKorean = 0x12;
+constexpr int kLayoutIdShift = 28;
+constexpr std::uintptr_t kLayoutKindMask = 0xF, kInputMethodLayoutKind = 0xE;
 
 std::uint16_t ModifierScan(std::uint8_t v) {
   switch (v) {
@@ -56,8 +62,8 @@ typing::Stroke UnicodeStroke(char32_t ch) {
 typing::Stroke CharacterStroke(char32_t ch, const IKeyboardLayout& layout, const KeyboardState& st) {
   if (ch == U'\t') return Needing(Tap(vk::kTab, 0x0F), 0);
   if (ch < 0x20 || ch == 0x7F) return {};
-  // An open input method would compose the letter keys instead of typing them.
-  if (st.imeOpen) return UnicodeStroke(ch);
+  // An input method would compose the letter keys instead of typing them.
+  if (st.unicode) return UnicodeStroke(ch);
 
   const auto stroke = layout.KeyFor(ch);
   if (!stroke || stroke->vk == 0) return UnicodeStroke(ch);
@@ -84,6 +90,36 @@ typing::Stroke CharacterStroke(char32_t ch, const IKeyboardLayout& layout, const
 }
 
 }  // namespace
+
+bool SwitchableLanguage(std::uintptr_t layout) {
+  switch (layout & kPrimaryLanguageMask) {
+    case kJapanese:
+    case kChinese:
+    case kKorean:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool InputMethodLayout(std::uintptr_t layout) {
+  return ((layout >> kLayoutIdShift) & kLayoutKindMask) == kInputMethodLayoutKind;
+}
+
+bool SendsUnicode(const InputProfile& p, KeyMode mode) {
+  if (mode != KeyMode::kAuto) return mode == KeyMode::kUnicode;
+  if (p.open == true) return true;
+  const bool notOff = p.open != false;
+  switch (p.kind) {
+    case InputProfile::Kind::kTextService:
+      return !SwitchableLanguage(p.layout) || notOff;
+    case InputProfile::Kind::kLayout:
+      return InputMethodLayout(p.layout) && notOff;
+    case InputProfile::Kind::kUnknown:
+      break;
+  }
+  return (SwitchableLanguage(p.layout) || InputMethodLayout(p.layout)) && notOff;
+}
 
 bool IsModifier(std::uint8_t v) {
   return v == vk::kLShift || v == vk::kRShift || v == vk::kLControl || v == vk::kRControl ||

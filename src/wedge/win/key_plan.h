@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "wedge/brace_keys.h"
+#include "wedge/keystroke_output.h"
 #include "wedge/typing_policy.h"
 
 namespace tarvik {
@@ -66,10 +67,40 @@ class IKeyboardLayout {
 // The keyboard as it stands before the key goes out.
 struct KeyboardState {
   bool capsLock = false;
-  // The focused window's input method is open: it would compose letter keys,
-  // so characters go as Unicode packets.
-  bool imeOpen = false;
+  // Characters go as Unicode packets: an input method would compose the
+  // letter keys, or the rules say so.
+  bool unicode = false;
 };
+
+// What input method the focused window's thread has active.
+struct InputProfile {
+  enum class Kind : std::uint8_t {
+    kUnknown,      // the text services could not be asked, or answered for another language
+    kLayout,       // a keyboard layout alone
+    kTextService,  // a text service (an input method of the Text Services Framework)
+  };
+  std::uintptr_t layout = 0;  // the thread's keyboard layout (HKL)
+  Kind kind = Kind::kUnknown;
+  // The open state its input method reports (IMC_GETOPENSTATUS); nothing
+  // where no input method window answered in time.
+  std::optional<bool> open;
+};
+
+// The layout's language has input methods that switch between composing and
+// direct input (Japanese, Chinese, Korean), which their open state tells.
+bool SwitchableLanguage(std::uintptr_t layout);
+// The layout is an input method of the old kind (IMM), whose HKL says so.
+bool InputMethodLayout(std::uintptr_t layout);
+
+// Whether characters go as Unicode packets rather than the layout's keys:
+// where the rules say which, as they say; else where something active
+// composes keys. An open input method does. A text service does, unless it
+// is one that switches and says it is off (Japanese with direct input): a
+// Vietnamese Telex, Indic phonetic or Amharic one composes while active, and
+// does not keep the open state. A keyboard layout alone does not, whatever
+// its language. Where the text services cannot tell, a Japanese, Chinese or
+// Korean layout (or an IMM one) is taken to compose unless it says it is off.
+bool SendsUnicode(const InputProfile& profile, KeyMode mode);
 
 bool IsModifier(std::uint8_t vk);
 // Alt and Win: a press and release with no key between opens a menu or Start.

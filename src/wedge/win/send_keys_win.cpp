@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/win/text_win.h"
@@ -88,18 +89,6 @@ HWND FocusedWindow() {
   return target ? target : GetForegroundWindow();
 }
 
-bool LayoutComposes(HKL layout) {
-  const LANGID language = LOWORD(reinterpret_cast<std::uintptr_t>(layout));
-  switch (PRIMARYLANGID(language)) {
-    case LANG_JAPANESE:
-    case LANG_CHINESE:
-    case LANG_KOREAN:
-      return true;
-    default:
-      return false;
-  }
-}
-
 const IKeyboardLayout& Win32Keyboard::FocusedLayout() {
   focus_ = FocusedWindow();
   hkl_ = GetKeyboardLayout(focus_ ? GetWindowThreadProcessId(focus_, nullptr) : 0);
@@ -129,15 +118,33 @@ bool Win32Keyboard::CapsLock() const {
   return (GetKeyState(VK_CAPITAL) & 1) != 0;
 }
 
-bool Win32Keyboard::InputMethodOpen() const {
-  if (LayoutComposes(hkl_)) return true;
-  HWND ime = focus_ ? ImmGetDefaultIMEWnd(focus_) : nullptr;
-  if (!ime) return false;
+InputProfile InputProfileOf(HWND window, HKL layout, InputProfile::Kind kind) {
+  InputProfile p{reinterpret_cast<std::uintptr_t>(layout), kind, std::nullopt};
+  HWND ime = window ? ImmGetDefaultIMEWnd(window) : nullptr;
   DWORD_PTR open = 0;
-  if (!SendMessageTimeoutW(ime, WM_IME_CONTROL, IMC_GETOPENSTATUS, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
-                           kImeQueryTimeoutMs, &open))
-    return false;
-  return open != 0;
+  if (ime && SendMessageTimeoutW(ime, WM_IME_CONTROL, IMC_GETOPENSTATUS, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                 kImeQueryTimeoutMs, &open))
+    p.open = open != 0;
+  return p;
+}
+
+InputProfile Win32Keyboard::FocusedInputProfile() {
+  if (!std::exchange(profilesTried_, true)) {
+    ITfInputProcessorProfileMgr* mgr = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_TF_InputProcessorProfiles, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITfInputProcessorProfileMgr, reinterpret_cast<void**>(&mgr))))
+      profiles_.reset(mgr);
+  }
+  auto kind = InputProfile::Kind::kUnknown;
+  TF_INPUTPROCESSORPROFILE active{};
+  // The profile is this thread's. Windows keeps one for all windows unless
+  // the user has asked for one per window; a profile of another language than
+  // the focused thread's layout is another window's, and tells nothing.
+  if (profiles_ && SUCCEEDED(profiles_->GetActiveProfile(GUID_TFCAT_TIP_KEYBOARD, &active)) &&
+      active.langid == LOWORD(reinterpret_cast<std::uintptr_t>(hkl_)))
+    kind = active.dwProfileType == TF_PROFILETYPE_INPUTPROCESSOR ? InputProfile::Kind::kTextService
+                                                                 : InputProfile::Kind::kLayout;
+  return InputProfileOf(focus_, hkl_, kind);
 }
 
 std::size_t Win32Keyboard::Inject(std::span<const KeyEvent> events) {

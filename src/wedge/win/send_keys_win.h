@@ -2,6 +2,10 @@
 // target sees them (GetAsyncKeyState) and as the user's fingers hold them
 // (raw input, on a thread of its own), and SendInput.
 #pragma once
+#include <msctf.h>
+
+#include <memory>
+
 #include "core/win/unique_any.h"
 #include "wedge/win/key_injector.h"
 #include "wedge/win/key_plan.h"
@@ -25,19 +29,17 @@ class Win32KeyboardLayout : public IKeyboardLayout {
 // focus is known), or none.
 HWND FocusedWindow();
 
-// The layout's language writes with an input method that composes letter
-// keys into other characters (Japanese, Chinese, Korean): characters go as
-// Unicode packets there even when the input method does not say it is open
-// (a program that takes text only through the Text Services Framework
-// answers no one who asks the old way).
-bool LayoutComposes(HKL layout);
+// What the window's thread has active: its layout, the open state its input
+// method window reports (asked with a message, so across processes, with a
+// time limit), and `kind`, as the text services told it.
+InputProfile InputProfileOf(HWND window, HKL layout, InputProfile::Kind kind);
 
 class Win32Keyboard : public IKeyboard {
  public:
   const IKeyboardLayout& FocusedLayout() override;
   Modifiers HeldModifiers() const override;
   bool CapsLock() const override;
-  bool InputMethodOpen() const override;
+  InputProfile FocusedInputProfile() override;
   std::size_t Inject(std::span<const KeyEvent> events) override;
 
  private:
@@ -46,6 +48,13 @@ class Win32Keyboard : public IKeyboard {
   HKL hkl_ = nullptr;
   Win32KeyboardLayout layout_;
   PhysicalKeys physical_;
+  // The text services' profile manager, made at the first record; none where
+  // it cannot be (no COM on this thread, or a system without it).
+  struct Release {
+    void operator()(ITfInputProcessorProfileMgr* p) const { p->Release(); }
+  };
+  std::unique_ptr<ITfInputProcessorProfileMgr, Release> profiles_;
+  bool profilesTried_ = false;
 };
 
 }  // namespace tarvik::win
