@@ -8,6 +8,7 @@ from bench import MAIN, Bench, Receiver, poll, wine_path
 from fake_reader import SerialReader, TcpReader
 
 ID = Bench.control_id
+WTS_CONSOLE_CONNECT, WTS_CONSOLE_DISCONNECT, WINE_SESSION = 1, 2, 1
 
 
 class Program(unittest.TestCase):
@@ -58,6 +59,15 @@ class Program(unittest.TestCase):
         self.bench.post(MAIN, 0x218, 0x12, 0)  # WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC
         poll(lambda: self.reader.connections == 3, timeout=30, what="the reconnect after sleep")
 
+        # WM_WTSSESSION_CHANGE for Wine's session 1: another user's session comes in front
+        # (console disconnect), then this one again (console connect).
+        for event, connections in ((WTS_CONSOLE_DISCONNECT, 3), (WTS_CONSOLE_CONNECT, 4)):
+            self.bench.post(MAIN, 0x2B1, event, WINE_SESSION)
+            if connections == 3:
+                poll(lambda: "the link is let go" in self.bench.log_text(), what="the link let go")
+                poll(self.reader.peer_closed.is_set, what="the link closed")
+            poll(lambda: self.reader.connections == connections, timeout=30, what="the link taken back")
+
         self.bench.post(MAIN, 0x111, ID("Command3"), 0)  # posted: the click opens a modal box
         self.assertEqual(self.bench.message_box_text("(!)"), "Quit ZAM Wedge ?")
         self.bench.press_button("(!)", 6)  # Yes
@@ -68,7 +78,8 @@ class Program(unittest.TestCase):
                       f"Link to {address} open", "Record of 5 characters: typed",
                       "Record of 5 characters: shown only (the window is not in the tray)",
                       f"Link to {address} dropped: -8 (the reader closed the link)",
-                      "Resumed from sleep: the link is opened again", "Quit: the program ends"]:
+                      "Resumed from sleep: the link is opened again",
+                      "This session is in front again: the link is taken back", "Quit: the program ends"]:
             self.assertIn(event, log)
         for scanned in ("SCAN", "SHOWN"):
             self.assertNotIn(scanned, log)

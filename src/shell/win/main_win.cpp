@@ -18,10 +18,12 @@
 #include "core/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "core/win/services_win.h"
+#include "shell/win/session_front_win.h"
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
 #include "wedge/win/key_injector.h"
 #include "wedge/win/key_target_win.h"
+#include "wedge/win/raw_keys_win.h"
 #include "wedge/win/send_keys_win.h"
 
 #include <objbase.h>
@@ -182,6 +184,9 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
     log.Event("The window was closed: the program ends");
     form.Form_Unload();
   };
+  // Only the copy of the session in front holds the reader.
+  SessionFront front(rx->hwnd());
+  if (!front.Problem().empty()) log.Event(front.Problem() + ": the link is kept whichever session is in front");
   // Log-off, shutdown, or an installer's Restart Manager closing the program
   // to replace tarvik.exe: the system ends the process once WM_ENDSESSION
   // returns (the Restart Manager waits for it to end). The link and the log
@@ -216,6 +221,11 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
       editRules();
       return true;
     }
+    if (msg == WM_WTSSESSION_CHANGE) {
+      if (const auto inFront = front.Changed(wp, lp)) form.Connection().SessionInFront(*inFront);
+      if (front.Unlocked(wp, lp)) PhysicalKeys::ForgetAll();  // its key-ups went to the lock screen
+      return true;
+    }
     if (msg == WM_POWERBROADCAST && wp == PBT_APMRESUMEAUTOMATIC) {
       form.Resumed();
       return true;
@@ -232,6 +242,7 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
     return false;
   };
   form.Form_Load();
+  if (front.Now() == false) form.Connection().SessionInFront(false);
   ShowWindow(rx->hwnd(), SW_SHOWNORMAL);
   UpdateWindow(rx->hwnd());
   SetFocus(GetDlgItem(rx->hwnd(), ControlId("Check1")));
