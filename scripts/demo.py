@@ -1,6 +1,7 @@
 """Runs tarvik.exe under Wine with a simulated reader on 127.0.0.1: the window
 comes up, goes to the tray after ten seconds, connects, and the scanned lines
-are typed into a receiving window. Screenshots land in build/demo/."""
+are typed into a receiving window, each whole and followed by Enter.
+Screenshots land in build/demo/."""
 import shutil
 import subprocess
 import sys
@@ -9,10 +10,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tools" / "bench"))
 from bench import Bench, Receiver, poll  # noqa: E402
+from demo_scans import PLAIN_READER, SETTINGS, report_scans, type_scans  # noqa: E402
 from fake_reader import TcpReader  # noqa: E402
 
 MAIN = "QUILLMARKS Tarvik"
-LINES = [b"4006381333931\r\n", b"HELLO-TARVIK 42\r\n"]
 
 
 def main():
@@ -22,9 +23,9 @@ def main():
         reader = TcpReader()
         try:
             # No real reader here: the settings point at the simulated one.
-            ini = bench.prefix / "drive_c" / "windows" / "pelrin.ini"
-            ini.write_bytes(f'1\r\n1\r\n"{reader.address}"\r\n0,0\r\n0,0\r\n0,0\r\n0,0\r\n0\r\n'
-                            .encode())
+            windows = bench.prefix / "drive_c" / "windows"
+            (windows / "pelrin.ini").write_bytes(SETTINGS.format(address=reader.address).encode())
+            (windows / "tarvik.ini").write_text(PLAIN_READER)
             receiver = Receiver(bench)
             bench.spawn("tarvik.exe")
             bench.wait_visible(MAIN)
@@ -38,12 +39,7 @@ def main():
             poll(lambda: reader.received() == b"F", what="the feedback command")
             print("The reader got the feedback command 'F'.")
             bench.focus(receiver.TITLE)
-            for line in LINES:
-                before = receiver.text()
-                reader.send_chunks([line[:5], line[5:]])
-                typed = poll(lambda: receiver.text()[len(before):] == line[:-3].decode()
-                             and receiver.text()[len(before):], what="the scanned line")
-                print(f"The reader sent {line!r}; the receiving window got {typed!r}.")
+            typed = type_scans(reader, receiver.text)
             # Wine puts a window's painting on the X display once its thread
             # waits for messages: the receiver idle, its text is in the picture.
             receiver.wait_quiet()
@@ -58,9 +54,10 @@ def main():
                            check=True)
             print(f"Restored from the tray, the window shows the link and the last line: "
                   f"{out / 'restored.png'}")
+            return report_scans(typed)
         finally:
             reader.stop()
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(0 if main() else 1)
