@@ -2,7 +2,8 @@
 bare SendInput loop in the same run, the measured gaps at delays 10 and 50,
 what the reach decision adds before a record's first key, and the first key of
 a scanned line from tarvik.exe in the tray against a bare receive-and-SendInput
-loop, taking turns on the same receiver.
+loop, taking turns on the same receiver; then, with Feedback on, the time from
+the reader's "F" to the first key, in which the decision is made again.
 Measured until the receiving window has handled the last character, not until
 SendInput returns. A benchmark, not a test: it reports and asserts nothing.
 
@@ -41,6 +42,21 @@ def first_key_us(receiver, reader):
     return first["us"] - sent
 
 
+def key_after_answer_us(receiver, reader):
+    """Microseconds from the reader getting a line's "F" to the line's first key
+    reaching the receiving window: what Tarvik does once the reader is answered
+    (the reach decision made again, then the keys)."""
+    start, answered = len(receiver.events()), len(reader.received())
+    reader.send(LINE)
+    poll(lambda: sum(e["kind"] == "CH" for e in receiver.events()[start:]) >= TYPED,
+         timeout=30, what="the line typed")
+    poll(lambda: len(reader.received()) > answered, timeout=30, what="the reader answered")
+    f_at = reader.byte_times()[answered][0]
+    raw_minus_mono_us = host_us() - time.monotonic() * 1e6  # the reader's clock is CLOCK_MONOTONIC
+    first = next(e for e in receiver.events()[start:] if e["kind"] == "KD")
+    return first["us"] - (f_at * 1e6 + raw_minus_mono_us)
+
+
 def first_keys(bench, receiver):
     """tarvik.exe (in the tray, feedback off) and the bare loop take turns."""
     ours, bare = TcpReader(), TcpReader()
@@ -67,6 +83,17 @@ def first_keys(bench, receiver):
               f"{statistics.median(late) / 1000:.2f} ms (quartiles "
               f"{statistics.quantiles(late, n=4)[0] / 1000:.2f}, "
               f"{statistics.quantiles(late, n=4)[2] / 1000:.2f})")
+        # Feedback on: the keys follow the reader's answer, after the decision is made again.
+        bench.wbench("click", "QUILLMARKS Tarvik", Bench.control_id("Check2"))
+        bench.focus(receiver.TITLE)
+        after = []
+        for _ in range(ROUNDS):
+            after.append(key_after_answer_us(receiver, ours))
+            receiver.wait_quiet(0.1)
+        print(f"feedback on, {ROUNDS} lines: from the reader's \"F\" to the first key a median "
+              f"{statistics.median(after) / 1000:.2f} ms (quartiles "
+              f"{statistics.quantiles(after, n=4)[0] / 1000:.2f}, "
+              f"{statistics.quantiles(after, n=4)[2] / 1000:.2f})")
     finally:
         ours.stop()
         bare.stop()
