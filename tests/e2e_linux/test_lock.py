@@ -74,21 +74,29 @@ class Lock(ReaderTest):
         self.assertNotIn("cannot be known", self.bench.log_text())
 
     def test_a_session_not_in_front_lets_the_reader_go_and_takes_it_back(self):
+        """Active toggled on the session, then the session left in the background ends and the
+        user's new login is in front."""
         me = os.getuid()
         logind = MockLogind(self.buses, self.bench.env, "c2")
         self.addCleanup(logind.stop)
         logind.add_session("c7", me, "me", display=True)
         logind.resolve_like_logind(me)
         self.start_in_tray()
-        self.assertIn(f'Session in front: logind\'s session {SESSION}c7 (GetSession("auto")) is followed',
-                      self.bench.log_text())
-        for active in (False, True, False, True):
-            connections, log, answered = self.reader.connections, self.bench.log_text, answers(self.reader)
+        log = self.bench.log_text
+        self.assertIn(f'Session in front: logind\'s session {SESSION}c7 (GetSession("auto")) is followed', log())
+        for step in ("inactive", "active", "inactive", "new login"):
+            connections, answered = self.reader.connections, answers(self.reader)
             let_go = log().count("This session is no longer the one in front")
-            self.assertTrue(logind.call(SESSION + "c7", "org.freedesktop.DBus.Properties.Set",
-                                        "string:org.freedesktop.login1.Session", "string:Active",
-                                        f"variant:boolean:{str(active).lower()}"))
-            if active:
+            if step == "new login":
+                logind.remove_session("c7", me)
+                logind.add_session("c8", me, "me", display=True)
+                logind.emit("org.freedesktop.login1.Manager", "SessionRemoved", "so", "'c7'",
+                            f"objectpath '{SESSION}c7'")
+            else:
+                self.assertTrue(logind.call(SESSION + "c7", "org.freedesktop.DBus.Properties.Set",
+                                            "string:org.freedesktop.login1.Session", "string:Active",
+                                            f"variant:boolean:{str(step == 'active').lower()}"))
+            if step != "inactive":
                 poll(lambda: self.reader.connections == connections + 1, what="the link taken back")
                 poll(lambda: answers(self.reader) == answered + 1, what="the F after the connect")
                 self.line(b"fr1\r\n")
@@ -96,7 +104,7 @@ class Lock(ReaderTest):
             poll(self.reader.peer_closed.is_set, what="the link let go")
             poll(lambda: log().count("This session is no longer the one in front") > let_go, what="the log line")
             self.assertEqual(self.reader.connections, connections, "a link tried from behind")
-        self.assertIn("This session is in front again: the link is taken back", self.bench.log_text())
+        self.assertIn(f"Session in front: logind's session {SESSION}c8 (GetSession(\"auto\")) is followed", log())
 
     def test_screen_savers(self):
         self.start_in_tray()

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
+#include <QDBusObjectPath>
 
 #include "core/linux/dialogs_linux.h"
 #include "wedge/linux/session_lock_linux.h"
@@ -11,6 +12,7 @@ namespace {
 
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr char kActive[] = "Active";
 
 }  // namespace
@@ -35,6 +37,16 @@ void SleepWatcher::PrepareForSleep(bool goingToSleep) {
 }
 
 void FrontWatcher::Start() {
+  QDBusConnection bus = QDBusConnection::systemBus();
+  if (!session_.empty()) {
+    bus.disconnect(kLogind, QString::fromStdString(session_), kProperties, QStringLiteral("PropertiesChanged"),
+                   this, SLOT(Changed(QString, QVariantMap, QStringList)));
+    session_.clear();
+  } else {
+    if (!bus.connect(kLogind, QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
+                     QStringLiteral("SessionRemoved"), this, SLOT(SessionRemoved(QDBusMessage))))
+      log_.Event("Session in front: the end of sessions cannot be followed (" + bus.lastError().message().toStdString() + ")");
+  }
   std::string why;
   std::optional<bool> active;
   const auto found = FindLogindSession(
@@ -46,18 +58,17 @@ void FrontWatcher::Start() {
       why);
   if (!found) {
     log_.Event("Session in front: not known (" + why + "): the link is kept whichever session is in front");
-    return;
+    return Report(true);
   }
-  session_ = found->path;
   // Subscribed before the state is told, so no switch falls between the two.
-  QDBusConnection bus = QDBusConnection::systemBus();
-  if (!bus.connect(kLogind, QString::fromStdString(session_), QStringLiteral("org.freedesktop.DBus.Properties"),
+  if (!bus.connect(kLogind, QString::fromStdString(found->path), kProperties,
                    QStringLiteral("PropertiesChanged"), this,
                    SLOT(Changed(QString, QVariantMap, QStringList)))) {
-    log_.Event("Session in front: logind's session " + session_ + " cannot be followed (" +
+    log_.Event("Session in front: logind's session " + found->path + " cannot be followed (" +
                bus.lastError().message().toStdString() + "): the link is kept whichever session is in front");
-    return;
+    return Report(true);
   }
+  session_ = found->path;
   log_.Event("Session in front: logind's session " + session_ + " (" + found->how + ") is followed");
   Report(*active);
 }
@@ -71,6 +82,14 @@ void FrontWatcher::Changed(const QString& interface, const QVariantMap& changed,
   const auto now = LogindSessionFlag(session_, kActive, std::chrono::steady_clock::now() + kLockCallLimit, why);
   if (now) Report(*now);
   else log_.Event("Session in front: logind's session " + session_ + " does not say whether it is active (" + why + ")");
+}
+
+void FrontWatcher::SessionRemoved(const QDBusMessage& signal) {
+  const QVariantList args = signal.arguments();  // (session id, session path)
+  if (session_.empty() || args.size() < 2 || args.at(1).value<QDBusObjectPath>().path().toStdString() != session_)
+    return;
+  log_.Event("Session in front: logind's session " + session_ + " has ended; it is looked for again");
+  Start();
 }
 
 void FrontWatcher::Report(bool active) {

@@ -6,6 +6,7 @@
 // an open link that died in the sleep is found by its own keep-alive, and
 // the session counts as in front.
 #pragma once
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,9 @@ class SleepWatcher : public QObject {
 // The session's Active property, read once at Start and then followed
 // through logind's PropertiesChanged signal (logind sends it on every switch;
 // nothing is polled). `onFront` hears the state at the start and each change.
+// A session that ends (a program outside any session follows the user's
+// display session, which a logout ends) is looked for again; where none is
+// found then, the session counts as in front.
 class FrontWatcher : public QObject {
   Q_OBJECT
 
@@ -49,6 +53,7 @@ class FrontWatcher : public QObject {
 
  private slots:
   void Changed(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
+  void SessionRemoved(const QDBusMessage& signal);
 
  private:
   void Report(bool active);
