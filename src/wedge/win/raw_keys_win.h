@@ -54,7 +54,7 @@ class HeldKeys {
   void ForgetReleased(const StillDown& stillDown) {
     for (std::size_t vk = 0; vk < holders_.size(); ++vk) {
       std::uint64_t held = holders_[vk];
-      // A key pressed again since the question keeps its new holder.
+      // A hold that changed since the question is left alone.
       if (held && !stillDown(static_cast<std::uint8_t>(vk))) holders_[vk].compare_exchange_strong(held, 0);
     }
   }
@@ -89,12 +89,14 @@ class PhysicalKeys {
   bool Known() const { return known_; }
   bool Down(std::uint8_t vk) const { return held_.Down(vk); }
 
-  // For the process's watcher, if one runs; called on the typing thread.
+  // For the process's watcher, if one runs (else nothing); called on the
+  // program's own thread.
   // Keys it holds that GetAsyncKeyState reports up are let go: keys released
   // on the secure desktop or the lock screen (Win+L, Ctrl+Alt+Del) never
   // come up in raw input. Every record's start calls this.
   static void ForgetReleased();
-  // Every key let go: the session was unlocked, or the input desktop changed.
+  // Every key let go: the session was unlocked (WTS_SESSION_UNLOCK), or the
+  // input desktop switched (the watcher itself hears of that, from Windows 8).
   static void ForgetAll();
 
  private:
