@@ -10,6 +10,7 @@
 #include "fakes/fake_link.h"
 #include "shell/tray.h"
 #include "shell/win/rx_window_win.h"
+#include "shell/win/session_front_win.h"
 #include "shell/win/shell_win.h"
 #include "tools/common/bench_win.h"
 #include "wedge/win/key_target_win.h"
@@ -186,6 +187,32 @@ TEST(Keyboard, TheFocusedWindowsInputMethodDecidesUnicodeOrKeys) {
     ImmReleaseContext(window.get(), context);
   }
   CoUninitialize();
+}
+
+// This session's connects and disconnects move it; a lock does not (a
+// locked user in front keeps the reader), nor another session's events.
+TEST(SessionFront, ConnectsAndDisconnectsOfThisSessionOnly) {
+  const UniqueHwnd window = FrontWindow();
+  SessionFront front(window.get());
+  EXPECT_EQ(front.Problem(), "");
+  DWORD mine = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &mine));
+  const LPARAM other = mine + 1;
+  const struct {
+    WPARAM event;
+    LPARAM session;
+    std::optional<bool> front;
+  } cases[] = {
+      {WTS_CONSOLE_DISCONNECT, mine, false}, {WTS_REMOTE_DISCONNECT, mine, false},
+      {WTS_CONSOLE_CONNECT, mine, true},     {WTS_REMOTE_CONNECT, mine, true},
+      {WTS_SESSION_LOCK, mine, std::nullopt}, {WTS_SESSION_UNLOCK, mine, std::nullopt},
+      {WTS_SESSION_LOGON, mine, std::nullopt}, {WTS_CONSOLE_DISCONNECT, other, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(front.Changed(c.event, c.session), c.front) << c.event << " " << c.session;
+  EXPECT_TRUE(front.Unlocked(WTS_SESSION_UNLOCK, mine));
+  EXPECT_FALSE(front.Unlocked(WTS_SESSION_UNLOCK, other));
+  EXPECT_FALSE(front.Unlocked(WTS_SESSION_LOCK, mine));
+  EXPECT_NE(front.Now(), false);  // Wine's one session is the one in front
 }
 
 }  // namespace
