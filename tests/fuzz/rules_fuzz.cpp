@@ -16,11 +16,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "fuzz/fuzz_target.h"
 #include "core/utf8.h"
 #include "wedge/brace_keys.h"
+#include "wedge/gs1.h"
 #include "wedge/keystroke_output.h"
 #include "wedge/rules.h"
 
@@ -101,6 +105,37 @@ void CheckKeys(const Rules& rules, const RuledRecord& r) {
     Require(!*run || (*run)->token.empty() || FindBraceKey((*run)->token), "a prefix or suffix no list holds");
 }
 
+// A record that reads as GS1 reads back from its human-readable form as the
+// same identifiers and data: an identifier is digits in parentheses, its data
+// runs to the next '(' that is not escaped as "\(".
+void CheckGs1ReadsBack(std::u32string_view record) {
+  constexpr std::size_t kAimLength = 3;
+  if (record.size() >= kAimLength && record[0] == U']') record.remove_prefix(kAimLength);
+  const std::optional<std::u32string> human = FormatGs1(record);
+  if (!human) return;
+  std::u32string expected, read;
+  for (char32_t c : record)
+    if (c != kGroupSeparator) expected += c;
+  for (std::size_t i = 0; i < human->size(); ++i) {
+    const char32_t c = (*human)[i];
+    if (c == U'\\') {
+      Require(i + 1 < human->size() && (*human)[i + 1] == U'(', "an escape of something other than '('");
+      read += (*human)[++i];
+    } else if (c == U'(') {
+      const std::size_t close = human->find(U')', i);
+      Require(close != std::u32string::npos, "an identifier without its ')'");
+      const std::u32string_view id = std::u32string_view(*human).substr(i + 1, close - i - 1);
+      Require(!id.empty() && std::all_of(id.begin(), id.end(), [](char32_t d) { return d >= U'0' && d <= U'9'; }),
+              "an identifier that is not digits");
+      read += id;
+      i = close;
+    } else {
+      read += c;
+    }
+  }
+  Require(read == expected, "the human-readable form reads back as other data");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -136,6 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(gPeak <= kRecordMemoryBound, "one record took more memory than the bound");
     Require(r.text.size() <= kRuledRecordLimit, "the rules made a record longer than the limit");
     if (r.outcome == RuledRecord::Outcome::kType) CheckKeys(rules, r);
+    CheckGs1ReadsBack(record);
   }
   return 0;
 }
