@@ -2,7 +2,10 @@
 // window's reception on it: every line is shown, sounded, answered and typed
 // exactly as tarvik.exe does, with the real RX window and its lists.
 //   linkdriver.exe --address TEXT [--feedback 0|1] [--beep 0|1] [--timeout MIN]
-//                  [--delay I] [--minimized] [--focus TITLE]
+//                  [--delay I] [--minimized | --tray] [--focus TITLE] [--close-front-after MS]
+// With --close-front-after, the window in front is sent WM_CLOSE that long after
+// each chunk of data arrives: inside the line's sound and answer, as a user
+// closing the target while the reader beeps.
 // Prints "connected", "connect failed N", "line <Label1 text>" and
 // "disconnected" as they happen, and ends after the link has closed.
 #include <cstdio>
@@ -75,6 +78,11 @@ class NoRulesFile : public IWatchedFile {
   bool CreateIfMissing(std::string_view, std::string&) override { return false; }
 };
 
+void CALLBACK CloseFront(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  if (HWND front = GetForegroundWindow()) PostMessageW(front, WM_CLOSE, 0, 0);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -91,7 +99,8 @@ int wmain(int argc, wchar_t** argv) {
 
     std::string address;
     std::wstring focus;
-    bool minimized = false;
+    bool minimized = false, hidden = false;
+    UINT closeFrontMs = 0;
     for (int i = 1; i < argc; ++i) {
       const std::wstring a = argv[i];
       auto value = [&]() -> std::wstring { return i + 1 < argc ? argv[++i] : L""; };
@@ -101,9 +110,12 @@ int wmain(int argc, wchar_t** argv) {
       else if (a == L"--timeout") rx->SetListIndex(Ctl::Combo9, std::stoi(value()));
       else if (a == L"--delay") rx->SetListIndex(Ctl::Combo1, std::stoi(value()));
       else if (a == L"--minimized") minimized = true;
+      else if (a == L"--tray") minimized = hidden = true;
       else if (a == L"--focus") focus = value();
+      else if (a == L"--close-front-after") closeFrontMs = static_cast<UINT>(std::stoul(value()));
     }
     ShowWindow(rx->hwnd(), minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNOACTIVATE);
+    if (hidden) ShowWindow(rx->hwnd(), SW_HIDE);  // minimized out of sight, as in the tray
     if (!focus.empty()) {
       HWND target = bench::WaitForWindow(focus, 10000);
       if (!target || !bench::ForceForeground(target, 5000)) {
@@ -138,6 +150,7 @@ int wmain(int argc, wchar_t** argv) {
       Say("connected");
     };
     client.OnData = [&](std::vector<std::uint8_t> buffer) {
+      if (closeFrontMs) SetTimer(nullptr, 0, closeFrontMs, CloseFront);
       reception.wclClient_OnData(std::move(buffer));
     };
     client.OnDisconnect = [&] {
