@@ -69,8 +69,9 @@ constexpr std::string_view kTemplate[] = {
     ";",
     "; The first [app] or [title] section that matches, in the file's order, applies",
     "; on top of [all]: its keys replace [all]'s, its replace lines run after [all]'s.",
-    "; Patterns are ECMAScript regular expressions; to keep a blank before ';' or",
-    "; '#' in one, write the blank as \\x20.",
+    "; Patterns are ECMAScript regular expressions, bare and without flags (^CFG-,",
+    "; not /^CFG-/i); to keep a blank before ';' or '#' in one, write the blank",
+    "; as \\x20.",
 };
 
 }  // namespace
