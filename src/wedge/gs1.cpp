@@ -43,6 +43,12 @@ constexpr auto kInCharset = [] {
     for (char32_t c = 0; c < kAscii; ++c) in[set][c] = IsIn(c, static_cast<Charset>(set));
   return in;
 }();
+// Each character's place in set 82, for the check characters.
+constexpr auto kPlaceInSet82 = [] {
+  std::array<std::uint8_t, kAscii> place{};
+  for (std::size_t i = 0; i < kSet82.size(); ++i) place[kSet82[i]] = static_cast<std::uint8_t>(i);
+  return place;
+}();
 constexpr char32_t kPadding = U'=';
 constexpr std::size_t kMaxPadding = 2;
 
@@ -86,7 +92,8 @@ bool AlphaPairHolds(std::u32string_view text) {
   if (text.size() <= kPair || text.size() - kPair > std::size(kPrimes)) return false;
   const std::size_t data = text.size() - kPair;
   int sum = 0;
-  for (std::size_t i = 0; i < data; ++i) sum += kPrimes[data - 1 - i] * static_cast<int>(kSet82.find(text[i]));
+  // Only called once the characters are known to be of set 82.
+  for (std::size_t i = 0; i < data; ++i) sum += kPrimes[data - 1 - i] * kPlaceInSet82[text[i]];
   sum %= kModulus;
   return text[data] == kSet32[static_cast<std::size_t>(sum / kPairBase)] &&
          text[data + 1] == kSet32[static_cast<std::size_t>(sum % kPairBase)];
