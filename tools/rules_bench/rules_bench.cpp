@@ -26,6 +26,8 @@ namespace {
 using namespace tarvik;
 
 constexpr std::size_t kRecordChars = 4096;
+// Room left for the last GS1 field (its identifier 91 takes up to 90 characters).
+constexpr std::size_t kLastFieldRoom = 26;
 constexpr std::size_t kLongRecordChars = 64 * 1024;
 constexpr int kDefaultRecords = 2000;
 constexpr double kKiB = 1024.0;
@@ -207,9 +209,10 @@ int main(int argc, char** argv) {
   }
   // A GS1 DataMatrix record with long variable fields, separators among them.
   std::u32string record = U"]d2010950110102091717190508";
-  for (int field = 0; record.size() + 24 < kRecordChars; ++field)
+  for (int field = 0; record.size() + kLastFieldRoom < kRecordChars; ++field)
     record += U"10ABCD-" + std::u32string(12, U"0123456789"[field % 10]) + U"-12\x1d";
-  record.resize(kRecordChars, U'7');
+  // The last field fills the record to its size, so the whole of it reads as GS1.
+  record += U"91" + std::u32string(kRecordChars - record.size() - 2, U'7');
   const FocusedWindow window{"notepad.exe", "Orders - Invoice 2026-12", ""};
 
   std::size_t keys = 0;
