@@ -40,12 +40,10 @@ struct RecordedWait : IPortalWait {
 };
 
 TEST(PortalPacing, GnomeIsToldByItsNameInXdgCurrentDesktop) {
-  const std::pair<const char*, PortalDesktop> cases[] = {
-      {"GNOME", PortalDesktop::kGnome},          {"ubuntu:GNOME", PortalDesktop::kGnome},
-      {"GNOME-Classic:GNOME", PortalDesktop::kGnome}, {"gnome", PortalDesktop::kGnome},
-      {"KDE", PortalDesktop::kOther},            {"GNOME-Flashback", PortalDesktop::kOther},
-      {"sway", PortalDesktop::kOther},           {"", PortalDesktop::kOther}};
-  for (auto [name, desktop] : cases) EXPECT_EQ(PortalDesktopNamed(name), desktop) << name;
+  for (auto name : {"GNOME", "ubuntu:GNOME", "GNOME-Classic:GNOME", "gnome"})
+    EXPECT_EQ(PortalDesktopNamed(name), PortalDesktop::kGnome) << name;
+  for (auto name : {"KDE", "GNOME-Flashback", "sway", ""})
+    EXPECT_EQ(PortalDesktopNamed(name), PortalDesktop::kOther) << name;
 }
 
 // mutter applies a modifier late when a key follows or precedes it at once.
@@ -80,14 +78,6 @@ TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
   EXPECT_EQ(remote.keys, (std::vector<std::pair<int, int>>{
                              {kPause, gap}, {kShiftL, true}, {kPause, gap}, {kKeyA, true}, {kKeyA, false},
                              {kPause, gap}, {kShiftL, false}, {kPause, gap}, {kKeyA, true}, {kKeyA, false}}));
-  // Elsewhere the same keys, back to back.
-  RecordedKeys other;
-  RecordedWait otherWait(other);
-  PortalKeyboard kde(layout, other, PortalDesktop::kOther, &otherWait);
-  XKeyInjector kdeInjector(kde);
-  ASSERT_TRUE(kdeInjector.SendKeyTokens("A"));
-  EXPECT_EQ(other.keys, (std::vector<std::pair<int, int>>{
-                            {kShiftL, true}, {kKeyA, true}, {kKeyA, false}, {kShiftL, false}}));
 }
 
 // Xwayland as X programs see it: a key shows `lag` questions after it went

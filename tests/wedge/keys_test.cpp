@@ -76,36 +76,33 @@ TEST(KeyPlan, UsKeysExactly) {
   for (auto ch : {"+", "{", "["}) EXPECT_EQ(Typed(PlanKeyTokens(ch, us, {}), us), DecodeUtf8(ch)) << ch;
 }
 
-TEST(KeyPlan, GermanLayoutTable) {
-  const auto de = GermanLayout();
-  const KeyboardState st;
-  // z and y swap keys.
-  EXPECT_EQ(PlanKeyTokens("z", de, st)[0], Down('Y', 0x15));
-  EXPECT_EQ(PlanKeyTokens("y", de, st)[0], Down('Z', 0x2C));
-  // AltGr is left Ctrl + right Alt (extended) around the key.
-  EXPECT_EQ(PlanKeyTokens("@", de, st), (Events{Down(vk::kLControl, 0x1D, R::Modifier),
+// What each character types, with Caps Lock off and on, and the keys of the
+// German layout that differ from the US one.
+TEST(KeyPlan, OtherLayoutsAndCapsLockKeepTheCharacterExact) {
+  const auto us = UsLayout(), de = GermanLayout();
+  KeyboardState caps;
+  caps.capsLock = true;
+  const std::pair<const IKeyboardLayout*, const char*> typed[] = {
+      {&us, "A"}, {&us, "b"}, {&us, "Z"}, {&us, "y"}, {&us, "1"}, {&us, "!"}, {&us, "@"}, {&us, "^"},
+      {&de, "z"}, {&de, "y"}, {&de, "@"}, {&de, "\u20AC"}};
+  for (const auto& [layout, ch] : typed)
+    for (bool on : {false, true})
+      EXPECT_EQ(Typed(PlanKeyTokens(ch, *layout, on ? caps : KeyboardState{}), *layout, on), DecodeUtf8(ch))
+          << ch << " caps " << on;
+  // With Caps Lock on, a capital needs no Shift at all.
+  EXPECT_EQ(PlanKeyTokens("A", us, caps), (Events{Down('A', 0x1E), Up('A', 0x1E)}));
+  // z and y swap keys; AltGr is left Ctrl + right Alt (extended) around the key.
+  EXPECT_EQ(PlanKeyTokens("z", de, {})[0], Down('Y', 0x15));
+  EXPECT_EQ(PlanKeyTokens("y", de, {})[0], Down('Z', 0x2C));
+  EXPECT_EQ(PlanKeyTokens("@", de, {}), (Events{Down(vk::kLControl, 0x1D, R::Modifier),
                                    Down(vk::kRMenu, 0x38, R::Modifier, true), Down('Q', 0x10),
                                    Up('Q', 0x10), Up(vk::kRMenu, 0x38, R::Modifier, true),
                                    Up(vk::kLControl, 0x1D, R::Modifier)}));
-  EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, st), de), U"\u20AC");
-  EXPECT_EQ(PlanKeyTokens("\u00DF", de, st), (Events{Down(0xDB, 0x0C), Up(0xDB, 0x0C)}));
-  // "^" is a dead key there: it goes as Unicode so it cannot combine with the next.
-  EXPECT_EQ(PlanKeyTokens("^", de, st), (Events{Down(0, '^', R::Unicode), Up(0, '^', R::Unicode)}));
-  // ...while on the US layout it is Shift+6.
-  EXPECT_EQ(Typed(PlanKeyTokens("^", UsLayout(), st), UsLayout()), U"^");
-  EXPECT_EQ(PlanKeyTokens("^", UsLayout(), st)[1], Down('6', 0x07));
-}
-
-TEST(KeyPlan, CapsLockKeepsTheCaseExact) {
-  const auto us = UsLayout();
-  KeyboardState caps;
-  caps.capsLock = true;
-  for (auto ch : {"A", "b", "Z", "y", "1", "!", "@"}) EXPECT_EQ(Typed(PlanKeyTokens(ch, us, caps), us, true), DecodeUtf8(ch)) << ch;
-  // With Caps Lock on, a capital needs no Shift at all.
-  EXPECT_EQ(PlanKeyTokens("A", us, caps), (Events{Down('A', 0x1E), Up('A', 0x1E)}));
-  const auto de = GermanLayout();
-  EXPECT_EQ(Typed(PlanKeyTokens("z", de, caps), de, true), U"z");
-  EXPECT_EQ(Typed(PlanKeyTokens("\u20AC", de, caps), de, true), U"\u20AC");
+  EXPECT_EQ(PlanKeyTokens("\u00DF", de, {}), (Events{Down(0xDB, 0x0C), Up(0xDB, 0x0C)}));
+  // "^" is a dead key there: it goes as Unicode so it cannot combine with the
+  // next; on the US layout it is Shift+6.
+  EXPECT_EQ(PlanKeyTokens("^", de, {}), (Events{Down(0, '^', R::Unicode), Up(0, '^', R::Unicode)}));
+  EXPECT_EQ(PlanKeyTokens("^", us, {})[1], Down('6', 0x07));
 }
 
 // The user's keys let go with their own scan codes, the mask key (0xE8, no

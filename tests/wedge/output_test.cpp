@@ -33,11 +33,6 @@ TEST(OptionLists, CountsFirstSelectionKeyIndexesAndTheReadyFlagLast) {
                                         {Ctl::Combo1, 21}, {Ctl::Combo9, 11}, {Ctl::Combo6, 256}};
   for (auto [list, n] : counts)
     EXPECT_EQ(std::pair(c.ListCount(list), c.ListIndex(list)), std::pair(n, 0)) << static_cast<int>(list);
-  // The same stored index means a different key in each key list.
-  const std::tuple<Ctl, int, const char*> items[] = {
-      {Ctl::Combo8, 13, "{F2}"}, {Ctl::Combo2, 13, "{F1}"}, {Ctl::Combo3, 13, "{UP}"}, {Ctl::Combo8, 12, "{F1}"},
-      {Ctl::Combo2, 12, "{UP}"}, {Ctl::Combo3, 12, "{UP}"}, {Ctl::Combo1, 20, "200"}, {Ctl::Combo6, 0, "none"}};
-  for (auto [list, index, text] : items) EXPECT_EQ(c.ItemText(list, index), text) << index;
 }
 
 class Typing : public ::testing::Test, public FilledWindow {
@@ -46,17 +41,6 @@ class Typing : public ::testing::Test, public FilledWindow {
   RecordingKeys keys{clock};
   KeystrokeOutput out{controls, pump, clock, keys};
 };
-
-TEST_F(Typing, TheExampleRecordKeyByKey) {
-  // {TAB} x3, 50 ms after every key, {ENTER} x1, suffix 2 "none" x7: nothing.
-  for (auto [list, index] : {std::pair{Ctl::Combo8, 11}, {Ctl::Combo7, 3}, {Ctl::Combo1, 5}, {Ctl::Combo2, 5},
-                             {Ctl::Combo4, 1}, {Ctl::Combo5, 7}})
-    controls.Preset(list, index);
-  out.inviarecord("AB");
-  EXPECT_EQ(keys.sent, (std::vector<Sent>{{"<record>", -1ms}, {"{TAB}", 0ms}, {"{TAB}", 50ms}, {"{TAB}", 100ms},
-                                          {"A", 150ms}, {"B", 200ms}, {"{ENTER}", 250ms}}));
-  EXPECT_EQ(clock.now, 300ms);
-}
 
 TEST_F(Typing, DefaultsTypeOnlyTheCharactersEachFollowedByEventProcessing) {
   int lastSeen = -1;
@@ -95,6 +79,9 @@ TEST_F(Typing, SelectionsAndFlushesBeforeEachPauseAndAtTheEndWhereARefusalEndsTh
       {{}, "ABC", -1, TypeOutcome::kTyped, "ABC", {4}, 0ms},
       {{}, "ABC", 0, TypeOutcome::kRefused, "ABC", {4}, 0ms},
       {{{Ctl::Combo1, 5}}, "ABC", -1, TypeOutcome::kTyped, "ABC", {2, 3, 4, 4}, 150ms},
+      // {TAB} x3, 50 ms after every key, {ENTER} x1, suffix 2 "none" x7: nothing.
+      {{{Ctl::Combo8, 11}, {Ctl::Combo7, 3}, {Ctl::Combo1, 5}, {Ctl::Combo2, 5}, {Ctl::Combo4, 1},
+        {Ctl::Combo5, 7}}, "AB", -1, TypeOutcome::kTyped, "{TAB}{TAB}{TAB}AB{ENTER}", {2, 3, 4, 5, 6, 7, 7}, 300ms},
       // Refused at B's: no pause after B, no C, and the end still asks.
       {{{Ctl::Combo1, 5}}, "ABC", 1, TypeOutcome::kRefused, "AB", {2, 3, 3}, 50ms},
       // Prefix key 0 is "none", a suffix 1 count of 0 is nothing; 13 in suffix 2 is its second {UP}.
