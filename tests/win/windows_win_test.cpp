@@ -93,12 +93,7 @@ TEST(Tray, WhileTheShellRefusesTheIconTheWindowWaitsOnTheTaskbar) {
   shell.TrayDelete();
 }
 
-UniqueHwnd FrontWindow() {  // an ordinary window, in front
-  UniqueHwnd window(CreateWindowExW(0, L"EDIT", L"key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
-                                    10, 300, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
-  EXPECT_TRUE(window && bench::ForceForeground(window.get(), 5000));
-  return window;
-}
+using testing::FrontWindow;
 
 TEST(KeyTarget, AnOrdinaryWindowInFrontTakesTheKeys) {
   const UniqueHwnd window = FrontWindow();
@@ -143,22 +138,6 @@ TEST(KeyTarget, AWindowWhoseTokenCannotBeReadIsTypedIntoWhereOurMessagesReachIt)
   EXPECT_EQ(unknown.takesMessages, std::nullopt);
   EXPECT_EQ(UnreachableMessage(DecideReach(unknown)),
             "A scan was not typed: Tarvik cannot tell whether tarvik_win_tests.exe takes keys from it.");
-}
-
-// Wine learns of an injected key from the X server: on a loaded machine that takes a while.
-constexpr DWORD kLimitMs = 10000;
-
-TEST(Keyboard, InjectedKeysAreNotTheUsers) {
-  const UniqueHwnd window = FrontWindow();
-  Win32Keyboard keyboard;
-  KeyEvent shift{vk::kLShift, 0x2A, false, false, KeyEvent::Role::Modifier};
-  ASSERT_EQ(keyboard.Inject(std::span(&shift, 1)), 1u);
-  EXPECT_TRUE(testing::PumpUntil(
-      [&] { return keyboard.HeldModifiers().down == std::vector{vk::kLShift}; }, kLimitMs));
-  EXPECT_TRUE(keyboard.HeldModifiers().physical.value_or(std::vector<std::uint8_t>{}).empty());
-  shift.up = true;
-  ASSERT_EQ(keyboard.Inject(std::span(&shift, 1)), 1u);
-  EXPECT_TRUE(testing::PumpUntil([&] { return keyboard.HeldModifiers().down.empty(); }, kLimitMs));
 }
 
 // A window of our own on Wine's US layout, with COM as the program has it:
