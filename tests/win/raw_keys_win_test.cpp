@@ -108,7 +108,9 @@ struct Key {
 };
 constexpr Key kRightCtrl{VK_RCONTROL, 0x1D, true}, kLeftShift{VK_LSHIFT, 0x2A, false};
 
-bool Send(Key key, bool up, ULONG_PTR tag) {
+constexpr ULONG_PTR kUser = 0;
+
+bool Send(Key key, bool up, ULONG_PTR tag = kUser) {
   INPUT in{};
   in.type = INPUT_KEYBOARD;
   in.ki.wVk = key.vk;
@@ -119,29 +121,6 @@ bool Send(Key key, bool up, ULONG_PTR tag) {
 }
 
 bool AsyncDown(std::uint8_t vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
-
-// Through the window and its thread. Wine names its one keyboard as the
-// device of every key, injected or not, so an untagged SendInput stands in
-// for the user's finger here; ours, tagged, must change nothing. Wine hands
-// keys (and their raw input) out only while some window is in front. No Alt:
-// its release would open the menu of that window, ours.
-TEST(RawKeys, TheUsersKeysReachTheWatcherAndOursDoNot) {
-  const UniqueHwnd front = testing::FrontWindow();
-  PhysicalKeys keys;
-  ASSERT_TRUE(keys.Known());
-  constexpr ULONG_PTR kUser = 0;
-  ASSERT_TRUE(Send(kRightCtrl, false, kUser));
-  EXPECT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
-  ASSERT_TRUE(Send(kRightCtrl, true, kOwnInputTag));
-  // Raw input arrives in order: once the next key is seen, ours was read before it.
-  ASSERT_TRUE(Send(kLeftShift, false, kUser));
-  EXPECT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
-  EXPECT_TRUE(keys.Down(VK_RCONTROL)) << "our own release was taken for the user's";
-  ASSERT_TRUE(Send(kLeftShift, true, kUser));
-  ASSERT_TRUE(Send(kRightCtrl, true, kUser));
-  EXPECT_TRUE(testing::PumpUntil([&] { return !keys.Down(VK_RCONTROL) && !keys.Down(VK_LSHIFT); }, kArrivalMs));
-  EXPECT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_RCONTROL) && !AsyncDown(VK_LSHIFT); }, kArrivalMs));
-}
 
 // Through the whole keyboard: what Inject presses is down as the system
 // sees it, and never under the user's fingers.
@@ -162,13 +141,12 @@ TEST(Keyboard, InjectedKeysAreNotTheUsers) {
     return false;
   }, kArrivalMs));
   // Raw input arrives in order: once the watcher has the next key, ours went by before it.
-  constexpr ULONG_PTR kUser = 0;
-  ASSERT_TRUE(Send(kRightCtrl, false, kUser));
+  ASSERT_TRUE(Send(kRightCtrl, false));
   EXPECT_TRUE(testing::PumpUntil([&] { return !keyboard.HeldModifiers().physical->empty(); }, kArrivalMs));
   EXPECT_EQ(keyboard.HeldModifiers().physical, std::vector<std::uint8_t>{VK_RCONTROL})
       << "our own Shift was taken for the user's";
   ASSERT_TRUE(inject(true));
-  ASSERT_TRUE(Send(kRightCtrl, true, kUser));
+  ASSERT_TRUE(Send(kRightCtrl, true));
   EXPECT_TRUE(testing::PumpUntil([&] {
     const auto held = keyboard.HeldModifiers();
     return held.down.empty() && held.physical->empty();
@@ -214,41 +192,51 @@ TEST(RawKeys, AKeyboardThatGoesAwayLetsGoOfItsOwnKeysOnly) {
   for (std::uintptr_t k = 1; k <= 70; ++k) EXPECT_EQ(many.Down(static_cast<std::uint8_t>(k)), k != 5) << k;
 }
 
-// Through the watcher's window, with the system's answers: a keyboard that
-// goes away takes only its own keys with it, and a key whose release raw input
-// never saw (here ours, tagged, stands in for one made on the lock screen) is
-// dropped when a record starts. (That a key the system still has down is
-// kept, the table above shows: here Wine lets go of a key that only SendInput
-// pressed when the window's X focus comes.)
-TEST(RawKeys, ARemovedKeyboardTakesItsOwnKeysAndStaleOnesAreDroppedAtARecordsStart) {
+// Through the watcher's window, with the system's answers. Wine names its one
+// keyboard as the device of every key, injected or not, so an untagged
+// SendInput stands in for the user's finger here; ours, tagged, must change
+// nothing, and (as a key whose release raw input never saw, like one made on
+// the lock screen) is dropped when a record starts. A keyboard that goes away
+// takes only its own keys with it. Wine hands keys (and their raw input) out
+// only while some window is in front, and lets go of a key that only SendInput
+// pressed when the window's X focus comes (that a key the system still has
+// down is kept, the table above shows). No Alt: its release would open the
+// menu of that window, ours.
+TEST(RawKeys, TheUsersKeysReachTheWatcherOursAndThoseOfAKeyboardGoneDoNot) {
   const UniqueHwnd front = testing::FrontWindow();
   PhysicalKeys keys;
   ASSERT_TRUE(keys.Known());
-  constexpr ULONG_PTR kUser = 0;
-  ASSERT_TRUE(Send(kRightCtrl, false, kUser));
-  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
   const auto registered = Registered();
   ASSERT_EQ(registered.size(), 1u);
-  const HWND watcher = registered[0].hwndTarget;
-  SendMessageW(watcher, WM_INPUT_DEVICE_CHANGE, GIDC_REMOVAL, LPARAM{0x5678});  // another keyboard
+  const auto removed = [&](LPARAM device) {
+    SendMessageW(registered[0].hwndTarget, WM_INPUT_DEVICE_CHANGE, GIDC_REMOVAL, device);
+  };
+  ASSERT_TRUE(Send(kRightCtrl, false));
+  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
+  removed(LPARAM{0x5678});  // another keyboard
   EXPECT_TRUE(keys.Down(VK_RCONTROL));
+  ASSERT_TRUE(Send(kLeftShift, false));
+  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
+  ASSERT_TRUE(Send(kLeftShift, true, kOwnInputTag));
+  // Raw input arrives in order: once the next key is seen, ours was read before it.
+  ASSERT_TRUE(Send(kRightCtrl, true));
+  EXPECT_TRUE(testing::PumpUntil([&] { return !keys.Down(VK_RCONTROL); }, kArrivalMs));
+  EXPECT_TRUE(keys.Down(VK_LSHIFT)) << "our own release was taken for the user's";
+  ASSERT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_LSHIFT) && !AsyncDown(VK_RCONTROL); }, kArrivalMs));
+  Win32KeyTarget().Query();  // the reach decision starts every record
+  EXPECT_FALSE(keys.Down(VK_LSHIFT));
+
+  ASSERT_TRUE(Send(kRightCtrl, false));
+  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
   UINT count = 0;
   GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
   std::vector<RAWINPUTDEVICELIST> devices(count);
   ASSERT_NE(GetRawInputDeviceList(devices.data(), &count, sizeof(RAWINPUTDEVICELIST)), UINT(-1));
   for (const auto& d : devices)  // Wine's one keyboard, which every key here came from
-    if (d.dwType == RIM_TYPEKEYBOARD)
-      SendMessageW(watcher, WM_INPUT_DEVICE_CHANGE, GIDC_REMOVAL, reinterpret_cast<LPARAM>(d.hDevice));
+    if (d.dwType == RIM_TYPEKEYBOARD) removed(reinterpret_cast<LPARAM>(d.hDevice));
   EXPECT_FALSE(keys.Down(VK_RCONTROL));
-  ASSERT_TRUE(Send(kRightCtrl, true, kUser));
-
-  ASSERT_TRUE(Send(kLeftShift, false, kUser));
-  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
-  ASSERT_TRUE(Send(kLeftShift, true, kOwnInputTag));
-  ASSERT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_LSHIFT) && !AsyncDown(VK_RCONTROL); }, kArrivalMs));
-  EXPECT_TRUE(keys.Down(VK_LSHIFT)) << "raw input saw a release it should not have";
-  Win32KeyTarget().Query();  // the reach decision starts every record
-  EXPECT_FALSE(keys.Down(VK_LSHIFT));
+  ASSERT_TRUE(Send(kRightCtrl, true));
+  EXPECT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_RCONTROL); }, kArrivalMs));
 }
 
 }  // namespace
