@@ -52,13 +52,17 @@ class Lock(ReaderTest):
         self.assertEqual(answers(self.reader), answered, "an F for a line not typed")
         self.assertEqual(len(self.receiver.events()), events, "keys of a line not typed")
 
-    def test_the_users_display_session_found_without_its_id_and_again_after_a_new_login(self):
-        me = os.getuid()
+    def users_display_session(self):
+        """A mock logind that does not know our session id: another user's c2, our display session c7."""
         logind = MockLogind(self.buses, self.bench.env, "c2")
         self.addCleanup(logind.stop)
-        logind.add_session("c7", me, "me", display=True)
-        logind.resolve_like_logind(me)
+        logind.add_session("c7", os.getuid(), "me", display=True)
+        logind.resolve_like_logind(os.getuid())
         self.start_in_tray()
+        return logind
+
+    def test_the_users_display_session_found_without_its_id_and_again_after_a_new_login(self):
+        me, logind = os.getuid(), self.users_display_session()
         self.assertIn(f'Session lock: logind\'s session {SESSION}c7 (GetSession("auto")) is asked',
                       self.bench.log_text())
         # c2 is another user's, not ours; c8 is a new login after c7's logout.
@@ -76,12 +80,7 @@ class Lock(ReaderTest):
     def test_a_session_not_in_front_lets_the_reader_go_and_takes_it_back(self):
         """Active toggled on the session, then the session left in the background ends and the
         user's new login is in front."""
-        me = os.getuid()
-        logind = MockLogind(self.buses, self.bench.env, "c2")
-        self.addCleanup(logind.stop)
-        logind.add_session("c7", me, "me", display=True)
-        logind.resolve_like_logind(me)
-        self.start_in_tray()
+        me, logind = os.getuid(), self.users_display_session()
         log = self.bench.log_text
         self.assertIn(f'Session in front: logind\'s session {SESSION}c7 (GetSession("auto")) is followed', log())
         for step in ("inactive", "active", "inactive", "new login"):
