@@ -86,66 +86,51 @@ TEST(PortalPacing, TheCapitalWaitsForItsShiftAndTheNextKeyForItsRelease) {
   }
 }
 
-// Xwayland as X programs see it: a key shows `lag` questions after it went
-// to the compositor, or never; the focus can move to a Wayland window.
+// Xwayland as X programs see it: a key shows on the `lag`th question after
+// it went to the compositor (never: -1); the focus can move to Wayland.
 struct LaggingXwayland : IXwaylandEcho {
-  explicit LaggingXwayland(RecordedKeys& sent) : sent_(sent) {}
+  LaggingXwayland(RecordedKeys& sent, bool focus, int keyLag) : sent_(sent), xFocus(focus), lag(keyLag) {}
   bool XWindowFocused() override { return xFocus; }
   std::optional<Key> KeyState(Keycode code) override {
-    ++asked;
-    if (lag < 0 || ++waited < lag) return Key{!Last(code), 0};
-    waited = 0;
-    const bool down = Last(code);
-    return Key{down, static_cast<std::uint8_t>(down && code == kShiftL + kXKeycodeOffset ? 1 : 0)};
-  }
-  bool Last(Keycode code) const {
-    for (auto it = sent_.keys.rbegin(); it != sent_.keys.rend(); ++it)
-      if (it->first == code - kXKeycodeOffset) return it->second;
-    return false;
+    bool down = false;  // as last sent
+    for (const auto& [key, pressed] : sent_.keys)
+      if (key == code - kXKeycodeOffset) down = pressed;
+    if (lag < 0 || ++asked < lag) return Key{!down, 0};
+    asked = 0;
+    return Key{down, static_cast<std::uint8_t>(down && code == kShiftL + kXKeycodeOffset ? xmod::kShift : 0)};
   }
   RecordedKeys& sent_;
-  bool xFocus = true;
-  int lag = 3, waited = 0, asked = 0;
+  bool xFocus;
+  int lag, asked = 0;
 };
 
 // While an X window has the focus, the key after a Shift change goes only
 // once Xwayland shows the change; no echo in time is a refusal, unless the
-// focus went to a Wayland window meanwhile.
+// focus went to a Wayland window meanwhile. The Shift is never left down.
 TEST(PortalPacing, OnGnomeTheKeyAfterAShiftChangeWaitsForXwaylandToShowIt) {
-  struct Case {
-    bool xFocus;
-    int lag;
-    bool focusLeaves, typed;
-    int polls;  // pauses of kEchoPollMs counted in the keys sent
-  };
-  const int limitPolls = kEchoLimitMs / kEchoPollMs;
-  const Case cases[] = {
-      {true, 3, false, true, 2 * 2},            // press and release each shown after two polls
-      {false, 3, false, true, 0},               // a Wayland window: the pauses alone
-      {true, -1, false, false, limitPolls},     // never shown: the capital is not typed
-      {true, -1, true, true, limitPolls},       // never shown, but the focus went to Wayland
-  };
-  for (const Case& c : cases) {
+  const int limit = kEchoLimitMs / kEchoPollMs;
+  // X focus, lag, focus leaves, typed, polls of kEchoPollMs among the keys sent
+  const std::tuple<bool, int, bool, bool, int> cases[] = {
+      {true, 3, false, true, 2 * 2},       // press and release each shown after two polls
+      {false, 3, false, true, 0},          // a Wayland window: the pauses alone
+      {true, -1, false, false, limit},     // never shown: the capital is not typed
+      {true, -1, true, true, limit}};      // never shown, but the focus went to Wayland
+  for (auto [xFocus, lag, focusLeaves, typed, polls] : cases) {
     FakeXKeyboard layout(UsKeymap());
     RecordedKeys remote;
     RecordedWait wait(remote);
-    LaggingXwayland xwayland(remote);
-    xwayland.xFocus = c.xFocus;
-    xwayland.lag = c.lag;
+    LaggingXwayland xwayland(remote, xFocus, lag);
     PortalKeyboard gnome(layout, remote, PortalDesktop::kGnome, &wait, &xwayland);
     XKeyInjector injector(gnome);
     gnome.BeginRecord();
     injector.BeginRecord();
-    if (c.focusLeaves) xwayland.xFocus = false;
-    EXPECT_EQ(injector.SendKeyTokens("A"), c.typed) << c.lag << c.focusLeaves;
+    xwayland.xFocus = xFocus && !focusLeaves;
+    EXPECT_EQ(injector.SendKeyTokens("A"), typed) << lag << focusLeaves;
     injector.EndRecord();
-    const bool capitalTyped = std::count(remote.keys.begin(), remote.keys.end(), std::pair{kKeyA, 1}) == 1;
-    EXPECT_EQ(capitalTyped, c.typed);
-    EXPECT_EQ(std::count(remote.keys.begin(), remote.keys.end(), std::pair{kPause, kEchoPollMs}), c.polls)
-        << c.lag << c.focusLeaves;
-    // The Shift is never left down.
-    EXPECT_EQ(std::count(remote.keys.begin(), remote.keys.end(), std::pair{kShiftL, 1}),
-              std::count(remote.keys.begin(), remote.keys.end(), std::pair{kShiftL, 0}));
+    const auto count = [&](std::pair<int, int> key) { return std::count(remote.keys.begin(), remote.keys.end(), key); };
+    EXPECT_EQ(count({kKeyA, true}), typed ? 1 : 0);
+    EXPECT_EQ(count({kPause, kEchoPollMs}), polls) << lag << focusLeaves;
+    EXPECT_EQ(count({kShiftL, true}), count({kShiftL, false}));
   }
 }
 
