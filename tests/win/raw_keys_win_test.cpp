@@ -27,44 +27,40 @@ RAWKEYBOARD Raw(USHORT vk, USHORT make, USHORT flags) {
   return k;
 }
 
-struct Case {
-  const char* name;
-  USHORT vk, make, flags;  // what a keyboard's raw record carries
-  std::optional<KeyChange> want;
-};
-
+// Each key is tried both down and up.
 TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
-  constexpr USHORT up = RI_KEY_BREAK, e0 = RI_KEY_E0;
-  const Case cases[] = {
-      {"left Shift down", VK_SHIFT, 0x2A, 0, KeyChange{VK_LSHIFT, true}},
-      {"left Shift up", VK_SHIFT, 0x2A, up, KeyChange{VK_LSHIFT, false}},
-      {"right Shift down", VK_SHIFT, 0x36, 0, KeyChange{VK_RSHIFT, true}},
-      {"right Shift up", VK_SHIFT, 0x36, up, KeyChange{VK_RSHIFT, false}},
-      {"left Ctrl down", VK_CONTROL, 0x1D, 0, KeyChange{VK_LCONTROL, true}},
-      {"right Ctrl down", VK_CONTROL, 0x1D, e0, KeyChange{VK_RCONTROL, true}},
-      {"right Ctrl up", VK_CONTROL, 0x1D, e0 | up, KeyChange{VK_RCONTROL, false}},
-      {"left Alt down", VK_MENU, 0x38, 0, KeyChange{VK_LMENU, true}},
-      {"right Alt (AltGr) down", VK_MENU, 0x38, e0, KeyChange{VK_RMENU, true}},
-      {"right Alt (AltGr) up", VK_MENU, 0x38, e0 | up, KeyChange{VK_RMENU, false}},
-      {"left Windows down", VK_LWIN, 0x5B, e0, KeyChange{VK_LWIN, true}},
-      {"right Windows up", VK_RWIN, 0x5C, e0 | up, KeyChange{VK_RWIN, false}},
-      {"a driver that already says left or right", VK_RSHIFT, 0x36, 0, KeyChange{VK_RSHIFT, true}},
-      {"a letter", 'A', 0x1E, 0, KeyChange{'A', true}},
+  constexpr USHORT e0 = RI_KEY_E0;
+  const struct {
+    const char* name;
+    USHORT vk, make, flags;  // what a keyboard's raw record carries
+    std::optional<std::uint8_t> want;
+  } cases[] = {
+      {"left Shift", VK_SHIFT, 0x2A, 0, VK_LSHIFT},
+      {"right Shift", VK_SHIFT, 0x36, 0, VK_RSHIFT},
+      {"left Ctrl", VK_CONTROL, 0x1D, 0, VK_LCONTROL},
+      {"right Ctrl", VK_CONTROL, 0x1D, e0, VK_RCONTROL},
+      {"left Alt", VK_MENU, 0x38, 0, VK_LMENU},
+      {"right Alt (AltGr)", VK_MENU, 0x38, e0, VK_RMENU},
+      {"left Windows", VK_LWIN, 0x5B, e0, VK_LWIN},
+      {"right Windows", VK_RWIN, 0x5C, e0, VK_RWIN},
+      {"a driver that already says left or right", VK_RSHIFT, 0x36, 0, VK_RSHIFT},
+      {"a letter", 'A', 0x1E, 0, 'A'},
       // Sent around a cursor key while NumLock is on: no Shift was touched.
-      {"the E0 Shift before a cursor key", VK_SHIFT, 0x2A, e0, std::nullopt},
-      {"the E0 Shift after a cursor key", VK_SHIFT, 0x2A, e0 | up, std::nullopt},
+      {"the E0 Shift around a cursor key", VK_SHIFT, 0x2A, e0, std::nullopt},
       {"a code that is no key", 0xFF, 0x1D, RI_KEY_E1, std::nullopt},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(KeyChangeFromRaw(Raw(c.vk, c.make, c.flags), kKeyboard), c.want);
-    // The same record put in by SendInput comes with no device: not the user's.
-    EXPECT_EQ(KeyChangeFromRaw(Raw(c.vk, c.make, c.flags), nullptr), std::nullopt);
-    // Ours carry our tag, even where the system names a device for them.
-    RAWKEYBOARD ours = Raw(c.vk, c.make, c.flags);
-    ours.ExtraInformation = kOwnInputTag;
-    EXPECT_EQ(KeyChangeFromRaw(ours, kKeyboard), std::nullopt);
-  }
+  for (const auto& c : cases)
+    for (const bool up : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (up ? " up" : " down"));
+      RAWKEYBOARD record = Raw(c.vk, c.make, c.flags | (up ? RI_KEY_BREAK : 0));
+      EXPECT_EQ(KeyChangeFromRaw(record, kKeyboard),
+                c.want ? std::optional(KeyChange{*c.want, !up}) : std::nullopt);
+      // The same record put in by SendInput comes with no device: not the user's.
+      EXPECT_EQ(KeyChangeFromRaw(record, nullptr), std::nullopt);
+      // Ours carry our tag, even where the system names a device for them.
+      record.ExtraInformation = kOwnInputTag;
+      EXPECT_EQ(KeyChangeFromRaw(record, kKeyboard), std::nullopt);
+    }
 }
 
 std::vector<RAWINPUTDEVICE> Registered() {

@@ -70,13 +70,8 @@ TEST(TrayMark, TheIconShowsTheWarningAndItsReasonUntilSeenOrTyped) {
     EXPECT_EQ(calls.balloons, c.balloons) << c.steps;
     if (calls.modified.empty()) continue;
     const auto& [icon, tip] = calls.modified.back();
-    if (c.warningShown) {
-      EXPECT_EQ(icon, warning) << c.steps;
-      EXPECT_EQ(Narrow(tip), reason) << c.steps;
-    } else {
-      EXPECT_EQ(icon, normal) << c.steps;
-      EXPECT_EQ(tip, normalTip) << c.steps;
-    }
+    EXPECT_EQ(icon, c.warningShown ? warning : normal) << c.steps;
+    EXPECT_EQ(tip, c.warningShown ? Widen(reason) : normalTip) << c.steps;
   }
 }
 
@@ -89,9 +84,7 @@ class FakeForeground : public IForegroundQueries {
   std::string Title(HWND) override { return ++asked["title"], title; }
   DWORD ProcessId(HWND w) override { return ++asked["pid"], pids[w]; }
   std::optional<ProcessFacts> Facts(DWORD pid) override {
-    ++asked["facts"];
-    if (!processes.count(pid)) return std::nullopt;
-    return processes[pid];
+    return ++asked["facts"], processes.count(pid) ? std::optional(processes[pid]) : std::nullopt;
   }
   std::optional<bool> TakesMessages(HWND) override { return ++asked["probe"], messages; }
   bool desktopOurs = true;
@@ -116,8 +109,7 @@ TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) 
     const char* steps;
     int facts;               // how often the process was opened
     const char* program;     // the last answer's program
-    bool integrityKnown;
-    bool locked;
+    bool integrityKnown, locked;
     int probes = 0;  // how often a message was posted to learn it
     std::optional<bool> takes = std::nullopt;
   };
