@@ -164,11 +164,25 @@ void RecordReception::HandleRecord(const std::u32string& text, const std::u32str
   // lock, a UAC prompt or an elevated window can come to the front and take
   // the keys in silence. So the decision is made again as the last thing
   // before the first key; what it rests on that cannot change is kept by the
-  // target, so asking again costs the key next to nothing.
+  // target, so asking again costs the key next to nothing. The way of
+  // typing was asked already: asking it again (on GNOME, a read of the input
+  // source in use) would only lengthen the gap.
   if (typing && (beep || feedback)) {
-    if (const Reach again = ReachNow(p_.target.Query()); !again.ok())
-      return Refuse(logged + " (asked again before the first key)", again,
-                    feedback ? " The reader had been told the read was good." : "");
+    const std::string told = feedback ? " The reader had been told the read was good." : "";
+    const KeyTarget now = p_.target.Query();
+    if (const Reach again = DecideReach(now); !again.ok())
+      return Refuse(logged + " (asked again before the first key)", again, told);
+    // The rules chose their section for the window in front then: another
+    // window that came to the front may be one they format records for otherwise.
+    const bool otherWindow =
+        now.program != target.program || now.processName != target.processName || now.title != target.title;
+    if (ruled && otherWindow && p_.rules.Apply(typed, now).section != ruling.section) {
+      p_.diag.Event(logged + " (asked again before the first key): not typed: another window came to the "
+                             "front, for which the rules choose another section");
+      p_.notice.Warn("A scan was not typed: another window came to the front, and the rules treat it otherwise." +
+                     told);
+      return;
+    }
   }
   logged += ": ";
   switch (p_.output.TypeRecord(keys)) {

@@ -420,6 +420,13 @@ TEST(Reception, RulesDecideBeforeTheReaderHears) {
            "C:\\WINDOWS\\tarvik.ini could not finish on it\n"})
     EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
   EXPECT_EQ(log.find("CFG"), std::string::npos);
+  // While the reader is answered, a window whose section differs comes to the front.
+  w.target.target.program = "other.exe";
+  w.pump.At(w.clock.now + 100ms, [&] { w.target.target.program = "notepad.exe"; });
+  w.Data("yy.\r\n");
+  EXPECT_EQ(w.keys.Text(), "ABAB");
+  EXPECT_EQ(w.notice.warnings.back(), "A scan was not typed: another window came to the front, and the rules "
+                                      "treat it otherwise. The reader had been told the read was good.");
 }
 
 // Read at the first line and whenever the file changes; lines it cannot use
