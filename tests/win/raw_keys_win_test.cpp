@@ -73,27 +73,6 @@ std::vector<RAWINPUTDEVICE> Registered() {
   return devices;
 }
 
-// The keyboard's raw input goes to a window, also while another program has the focus.
-TEST(RawKeys, TheWatcherRegistersForEveryKeyboardAndLetsGoAtTheEnd) {
-  {
-    PhysicalKeys keys;
-    ASSERT_TRUE(keys.Known()) << "raw input for the keyboard could not be had";
-    const auto devices = Registered();
-    ASSERT_EQ(devices.size(), 1u);
-    EXPECT_EQ(devices[0].usUsagePage, 0x01);
-    EXPECT_EQ(devices[0].usUsage, 0x06);
-    EXPECT_TRUE(devices[0].dwFlags & RIDEV_INPUTSINK);
-    EXPECT_TRUE(IsWindow(devices[0].hwndTarget));
-    // Raw input goes to one window per process: a second watcher would take it from the first.
-    PhysicalKeys second;
-    EXPECT_FALSE(second.Known());
-    EXPECT_EQ(Registered().size(), 1u);
-  }
-  EXPECT_TRUE(Registered().empty());
-  PhysicalKeys again;  // the next one may have it
-  EXPECT_TRUE(again.Known());
-}
-
 // The watcher reads a key when its thread next runs: on a loaded machine that takes a while.
 constexpr DWORD kArrivalMs = 10000;
 
@@ -188,51 +167,62 @@ TEST(RawKeys, AKeyboardThatGoesAwayLetsGoOfItsOwnKeysOnly) {
   for (std::uintptr_t k = 1; k <= 70; ++k) EXPECT_EQ(many.Down(static_cast<std::uint8_t>(k)), k != 5) << k;
 }
 
-// Through the watcher's window, with the system's answers. Wine names its one
-// keyboard as the device of every key, injected or not, so an untagged
-// SendInput stands in for the user's finger here; ours, tagged, must change
-// nothing, and (as a key whose release raw input never saw, like one made on
-// the lock screen) is dropped when a record starts. A keyboard that goes away
-// takes only its own keys with it. Wine hands keys (and their raw input) out
-// only while some window is in front, and lets go of a key that only SendInput
-// pressed when the window's X focus comes (that a key the system still has
-// down is kept, the table above shows). No Alt: its release would open the
-// menu of that window, ours.
+// The keyboard's raw input goes to a window, also while another program has
+// the focus; through it, with the system's answers. Wine names its one keyboard
+// as the device of every key, so an untagged SendInput stands in for the
+// user's finger; ours, tagged, must change nothing, and (like a key whose
+// release raw input never saw, on the lock screen) is dropped when a record
+// starts. Wine hands keys out only while some window is in front, and lets go
+// of a key that only SendInput pressed when the window's X focus comes (that a
+// key the system still has down is kept, the table above shows). No Alt: its
+// release would open the menu of that window, ours.
 TEST(RawKeys, TheUsersKeysReachTheWatcherOursAndThoseOfAKeyboardGoneDoNot) {
   const UniqueHwnd front = testing::FrontWindow();
-  PhysicalKeys keys;
-  ASSERT_TRUE(keys.Known());
-  const auto registered = Registered();
-  ASSERT_EQ(registered.size(), 1u);
-  const auto removed = [&](LPARAM device) {
-    SendMessageW(registered[0].hwndTarget, WM_INPUT_DEVICE_CHANGE, GIDC_REMOVAL, device);
-  };
-  ASSERT_TRUE(Send(kRightCtrl, false));
-  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
-  removed(LPARAM{0x5678});  // another keyboard
-  EXPECT_TRUE(keys.Down(VK_RCONTROL));
-  ASSERT_TRUE(Send(kLeftShift, false));
-  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
-  ASSERT_TRUE(Send(kLeftShift, true, kOwnInputTag));
-  // Raw input arrives in order: once the next key is seen, ours was read before it.
-  ASSERT_TRUE(Send(kRightCtrl, true));
-  EXPECT_TRUE(testing::PumpUntil([&] { return !keys.Down(VK_RCONTROL); }, kArrivalMs));
-  EXPECT_TRUE(keys.Down(VK_LSHIFT)) << "our own release was taken for the user's";
-  ASSERT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_LSHIFT) && !AsyncDown(VK_RCONTROL); }, kArrivalMs));
-  Win32KeyTarget().Query();  // the reach decision starts every record
-  EXPECT_FALSE(keys.Down(VK_LSHIFT));
+  {
+    PhysicalKeys keys;
+    ASSERT_TRUE(keys.Known()) << "raw input for the keyboard could not be had";
+    const auto registered = Registered();
+    ASSERT_EQ(registered.size(), 1u);
+    EXPECT_EQ(registered[0].usUsagePage, 0x01);
+    EXPECT_EQ(registered[0].usUsage, 0x06);
+    EXPECT_TRUE(registered[0].dwFlags & RIDEV_INPUTSINK);
+    {  // raw input goes to one window per process: a second watcher would take it from the first
+      PhysicalKeys second;
+      EXPECT_FALSE(second.Known());
+    }
+    EXPECT_EQ(Registered().size(), 1u);
+    const auto removed = [&](LPARAM device) {
+      SendMessageW(registered[0].hwndTarget, WM_INPUT_DEVICE_CHANGE, GIDC_REMOVAL, device);
+    };
+    ASSERT_TRUE(Send(kRightCtrl, false));
+    ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
+    removed(LPARAM{0x5678});  // another keyboard
+    EXPECT_TRUE(keys.Down(VK_RCONTROL));
+    ASSERT_TRUE(Send(kLeftShift, false));
+    ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_LSHIFT); }, kArrivalMs));
+    ASSERT_TRUE(Send(kLeftShift, true, kOwnInputTag));
+    // Raw input arrives in order: once the next key is seen, ours was read before it.
+    ASSERT_TRUE(Send(kRightCtrl, true));
+    EXPECT_TRUE(testing::PumpUntil([&] { return !keys.Down(VK_RCONTROL); }, kArrivalMs));
+    EXPECT_TRUE(keys.Down(VK_LSHIFT)) << "our own release was taken for the user's";
+    ASSERT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_LSHIFT) && !AsyncDown(VK_RCONTROL); }, kArrivalMs));
+    Win32KeyTarget().Query();  // the reach decision starts every record
+    EXPECT_FALSE(keys.Down(VK_LSHIFT));
 
-  ASSERT_TRUE(Send(kRightCtrl, false));
-  ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
-  UINT count = 0;
-  GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
-  std::vector<RAWINPUTDEVICELIST> devices(count);
-  ASSERT_NE(GetRawInputDeviceList(devices.data(), &count, sizeof(RAWINPUTDEVICELIST)), UINT(-1));
-  for (const auto& d : devices)  // Wine's one keyboard, which every key here came from
-    if (d.dwType == RIM_TYPEKEYBOARD) removed(reinterpret_cast<LPARAM>(d.hDevice));
-  EXPECT_FALSE(keys.Down(VK_RCONTROL));
-  ASSERT_TRUE(Send(kRightCtrl, true));
-  EXPECT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_RCONTROL); }, kArrivalMs));
+    ASSERT_TRUE(Send(kRightCtrl, false));
+    ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
+    UINT count = 0;
+    GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
+    std::vector<RAWINPUTDEVICELIST> devices(count);
+    ASSERT_NE(GetRawInputDeviceList(devices.data(), &count, sizeof(RAWINPUTDEVICELIST)), UINT(-1));
+    for (const auto& d : devices)  // Wine's one keyboard, which every key here came from
+      if (d.dwType == RIM_TYPEKEYBOARD) removed(reinterpret_cast<LPARAM>(d.hDevice));
+    EXPECT_FALSE(keys.Down(VK_RCONTROL));
+    ASSERT_TRUE(Send(kRightCtrl, true));
+    EXPECT_TRUE(testing::PumpUntil([] { return !AsyncDown(VK_RCONTROL); }, kArrivalMs));
+  }
+  EXPECT_TRUE(Registered().empty());
+  EXPECT_TRUE(PhysicalKeys().Known());  // the next one may have it
 }
 
 }  // namespace
