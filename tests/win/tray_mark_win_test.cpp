@@ -63,7 +63,6 @@ TEST(TrayMark, TheIconShowsTheWarningAndItsReasonUntilSeenOrTyped) {
         case 'y': shell.Typed(); break;
         case 'o': shell.Opened(); break;
         case 'x': calls.refuse = true; break;
-        default: break;
       }
     }
     EXPECT_EQ(static_cast<int>(calls.modified.size()), c.changes) << c.steps;
@@ -141,11 +140,8 @@ TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) 
     std::istringstream steps(c.steps);
     for (std::string s; steps >> s;) {
       if (s == "q") {
-        last = target.Query(), ++queries;
-        if (sys.front) {
-          ++titles;
-          EXPECT_EQ(last.title, sys.title) << c.steps;
-        }
+        last = target.Query(), ++queries, titles += sys.front != nullptr;
+        if (sys.front) { EXPECT_EQ(last.title, sys.title) << c.steps; }
       } else if (s == "0") sys.front = nullptr;
       else if (s == "p") sys.pids[Window(1)] = 30;
       else if (s == "L") sys.desktopOurs = false;
