@@ -10,9 +10,9 @@
 namespace tarvik::lnx {
 namespace {
 
-const QString kLogind = QStringLiteral("org.freedesktop.login1");
-const QString kSessionInterface = QStringLiteral("org.freedesktop.login1.Session");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kLogind = QString::fromLatin1(kLogindService);
+const QString kSessionInterface = QString::fromLatin1(kLogindSession);
+const QString kProperties = QString::fromLatin1(kDBusProperties);
 constexpr char kActive[] = "Active";
 
 }  // namespace
@@ -23,8 +23,8 @@ SleepWatcher::SleepWatcher(std::function<void()> onResumed) : onResumed_(std::mo
     problem_ = "No system bus (" + bus.lastError().message().toStdString() + ")";
     return;
   }
-  if (!bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                   QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+  if (!bus.connect(kLogind, QString::fromLatin1(kLogindManagerPath),
+                   QString::fromLatin1(kLogindManager), QStringLiteral("PrepareForSleep"), this,
                    SLOT(PrepareForSleep(bool))))
     problem_ = "Watching logind failed (" + bus.lastError().message().toStdString() + ")";
 }
@@ -43,7 +43,7 @@ void FrontWatcher::Start() {
                    this, SLOT(Changed(QString, QVariantMap, QStringList)));
     session_.clear();
   } else {
-    if (!bus.connect(kLogind, QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.login1.Manager"),
+    if (!bus.connect(kLogind, QString::fromLatin1(kLogindManagerPath), QString::fromLatin1(kLogindManager),
                      QStringLiteral("SessionRemoved"), this, SLOT(SessionRemoved(QDBusMessage))))
       log_.Event("Session in front: the end of sessions cannot be followed (" + bus.lastError().message().toStdString() + ")");
   }

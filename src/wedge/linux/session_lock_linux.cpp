@@ -18,12 +18,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const QString kLogind = QStringLiteral("org.freedesktop.login1");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/login1");
-const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
-const QString kSession = QStringLiteral("org.freedesktop.login1.Session");
+const QString kLogind = QString::fromLatin1(kLogindService);
+const QString kManagerPath = QString::fromLatin1(kLogindManagerPath);
+const QString kManager = QString::fromLatin1(kLogindManager);
+const QString kSession = QString::fromLatin1(kLogindSession);
 const QString kUser = QStringLiteral("org.freedesktop.login1.User");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kProperties = QString::fromLatin1(kDBusProperties);
 // logind's word for "no such object" in a path property.
 const QString kNoPath = QStringLiteral("/");
 constexpr char kLogindSource[] = "logind";

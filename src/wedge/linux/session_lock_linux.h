@@ -24,6 +24,13 @@ inline constexpr std::chrono::milliseconds kLockReadLimit{600};
 
 using LockDeadline = std::chrono::steady_clock::time_point;
 
+// logind's names on the system bus, for whoever follows a session.
+inline constexpr char kLogindService[] = "org.freedesktop.login1";
+inline constexpr char kLogindManagerPath[] = "/org/freedesktop/login1";
+inline constexpr char kLogindManager[] = "org.freedesktop.login1.Manager";
+inline constexpr char kLogindSession[] = "org.freedesktop.login1.Session";
+inline constexpr char kDBusProperties[] = "org.freedesktop.DBus.Properties";
+
 // This user's graphical session as logind names it, found the way the
 // desktops find it (see LogindLock): the first candidate `usable` takes
 // (it reads what it wants of the session, or says why it cannot), and how
