@@ -18,15 +18,6 @@ namespace {
 // A device handle as Windows gives a real keyboard's records; injected ones carry none.
 const HANDLE kKeyboard = reinterpret_cast<HANDLE>(std::uintptr_t{0x1234});
 
-RAWKEYBOARD Raw(USHORT vk, USHORT make, USHORT flags) {
-  RAWKEYBOARD k{};
-  k.VKey = vk;
-  k.MakeCode = make;
-  k.Flags = flags;
-  k.Message = (flags & RI_KEY_BREAK) ? WM_KEYUP : WM_KEYDOWN;
-  return k;
-}
-
 // Each key is tried both down and up.
 TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
   constexpr USHORT e0 = RI_KEY_E0;
@@ -52,7 +43,8 @@ TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
   for (const auto& c : cases)
     for (const bool up : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (up ? " up" : " down"));
-      RAWKEYBOARD record = Raw(c.vk, c.make, c.flags | (up ? RI_KEY_BREAK : 0));
+      RAWKEYBOARD record{c.make, USHORT(c.flags | (up ? RI_KEY_BREAK : 0)), 0, c.vk,
+                         UINT(up ? WM_KEYUP : WM_KEYDOWN), 0};
       EXPECT_EQ(KeyChangeFromRaw(record, kKeyboard),
                 c.want ? std::optional(KeyChange{*c.want, !up}) : std::nullopt);
       // The same record put in by SendInput comes with no device: not the user's.
@@ -178,11 +170,10 @@ TEST(RawKeys, TheUsersKeysReachTheWatcherOursAndThoseOfAKeyboardGoneDoNot) {
 
     ASSERT_TRUE(Send(kRightCtrl, false));
     ASSERT_TRUE(testing::PumpUntil([&] { return keys.Down(VK_RCONTROL); }, kArrivalMs));
-    UINT count = 0;
-    GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST));
-    std::vector<RAWINPUTDEVICELIST> devices(count);
-    ASSERT_NE(GetRawInputDeviceList(devices.data(), &count, sizeof(RAWINPUTDEVICELIST)), UINT(-1));
-    for (const auto& d : devices)  // Wine's one keyboard, which every key here came from
+    RAWINPUTDEVICELIST devices[16];
+    UINT count = std::size(devices);
+    ASSERT_NE(GetRawInputDeviceList(devices, &count, sizeof(RAWINPUTDEVICELIST)), UINT(-1));
+    for (const auto& d : std::span(devices, count))  // Wine's one keyboard, which every key here came from
       if (d.dwType == RIM_TYPEKEYBOARD) removed(reinterpret_cast<LPARAM>(d.hDevice));
     EXPECT_FALSE(keys.Down(VK_RCONTROL));
     ASSERT_TRUE(Send(kRightCtrl, true));

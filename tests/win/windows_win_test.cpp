@@ -93,8 +93,6 @@ TEST(Tray, WhileTheShellRefusesTheIconTheWindowWaitsOnTheTaskbar) {
   shell.TrayDelete();
 }
 
-using testing::FrontWindow;
-
 // A program whose token is closed to us (another account's, or one whose
 // security forbids the question) is judged by whether our message reaches its
 // window. Wine reads every token and has no UIPI: the unread token is a stand-in,
@@ -109,7 +107,7 @@ class UnreadToken : public Win32ForegroundQueries {
 };
 
 TEST(KeyTarget, AWindowInFrontTakesTheKeysByItsLevelOrWhereOurMessagesReachIt) {
-  const UniqueHwnd window = FrontWindow();
+  const UniqueHwnd window = testing::FrontWindow();
   const KeyTarget ordinary = Win32KeyTarget().Query();
   EXPECT_TRUE(ordinary.inputDesktopIsOurs && ordinary.hasForeground);
   ASSERT_TRUE(ordinary.targetIntegrity);
@@ -144,7 +142,7 @@ TEST(KeyTarget, AWindowInFrontTakesTheKeysByItsLevelOrWhereOurMessagesReachIt) {
 TEST(Keyboard, TheFocusedWindowsInputMethodDecidesUnicodeOrKeys) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {
-    const UniqueHwnd window = FrontWindow();
+    const UniqueHwnd window = testing::FrontWindow();
     Win32Keyboard keyboard;
     keyboard.FocusedLayout();
     const InputProfile p = keyboard.FocusedInputProfile();
@@ -168,7 +166,7 @@ TEST(Keyboard, TheFocusedWindowsInputMethodDecidesUnicodeOrKeys) {
 // This session's connects and disconnects move it; a lock does not (a
 // locked user in front keeps the reader), nor another session's events.
 TEST(SessionFront, ConnectsAndDisconnectsOfThisSessionOnly) {
-  const UniqueHwnd window = FrontWindow();
+  const UniqueHwnd window = testing::FrontWindow();
   SessionFront front(window.get());
   EXPECT_EQ(front.Problem(), "");
   DWORD mine = 0;
@@ -178,16 +176,18 @@ TEST(SessionFront, ConnectsAndDisconnectsOfThisSessionOnly) {
     WPARAM event;
     LPARAM session;
     std::optional<bool> front;
+    bool unlocked = false;
   } cases[] = {
       {WTS_CONSOLE_DISCONNECT, mine, false}, {WTS_REMOTE_DISCONNECT, mine, false},
       {WTS_CONSOLE_CONNECT, mine, true},     {WTS_REMOTE_CONNECT, mine, true},
-      {WTS_SESSION_LOCK, mine, std::nullopt}, {WTS_SESSION_UNLOCK, mine, std::nullopt},
+      {WTS_SESSION_LOCK, mine, std::nullopt}, {WTS_SESSION_UNLOCK, mine, std::nullopt, true},
       {WTS_SESSION_LOGON, mine, std::nullopt}, {WTS_CONSOLE_DISCONNECT, other, std::nullopt},
+      {WTS_SESSION_UNLOCK, other, std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(front.Changed(c.event, c.session), c.front) << c.event << " " << c.session;
-  EXPECT_TRUE(front.Unlocked(WTS_SESSION_UNLOCK, mine));
-  EXPECT_FALSE(front.Unlocked(WTS_SESSION_UNLOCK, other));
-  EXPECT_FALSE(front.Unlocked(WTS_SESSION_LOCK, mine));
+  for (const auto& c : cases) {
+    EXPECT_EQ(front.Changed(c.event, c.session), c.front) << c.event << " " << c.session;
+    EXPECT_EQ(front.Unlocked(c.event, c.session), c.unlocked) << c.event << " " << c.session;
+  }
   EXPECT_NE(front.Now(), false);  // Wine's one session is the one in front
 }
 
