@@ -68,11 +68,7 @@ std::vector<RAWINPUTDEVICE> Registered() {
 // The watcher reads a key when its thread next runs: on a loaded machine that takes a while.
 constexpr DWORD kArrivalMs = 10000;
 
-struct Key {
-  std::uint8_t vk;
-  USHORT scan;
-  bool extended;
-};
+struct Key { std::uint8_t vk; USHORT scan; bool extended; };
 constexpr Key kRightCtrl{VK_RCONTROL, 0x1D, true}, kLeftShift{VK_LSHIFT, 0x2A, false};
 
 constexpr ULONG_PTR kUser = 0;

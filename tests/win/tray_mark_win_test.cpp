@@ -35,12 +35,11 @@ struct IconCalls {
 TEST(TrayMark, TheIconShowsTheWarningAndItsReasonUntilSeenOrTyped) {
   const std::string reason = "A scan was not typed: no window has the keyboard focus.";
   const std::wstring normalTip = L"Pelrin RF 3.0";
-  struct Case {
+  const struct {
     const char* steps;
     bool warningShown;  // the last image the icon got is the warning, with the reason as its tip
     int changes, balloons;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"a w", true, 1, 1},
       {"a w y", false, 2, 1},
       {"w a", true, 1, 0},     // a warning from before the icon came is carried by it
@@ -104,15 +103,14 @@ HWND Window(std::uintptr_t n) { return reinterpret_cast<HWND>(n); }
 // Where the integrity is unknown the window is asked whether it takes our
 // messages, and a definite answer is kept with the process's facts.
 TEST(KeyTarget, TheProcessIsAskedAgainOnlyWhenTheWindowOrProcessInFrontChanged) {
-  struct Case {
+  const struct {
     const char* steps;
     int facts;               // how often the process was opened
     const char* program;     // the last answer's program
     bool integrityKnown, locked;
     int probes = 0;  // how often a message was posted to learn it
     std::optional<bool> takes = std::nullopt;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"1 q T q", 1, "a.exe", true, false},
       {"1 q L q", 1, "a.exe", true, true},  // the desktop is asked every time
       {"1 q 2 q", 2, "a.exe", true, false},  // another window of the same program
