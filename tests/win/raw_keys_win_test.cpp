@@ -20,7 +20,6 @@ const HANDLE kKeyboard = reinterpret_cast<HANDLE>(std::uintptr_t{0x1234});
 
 // Each key is tried both down and up.
 TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
-  constexpr USHORT e0 = RI_KEY_E0;
   const struct {
     const char* name;
     USHORT vk, make, flags;  // what a keyboard's raw record carries
@@ -29,15 +28,15 @@ TEST(RawKeys, ADeviceKeyBecomesItsSideOfTheModifier) {
       {"left Shift", VK_SHIFT, 0x2A, 0, VK_LSHIFT},
       {"right Shift", VK_SHIFT, 0x36, 0, VK_RSHIFT},
       {"left Ctrl", VK_CONTROL, 0x1D, 0, VK_LCONTROL},
-      {"right Ctrl", VK_CONTROL, 0x1D, e0, VK_RCONTROL},
+      {"right Ctrl", VK_CONTROL, 0x1D, RI_KEY_E0, VK_RCONTROL},
       {"left Alt", VK_MENU, 0x38, 0, VK_LMENU},
-      {"right Alt (AltGr)", VK_MENU, 0x38, e0, VK_RMENU},
-      {"left Windows", VK_LWIN, 0x5B, e0, VK_LWIN},
-      {"right Windows", VK_RWIN, 0x5C, e0, VK_RWIN},
+      {"right Alt (AltGr)", VK_MENU, 0x38, RI_KEY_E0, VK_RMENU},
+      {"left Windows", VK_LWIN, 0x5B, RI_KEY_E0, VK_LWIN},
+      {"right Windows", VK_RWIN, 0x5C, RI_KEY_E0, VK_RWIN},
       {"a driver that already says left or right", VK_RSHIFT, 0x36, 0, VK_RSHIFT},
       {"a letter", 'A', 0x1E, 0, 'A'},
       // Sent around a cursor key while NumLock is on: no Shift was touched.
-      {"the E0 Shift around a cursor key", VK_SHIFT, 0x2A, e0, std::nullopt},
+      {"the E0 Shift around a cursor key", VK_SHIFT, 0x2A, RI_KEY_E0, std::nullopt},
       {"a code that is no key", 0xFF, 0x1D, RI_KEY_E1, std::nullopt},
   };
   for (const auto& c : cases)
