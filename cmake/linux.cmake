@@ -48,10 +48,10 @@ qt_add_resources(tarvik_qt tarvik_art PREFIX /tarvik BASE src/shell/win/res
 # session lock from logind: both over Qt D-Bus, beside the Qt-free typing.
 if(TARGET tarvik_typing_linux)
   add_library(tarvik_desktop_linux STATIC
-    src/wedge/linux/gnome_layout_linux.cpp
-    src/wedge/linux/portal_keyboard_linux.cpp
-    src/wedge/linux/portal_session_linux.cpp
-    src/wedge/linux/session_lock_linux.cpp
+    src/keys/linux/gnome_layout_linux.cpp
+    src/keys/linux/portal_keyboard_linux.cpp
+    src/keys/linux/portal_session_linux.cpp
+    src/keys/linux/session_lock_linux.cpp
   )
   target_link_libraries(tarvik_desktop_linux PUBLIC tarvik_typing_linux tarvik_qt Qt6::DBus)
 endif()

@@ -8,14 +8,14 @@ foreach(part Xtst Xi xkbcommon Xss)
 endforeach()
 
 add_library(tarvik_typing_linux STATIC
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/key_sender_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/key_target_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkb_plan.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkey_injector.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/xtest_keyboard_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/xkb_keymap_text.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/virtual_keyboard_linux.cpp
-  ${PROJECT_SOURCE_DIR}/src/wedge/linux/wayland_target_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/key_sender_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/key_target_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/xkb_plan.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/xkey_injector.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/xtest_keyboard_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/xkb_keymap_text.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/virtual_keyboard_linux.cpp
+  ${PROJECT_SOURCE_DIR}/src/keys/linux/wayland_target_linux.cpp
 )
 # No moc here; Qt Core only for watching the window list's socket.
 set_target_properties(tarvik_typing_linux PROPERTIES AUTOMOC OFF)
@@ -25,7 +25,7 @@ target_link_libraries(tarvik_typing_linux
 
 # Wayland: the compositor's virtual keyboard and its list of windows (wlroots
 # desktops). Their protocol definitions are not packaged in Debian 12: ours
-# are under src/wedge/linux/protocols, turned into C by wayland-scanner.
+# are under src/keys/linux/protocols, turned into C by wayland-scanner.
 enable_language(C)  # the scanner's glue code is C
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
@@ -36,7 +36,7 @@ endif()
 set(TARVIK_PROTOCOL_DIR ${CMAKE_CURRENT_BINARY_DIR}/wayland-protocols)
 file(MAKE_DIRECTORY ${TARVIK_PROTOCOL_DIR})
 foreach(protocol virtual-keyboard-unstable-v1 wlr-foreign-toplevel-management-unstable-v1)
-  set(xml ${PROJECT_SOURCE_DIR}/src/wedge/linux/protocols/${protocol}.xml)
+  set(xml ${PROJECT_SOURCE_DIR}/src/keys/linux/protocols/${protocol}.xml)
   add_custom_command(
     OUTPUT ${TARVIK_PROTOCOL_DIR}/${protocol}-client-protocol.h ${TARVIK_PROTOCOL_DIR}/${protocol}-protocol.c
     COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${TARVIK_PROTOCOL_DIR}/${protocol}-client-protocol.h

@@ -23,9 +23,9 @@ add_library(tarvik_win STATIC
   src/link/win/library_win.cpp
   src/link/win/selection_window_win.cpp
   src/link/win/serial_win.cpp
-  src/wedge/win/key_target_win.cpp
-  src/wedge/win/raw_keys_win.cpp
-  src/wedge/win/send_keys_win.cpp
+  src/keys/win/key_target_win.cpp
+  src/keys/win/raw_keys_win.cpp
+  src/keys/win/send_keys_win.cpp
   src/shell/win/fonts_win.cpp
   src/shell/win/rx_window_win.cpp
   src/shell/win/session_front_win.cpp

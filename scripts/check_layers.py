@@ -4,7 +4,8 @@ platform code reaches another subsystem's platform code only through core's.
     python3 scripts/check_layers.py        # prints each breach; exit 1 if any
 
 Layers, lowest first: core; settings and link (side by side, neither includes
-the other); wedge; shell. A file in a win/ or linux/ folder may include its own
+the other); keys (typing keys); shape (what a record becomes); wedge (the road
+of a record); shell. A file in a win/ or linux/ folder may include its own
 subsystem's twins and core's (core/win, core/linux); only shell's, which put
 the program together, include the twins of the layers below.
 """
@@ -12,7 +13,7 @@ import re
 import sys
 from pathlib import Path
 
-RANK = {"core": 1, "settings": 2, "link": 2, "wedge": 3, "shell": 4}
+RANK = {"core": 1, "settings": 2, "link": 2, "keys": 3, "shape": 4, "wedge": 5, "shell": 6}
 PLATFORMS = ("win", "linux")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 

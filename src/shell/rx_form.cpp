@@ -1,6 +1,6 @@
 #include "shell/rx_form.h"
 
-#include "wedge/option_lists.h"
+#include "keys/option_lists.h"
 
 namespace tarvik {
 

@@ -14,10 +14,10 @@
 #include "core/dialogs.h"
 #include "core/services.h"
 #include "shell/tray.h"
-#include "wedge/key_reach.h"
-#include "wedge/keystroke_output.h"
+#include "keys/key_reach.h"
+#include "keys/keystroke_output.h"
 #include "wedge/record_reception.h"
-#include "wedge/record_rules.h"
+#include "shape/record_rules.h"
 
 namespace tarvik {
 

@@ -11,9 +11,9 @@
 #include "core/dialogs.h"
 #include "core/event_pump.h"
 #include "core/services.h"
-#include "wedge/key_reach.h"
-#include "wedge/keystroke_output.h"
-#include "wedge/record_rules.h"
+#include "keys/key_reach.h"
+#include "keys/keystroke_output.h"
+#include "shape/record_rules.h"
 
 namespace tarvik {
 

@@ -10,7 +10,7 @@
 #include "core/diagnostics.h"
 #include "core/controls.h"
 #include "core/services.h"
-#include "wedge/key_reach.h"
+#include "keys/key_reach.h"
 
 namespace tarvik {
 

@@ -11,7 +11,7 @@
 
 #include "core/controls.h"
 #include "fakes/fake_pump.h"
-#include "wedge/option_lists.h"
+#include "keys/option_lists.h"
 
 namespace tarvik::testing {
 

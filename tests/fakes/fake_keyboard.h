@@ -14,8 +14,8 @@
 #include <string>
 #include <utility>
 
-#include "wedge/win/key_injector.h"
-#include "wedge/win/key_plan.h"
+#include "keys/win/key_injector.h"
+#include "keys/win/key_plan.h"
 
 namespace tarvik::testing {
 

@@ -9,7 +9,7 @@
 #include "fakes/fake_controls.h"
 #include "fakes/fake_link.h"
 #include "settings/settings.h"
-#include "wedge/option_lists.h"
+#include "keys/option_lists.h"
 
 namespace tarvik::testing {
 

@@ -11,10 +11,10 @@
 #include "link/reader_commands.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_link.h"
-#include "wedge/key_reach.h"
-#include "wedge/keystroke_output.h"
+#include "keys/key_reach.h"
+#include "keys/keystroke_output.h"
 #include "wedge/record_reception.h"
-#include "wedge/record_rules.h"
+#include "shape/record_rules.h"
 
 namespace tarvik::testing {
 

@@ -26,7 +26,7 @@
 #include "fuzz/fuzz_target.h"
 #include "core/utf8.h"
 #include "fakes/fake_wedge.h"
-#include "wedge/rules.h"
+#include "shape/rules.h"
 
 namespace {
 

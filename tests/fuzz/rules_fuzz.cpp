@@ -23,10 +23,10 @@
 
 #include "fuzz/fuzz_target.h"
 #include "core/utf8.h"
-#include "wedge/brace_keys.h"
-#include "wedge/gs1.h"
-#include "wedge/keystroke_output.h"
-#include "wedge/rules.h"
+#include "keys/brace_keys.h"
+#include "shape/gs1.h"
+#include "keys/keystroke_output.h"
+#include "shape/rules.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "wedge/linux/xkey_injector.h"
+#include "keys/linux/xkey_injector.h"
 
 namespace tarvik::lnx::testing {
 

@@ -6,7 +6,7 @@
 
 #include "fakes/fake_link.h"
 #include "fakes/fake_wedge.h"
-#include "wedge/key_reach.h"
+#include "keys/key_reach.h"
 
 namespace tarvik {
 namespace {

@@ -10,8 +10,8 @@
 #include <tuple>
 
 #include "linux/fake_xkeyboard.h"
-#include "wedge/linux/gnome_layout_linux.h"
-#include "wedge/linux/portal_keyboard_linux.h"
+#include "keys/linux/gnome_layout_linux.h"
+#include "keys/linux/portal_keyboard_linux.h"
 
 namespace tarvik::lnx {
 namespace {

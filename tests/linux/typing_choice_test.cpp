@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "wedge/linux/key_sender_linux.h"
-#include "wedge/linux/wayland_target_linux.h"
+#include "keys/linux/key_sender_linux.h"
+#include "keys/linux/wayland_target_linux.h"
 
 namespace tarvik::lnx {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <tuple>
 
-#include "wedge/linux/wayland_target_linux.h"
+#include "keys/linux/wayland_target_linux.h"
 
 namespace tarvik::lnx {
 namespace {

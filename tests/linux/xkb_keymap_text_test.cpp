@@ -1,6 +1,6 @@
 // Our virtual keyboard's keymap, compiled as the compositor (libxkbcommon) and
 // Xwayland (xkbcomp) compile it: each keycode gives the model's keysym.
-#include "wedge/linux/xkb_keymap_text.h"
+#include "keys/linux/xkb_keymap_text.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,7 +15,7 @@
 #include <regex>
 #include <sstream>
 
-#include "wedge/brace_keys.h"
+#include "keys/brace_keys.h"
 
 namespace tarvik::lnx {
 namespace {

@@ -1,4 +1,4 @@
-#include "wedge/linux/xkb_plan.h"
+#include "keys/linux/xkb_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include "core/utf8.h"
 
 #include "linux/fake_xkeyboard.h"
-#include "wedge/linux/xkey_injector.h"
+#include "keys/linux/xkey_injector.h"
 
 namespace tarvik::lnx {
 namespace {

@@ -18,9 +18,9 @@
 #include <xkbcommon/xkbcommon.h>
 // clang-format on
 
-#include "wedge/linux/key_sender_linux.h"
-#include "wedge/linux/key_target_linux.h"
-#include "wedge/linux/xtest_keyboard_linux.h"
+#include "keys/linux/key_sender_linux.h"
+#include "keys/linux/key_target_linux.h"
+#include "keys/linux/xtest_keyboard_linux.h"
 
 extern char** environ;
 

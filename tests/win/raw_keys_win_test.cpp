@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "tools/common/bench_win.h"
-#include "wedge/win/key_target_win.h"
-#include "wedge/win/raw_keys_win.h"
-#include "wedge/win/send_keys_win.h"
+#include "keys/win/key_target_win.h"
+#include "keys/win/raw_keys_win.h"
+#include "keys/win/send_keys_win.h"
 #include "win_test_util.h"
 
 namespace tarvik::win {

@@ -10,7 +10,7 @@
 #include "core/win/text_win.h"
 #include "shell/win/rx_window_win.h"
 #include "shell/win/shell_win.h"
-#include "wedge/win/key_target_win.h"
+#include "keys/win/key_target_win.h"
 
 namespace tarvik::win {
 namespace {

@@ -13,8 +13,8 @@
 #include "shell/win/session_front_win.h"
 #include "shell/win/shell_win.h"
 #include "tools/common/bench_win.h"
-#include "wedge/win/key_target_win.h"
-#include "wedge/win/send_keys_win.h"
+#include "keys/win/key_target_win.h"
+#include "keys/win/send_keys_win.h"
 #include "win_test_util.h"
 
 namespace tarvik::win {

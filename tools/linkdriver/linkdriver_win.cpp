@@ -21,14 +21,14 @@
 #include "core/win/services_win.h"
 #include "shell/win/winpath_win.h"
 #include "tools/common/bench_win.h"
-#include "wedge/keystroke_output.h"
-#include "wedge/option_lists.h"
+#include "keys/keystroke_output.h"
+#include "keys/option_lists.h"
 #include "wedge/record_reception.h"
-#include "wedge/record_rules.h"
+#include "shape/record_rules.h"
 #include "core/dialogs.h"
-#include "wedge/win/key_injector.h"
-#include "wedge/win/key_target_win.h"
-#include "wedge/win/send_keys_win.h"
+#include "keys/win/key_injector.h"
+#include "keys/win/key_target_win.h"
+#include "keys/win/send_keys_win.h"
 
 using namespace tarvik;
 using namespace tarvik::win;

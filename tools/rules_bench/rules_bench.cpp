@@ -19,7 +19,7 @@
 #include <functional>
 #include <string>
 
-#include "wedge/rules.h"
+#include "shape/rules.h"
 
 namespace {
 

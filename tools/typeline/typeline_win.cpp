@@ -17,10 +17,10 @@
 #include "core/win/event_pump_win.h"
 #include "shell/win/rx_window_win.h"
 #include "tools/common/bench_win.h"
-#include "wedge/keystroke_output.h"
-#include "wedge/option_lists.h"
-#include "wedge/win/key_injector.h"
-#include "wedge/win/send_keys_win.h"
+#include "keys/keystroke_output.h"
+#include "keys/option_lists.h"
+#include "keys/win/key_injector.h"
+#include "keys/win/send_keys_win.h"
 
 using namespace tarvik;
 using namespace tarvik::win;

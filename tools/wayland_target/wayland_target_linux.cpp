@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "wedge/linux/wayland_target_linux.h"
+#include "keys/linux/wayland_target_linux.h"
 
 namespace {
 

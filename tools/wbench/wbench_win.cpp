@@ -37,7 +37,7 @@
 #include "core/win/text_win.h"
 #include "core/win/unique_any.h"
 #include "tools/common/bench_win.h"
-#include "wedge/win/key_target_win.h"
+#include "keys/win/key_target_win.h"
 
 using tarvik::bench::ForceForeground;
 using tarvik::bench::WaitForWindow;

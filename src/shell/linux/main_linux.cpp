@@ -29,10 +29,10 @@
 #include "shell/linux/single_instance_linux.h"
 #include "shell/rx_form.h"
 #include "shell/rx_layout.h"
-#include "wedge/linux/key_sender_linux.h"
-#include "wedge/linux/key_target_linux.h"
-#include "wedge/linux/portal_keyboard_linux.h"
-#include "wedge/linux/session_lock_linux.h"
+#include "keys/linux/key_sender_linux.h"
+#include "keys/linux/key_target_linux.h"
+#include "keys/linux/portal_keyboard_linux.h"
+#include "keys/linux/session_lock_linux.h"
 
 using namespace tarvik;
 using namespace tarvik::lnx;

@@ -5,7 +5,7 @@
 #include <QDBusObjectPath>
 
 #include "core/linux/dialogs_linux.h"
-#include "wedge/linux/session_lock_linux.h"
+#include "keys/linux/session_lock_linux.h"
 
 namespace tarvik::lnx {
 namespace {

@@ -21,10 +21,10 @@
 #include "shell/win/session_front_win.h"
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
-#include "wedge/win/key_injector.h"
-#include "wedge/win/key_target_win.h"
-#include "wedge/win/raw_keys_win.h"
-#include "wedge/win/send_keys_win.h"
+#include "keys/win/key_injector.h"
+#include "keys/win/key_target_win.h"
+#include "keys/win/raw_keys_win.h"
+#include "keys/win/send_keys_win.h"
 
 #include <objbase.h>
 
