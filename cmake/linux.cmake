@@ -48,12 +48,16 @@ qt_add_resources(tarvik_qt tarvik_art PREFIX /tarvik BASE src/shell/win/res
 # session lock from logind: both over Qt D-Bus, beside the Qt-free typing.
 if(TARGET tarvik_typing_linux)
   add_library(tarvik_desktop_linux STATIC
+    src/keys/linux/field_reader_linux.cpp
     src/keys/linux/gnome_layout_linux.cpp
     src/keys/linux/portal_keyboard_linux.cpp
     src/keys/linux/portal_session_linux.cpp
     src/keys/linux/session_lock_linux.cpp
   )
   target_link_libraries(tarvik_desktop_linux PUBLIC tarvik_typing_linux tarvik_qt Qt6::DBus)
+  # One read of the focused field after another, timed (tools/bench/field_read_bench.py).
+  add_executable(tarvik_field_probe tools/field_probe/field_probe_linux.cpp)
+  target_link_libraries(tarvik_field_probe PRIVATE tarvik_desktop_linux)
 endif()
 
 # Unit tests of the Linux twins' own logic.

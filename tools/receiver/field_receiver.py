@@ -1,0 +1,119 @@
+"""A one-line text field that shows its text through AT-SPI, as real applications
+do: a GTK 3 entry or a Qt 6 line edit, in a window of its own.
+  field_receiver.py gtk|qt LOGFILE TITLE [--text N] [--drop-every K --drop-gap-ms G]
+--text N: the field starts with N characters, the caret at its end.
+--drop-every K: every K-th character key is dropped when it comes less than G ms
+after the key before it, as a slow application that loses keys at full speed does.
+The log gets MAPPED once the window is up, DROP <n> for each key dropped, and on
+SIGUSR1 TEXT <the field's text in hex>.
+"""
+import argparse
+import os
+import signal
+import sys
+import time
+
+sys.path.append("/usr/lib/python3/dist-packages")  # Debian's gi and PyQt6
+
+
+class Dropper:
+    def __init__(self, every, gap_ms, log):
+        self.every, self.gap, self.log = every, gap_ms / 1000.0, log
+        self.count, self.last = 0, 0.0
+
+    def drop(self, is_character):
+        """Whether to drop this key press."""
+        now, last = time.monotonic(), self.last
+        self.last = now
+        if not is_character or not self.every:
+            return False
+        self.count += 1
+        if self.count % self.every == 0 and now - last < self.gap:
+            self.log(f"DROP {self.count}")
+            return True
+        return False
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("toolkit", choices=("gtk", "qt"))
+    p.add_argument("log")
+    p.add_argument("title")
+    p.add_argument("--text", type=int, default=0)
+    p.add_argument("--drop-every", type=int, default=0)
+    p.add_argument("--drop-gap-ms", type=float, default=3.0)
+    a = p.parse_args()
+    out = open(a.log, "a", buffering=1)
+    log = lambda line: out.write(line + "\n")  # noqa: E731
+    dropper = Dropper(a.drop_every, a.drop_gap_ms, log)
+    start = "0123456789abcdef" * (a.text // 16 + 1)
+    (run_gtk if a.toolkit == "gtk" else run_qt)(a.title, start[:a.text], dropper, log)
+
+
+def run_gtk(title, text, dropper, log):
+    import gi
+    gi.require_version("Gtk", "3.0")
+    from gi.repository import GLib, Gtk
+    window = Gtk.Window(title=title)
+    entry = Gtk.Entry()
+    entry.set_max_length(0)
+    entry.set_text(text)
+    window.add(entry)
+    window.connect("destroy", Gtk.main_quit)
+    entry.connect("key-press-event", lambda w, e: dropper.drop(bool(e.string) and e.string.isprintable()))
+    window.connect("map-event", lambda *_: log("MAPPED"))
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1,
+                         lambda: log("TEXT " + entry.get_text().encode().hex()) or True)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, lambda: Gtk.main_quit() or False)
+    window.show_all()
+    entry.grab_focus()
+    entry.set_position(-1)
+    Gtk.main()
+
+
+def run_qt(title, text, dropper, log):
+    from PyQt6.QtCore import QSocketNotifier
+    from PyQt6.QtWidgets import QApplication, QLineEdit
+
+    app = QApplication(sys.argv[:1])
+
+    class Field(QLineEdit):
+        def keyPressEvent(self, e):
+            if dropper.drop(bool(e.text()) and e.text().isprintable()):
+                return
+            super().keyPressEvent(e)
+
+        def showEvent(self, e):
+            super().showEvent(e)
+            log("MAPPED")
+
+    field = Field()
+    field.setMaxLength(1 << 20)
+    field.setText(text)
+    field.setWindowTitle(title)
+    field.resize(400, 40)
+    # Signals reach Python only between Qt's events: a pipe wakes the loop.
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    signal.set_wakeup_fd(write_end)
+    notifier = QSocketNotifier(read_end, QSocketNotifier.Type.Read)
+    pending = []
+    signal.signal(signal.SIGUSR1, lambda *_: pending.append("text"))
+    signal.signal(signal.SIGTERM, lambda *_: pending.append("quit"))
+
+    def woke():
+        os.read(read_end, 64)
+        while pending:
+            if pending.pop(0) == "quit":
+                app.quit()
+            else:
+                log("TEXT " + field.text().encode().hex())
+    notifier.activated.connect(woke)
+    field.show()
+    field.setFocus()
+    field.setCursorPosition(len(text))
+    app.exec()
+
+
+if __name__ == "__main__":
+    main()
