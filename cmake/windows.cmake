@@ -23,16 +23,18 @@ add_library(tarvik_win STATIC
   src/link/win/library_win.cpp
   src/link/win/selection_window_win.cpp
   src/link/win/serial_win.cpp
+  src/keys/win/field_reader_win.cpp
   src/keys/win/key_target_win.cpp
   src/keys/win/raw_keys_win.cpp
   src/keys/win/send_keys_win.cpp
+  src/keys/win/ui_automation_win.cpp
   src/shell/win/fonts_win.cpp
   src/shell/win/rx_window_win.cpp
   src/shell/win/session_front_win.cpp
   src/shell/win/shell_win.cpp
   src/shell/win/winpath_win.cpp
 )
-target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 uuid comctl32 imm32 wtsapi32)
+target_link_libraries(tarvik_win PUBLIC tarvik_core user32 gdi32 winmm ws2_32 shell32 ole32 oleaut32 uuid comctl32 imm32 wtsapi32)
 
 enable_language(RC)
 # windres reads these through the .rc file; the build does not see that by itself.
