@@ -71,7 +71,7 @@ class Batch {
     const QDBusMessage r = calls_[i].reply();
     if (r.type() != QDBusMessage::ReplyMessage) {
       const QDBusError::ErrorType e = calls_[i].error().type();
-      if (e == QDBusError::NoReply || e == QDBusError::Timeout) timedOut = true;
+      if (e == QDBusError::NoReply || e == QDBusError::Timeout || e == QDBusError::TimedOut) timedOut = true;
       return {};
     }
     return r.arguments();
@@ -128,7 +128,7 @@ std::vector<Ref> ChildrenOf(const QVariantList& args) {
 
 // What a step that ran out of time leaves in `why`, made into words with the
 // limit once the read ends.
-const std::string kTimedOut = kTimedOut;
+const std::string kTimedOut = "timeout";
 
 std::string NoAnswer(milliseconds limit) {
   return "no answer within " + std::to_string(limit.count()) + " ms";
