@@ -1,15 +1,24 @@
 // The bench's receiving application: a window whose edit box takes the focus
 // and logs every key message it gets, one line each, to the file named on
 // the command line:
+//   receiver.exe [--edit | --richedit] [--drop-every N] LOGFILE [TITLE]
 //   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms> us=<us>
 // and MENU (same fields, all 0) when a key asked for the window's menu.
+// The box is an edit control (--edit, the default) or a rich edit control
+// (--richedit, msftedit's RICHEDIT50W). --drop-every N makes it a target that
+// loses keys at full speed: of the character keys that come less than
+// kFastGapMs after the one before (by the input's own time), every Nth is
+// dropped, logged as XCH instead of CH; keys paced further apart all arrive.
 // t is the input's own time (GetMessageTime), at the tick count when this
 // window handled it, us the performance counter then in microseconds: Wine
 // reads that counter from the host's monotonic clock, so a bench on the Linux
 // side can set it against its own send times.
 // It stays up until closed.
 #include <cstdio>
+#include <cwchar>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "core/win/unique_any.h"
 
@@ -17,6 +26,12 @@ namespace {
 
 HANDLE g_log = INVALID_HANDLE_VALUE;
 WNDPROC g_editProc = nullptr;
+
+constexpr LONG kFastGapMs = 3;
+unsigned long g_dropEvery = 0;  // 0: nothing is dropped
+unsigned long g_fastKeys = 0;
+LONG g_keyTime = 0;             // the input time of the last key down
+std::optional<LONG> g_charKeyTime;  // that of the last key that made a character
 
 // One log line, its times taken now; written by Write.
 struct Entry {
@@ -53,14 +68,29 @@ void Log(const char* kind, WPARAM wp, LPARAM lp, bool isChar) {
   Write(Format(kind, wp, lp, isChar));
 }
 
+// Whether the character of the key just pressed is lost, as a slow
+// application loses keys that come faster than it reads them.
+bool DropsThisCharacter() {
+  const std::optional<LONG> before = std::exchange(g_charKeyTime, g_keyTime);
+  if (g_dropEvery == 0 || !before || g_keyTime - *before >= kFastGapMs) return false;
+  return ++g_fastKeys % g_dropEvery == 0;
+}
+
 LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_GETDLGCODE: return DLGC_WANTALLKEYS | DLGC_WANTTAB | DLGC_WANTCHARS;
-    case WM_KEYDOWN: Log("KD", wp, lp, false); break;
+    case WM_KEYDOWN:
+      g_keyTime = GetMessageTime();
+      Log("KD", wp, lp, false);
+      break;
     case WM_KEYUP: Log("KU", wp, lp, false); break;
     case WM_SYSKEYDOWN: Log("SKD", wp, lp, false); break;
     case WM_SYSKEYUP: Log("SKU", wp, lp, false); break;
     case WM_CHAR: {
+      if (DropsThisCharacter()) {
+        Log("XCH", wp, lp, true);
+        return 0;
+      }
       // The edit box only invalidates the text it took; painting it here,
       // before the line is written, means a screenshot taken once a bench has
       // read the line shows the character.
@@ -101,14 +131,27 @@ LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    std::fputs("usage: receiver.exe LOGFILE [TITLE]\n", stderr);
+  const wchar_t* boxClass = L"EDIT";
+  int arg = 1;
+  for (; arg < argc && std::wcsncmp(argv[arg], L"--", 2) == 0; ++arg) {
+    const std::wstring option = argv[arg];
+    if (option == L"--richedit") {
+      if (!LoadLibraryW(L"msftedit.dll")) return 3;
+      boxClass = L"RICHEDIT50W";
+    } else if (option == L"--drop-every" && arg + 1 < argc) {
+      g_dropEvery = std::wcstoul(argv[++arg], nullptr, 10);
+    } else if (option != L"--edit") {
+      arg = argc;  // unknown: the usage
+    }
+  }
+  if (arg >= argc) {
+    std::fputs("usage: receiver.exe [--edit | --richedit] [--drop-every N] LOGFILE [TITLE]\n", stderr);
     return 2;
   }
-  g_log = CreateFileW(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  g_log = CreateFileW(argv[arg], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (g_log == INVALID_HANDLE_VALUE) return 3;
-  const wchar_t* title = argc > 2 ? argv[2] : L"Tarvik Receiver";
+  const wchar_t* title = arg + 1 < argc ? argv[arg + 1] : L"Tarvik Receiver";
   HINSTANCE inst = GetModuleHandleW(nullptr);
   WNDCLASSW wc{};
   wc.lpfnWndProc = MainProc;
@@ -118,7 +161,7 @@ int wmain(int argc, wchar_t** argv) {
   RegisterClassW(&wc);
   HWND main = CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 40, 40, 420, 240,
                               nullptr, nullptr, inst, nullptr);
-  g_edit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
+  g_edit = CreateWindowExW(0, boxClass, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
                                                 ES_AUTOVSCROLL | ES_WANTRETURN,
                            0, 0, 400, 200, main, nullptr, inst, nullptr);
   g_editProc = reinterpret_cast<WNDPROC>(

@@ -26,17 +26,23 @@
 //   loop PORT                   the bare reader-to-keys loop: read lines from a reader on
 //                               127.0.0.1:PORT, each character one SendInput call,
 //                               until the reader ends the link
+//   fieldread TITLE N CHARS     the cost of reading back the focused field: the window
+//                               put in front, its focused control given CHARS characters,
+//                               then N reads; prints "median=<us> worst=<us> chars=<n>"
 // Exit code 0 on success, 1 when the window or state was not found.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "core/win/text_win.h"
 #include "core/win/unique_any.h"
 #include "tools/common/bench_win.h"
+#include "keys/win/field_reader_win.h"
 #include "keys/win/key_target_win.h"
 
 using tarvik::bench::ForceForeground;
@@ -154,6 +160,32 @@ int BareLoop(unsigned short port) {
   return 0;
 }
 
+// The field reader as the program uses it after a record's keys, timed read
+// by read against a control of another process.
+int FieldRead(HWND window, unsigned long n, unsigned long chars) {
+  if (!ForceForeground(window, 5000) || n == 0) return 1;
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus) return 1;
+  std::wstring text;
+  for (unsigned long i = 0; i < chars; ++i) text += static_cast<wchar_t>(L'0' + i % 10);
+  SendMessageW(info.hwndFocus, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageW(info.hwndFocus, EM_SETSEL, chars, chars);
+  tarvik::win::Win32FieldReader reader;
+  std::vector<double> took;
+  std::size_t size = 0;
+  for (unsigned long i = 0; i < n; ++i) {
+    const LONGLONG start = Now();
+    const tarvik::FieldReading reading = reader.Read(std::chrono::milliseconds(500));
+    took.push_back(Microseconds(Now() - start, 1));
+    if (!reading.field) return std::printf("no field: %s\n", reading.why.c_str()), 1;
+    size = reading.field->text.size();
+  }
+  std::sort(took.begin(), took.end());
+  std::printf("median=%.0f worst=%.0f chars=%zu\n", took[took.size() / 2], took.back(), size);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -235,6 +267,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   HWND h = WaitForWindow(arg, 10000);
   if (!h) return 1;
+  if (cmd == L"fieldread" && argc > 4) return FieldRead(h, Num(argv[3]), Num(argv[4]));
   if (cmd == L"focus") return ForceForeground(h, 5000) ? 0 : 1;
   if (cmd == L"minimize") return ShowWindow(h, SW_MINIMIZE), 0;
   if (cmd == L"restore") return ShowWindow(h, SW_RESTORE), 0;
