@@ -145,7 +145,7 @@ TEST(FieldReader, EditAndRichEditControlsOfAnotherThreadAreReadWithTheirSelectio
   EXPECT_EQ(automation.calls, 0) << "edit controls are read without UI Automation";
 }
 
-TEST(FieldReader, AnyOtherFocusedWindowIsAskedThroughUiAutomationAndNoFocusIsNoField) {
+TEST(FieldReader, AnyOtherFocusedWindowIsAskedThroughUiAutomationATerminalAndNoFocusAreNoField) {
   FakeAutomation automation;
   Win32FieldReader reader(automation);
   {
@@ -157,11 +157,19 @@ TEST(FieldReader, AnyOtherFocusedWindowIsAskedThroughUiAutomationAndNoFocusIsNoF
     EXPECT_EQ(got.field, automation.answer.field);
     EXPECT_NE(got.which.find("(Button) uia 2A.7"), std::string::npos) << got.which;
   }
-  FieldOwner nothing(nullptr, 0, L"", 0, 0);
-  ASSERT_TRUE(nothing.InFront());
-  const FieldReading got = reader.Read(kLimit);
-  EXPECT_EQ(got.field, std::nullopt);
-  EXPECT_EQ(got.why, "no window has the keyboard focus");
+  WNDCLASSW terminal{};
+  terminal.lpfnWndProc = DefWindowProcW;
+  terminal.hInstance = GetModuleHandleW(nullptr);
+  terminal.lpszClassName = L"PuTTY";
+  RegisterClassW(&terminal);
+  for (auto [cls, why] : {std::pair{static_cast<const wchar_t*>(nullptr), "no window has the keyboard focus"},
+                          std::pair{L"PuTTY", "a terminal"}}) {
+    FieldOwner owner(cls, 0, L"", 0, 0);
+    ASSERT_TRUE(owner.InFront());
+    const FieldReading got = reader.Read(kLimit);
+    EXPECT_EQ(got.field, std::nullopt);
+    EXPECT_EQ(got.why, why);
+  }
   EXPECT_EQ(automation.calls, 1);
 }
 

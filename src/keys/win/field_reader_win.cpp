@@ -44,6 +44,32 @@ EditKind KindOf(std::wstring_view className, std::wstring_view realClass) {
   return EditKind::kNone;
 }
 
+// Windows that show what a program made of the keys, not the keys: a
+// terminal echoes them as the program in it decides (or not at all at a
+// password prompt), a remote session passes them on. UI Automation would read
+// a console's screen as text and call a good line different.
+struct NotAField {
+  std::wstring_view className;
+  const char* why;
+};
+constexpr NotAField kNotFields[] = {
+    {L"ConsoleWindowClass", "a terminal"},
+    {L"CASCADIA_HOSTING_WINDOW_CLASS", "a terminal"},  // Windows Terminal
+    {L"PuTTY", "a terminal"},
+    {L"mintty", "a terminal"},
+    {L"VirtualConsoleClass", "a terminal"},  // ConEmu
+    {L"TscShellContainerClass", "a remote session"},
+    {L"IHWindowClass", "a remote session"},  // the remote desktop client's input window
+};
+
+const char* NotAFieldWhy(HWND focus, std::wstring_view focusClass) {
+  wchar_t topClass[kClassChars] = {};
+  GetClassNameW(GetAncestor(focus, GA_ROOT), topClass, kClassChars);
+  for (const NotAField& kind : kNotFields)
+    if (SameText(focusClass, kind.className) || SameText(topClass, kind.className)) return kind.why;
+  return nullptr;
+}
+
 std::string Which(HWND window, std::wstring_view className) {
   char handle[32];
   std::snprintf(handle, sizeof handle, "0x%llX",
@@ -176,6 +202,7 @@ FieldReading Win32FieldReader::Read(std::chrono::milliseconds limit) {
   RealGetWindowClassW(focus, realClass, kClassChars);
   std::string which = Which(focus, className);
   if (SameText(className, kDesktopClass)) return NoField("no window has the keyboard focus", which);
+  if (const char* why = NotAFieldWhy(focus, className)) return NoField(why, which);
   const EditKind kind = KindOf(className, realClass);
   if (kind != EditKind::kNone) return ReadEdit(focus, kind, limit, std::move(which));
   FieldReading reading = automation_->Read(limit);
