@@ -28,6 +28,7 @@ const QString kText = QStringLiteral("org.a11y.atspi.Text");
 const QString kObjectEvents = QStringLiteral("org.a11y.atspi.Event.Object");
 const QString kFocusEvent = QStringLiteral("object:state-changed:focused");
 const QString kDBus = QStringLiteral("org.freedesktop.DBus");
+const QString kDBusPath = QStringLiteral("/org/freedesktop/DBus");
 
 // AT-SPI's state bits (GetState gives them as two 32-bit words) and roles.
 constexpr int kStateActive = 1;
@@ -267,33 +268,42 @@ FieldReading AtSpiFieldReader::ReadFocused(Clock::time_point deadline) {
   return ReadObject(*focused_, deadline, notFocused);
 }
 
-// The object's state, role and text, in two rounds: the text is asked for
-// only once its length is known to be within the limit.
+// The object's state, role, text and caret in one round trip. The text is
+// asked for only up to one character past the limit, so that a long
+// document costs no more than a field; a toolkit that refuses an end past
+// the text is asked again for all of it once its length is known. A password
+// field's text is dropped unread (toolkits give it masked anyway).
 FieldReading AtSpiFieldReader::ReadObject(const Object& o, Clock::time_point deadline, bool& notFocused) {
   FieldReading out;
   out.which = o.bus.toStdString() + o.path.toStdString();
+  const bool pidKnown = processes_.contains(o.bus);
   Batch first(bus_, deadline);
-  const auto pid = first.Ask(kDBus, QStringLiteral("/org/freedesktop/DBus"), kDBus,
-                             QStringLiteral("GetConnectionUnixProcessID"), {o.bus});
+  const auto pid = pidKnown ? 0 : first.Ask(kDBus, kDBusPath, kDBus, QStringLiteral("GetConnectionUnixProcessID"), {o.bus});
   const auto state = first.Ask(o.bus, o.path, kAccessible, QStringLiteral("GetState"));
   const auto role = first.Ask(o.bus, o.path, kAccessible, QStringLiteral("GetRole"));
   const auto count = first.Property(o.bus, o.path, kText, QStringLiteral("CharacterCount"));
   const auto caret = first.Property(o.bus, o.path, kText, QStringLiteral("CaretOffset"));
   const auto nsel = first.Ask(o.bus, o.path, kText, QStringLiteral("GetNSelections"));
   const auto sel = first.Ask(o.bus, o.path, kText, QStringLiteral("GetSelection"), {0});
-  const QVariantList pidArgs = first.Answer(pid);
+  const auto text = first.Ask(o.bus, o.path, kText, QStringLiteral("GetText"),
+                              {0, static_cast<int>(kFieldReadLimit + 1)});
+  if (!pidKnown) {
+    const QVariantList pidArgs = first.Answer(pid);
+    if (!pidArgs.isEmpty()) processes_.insert(o.bus, Unwrap(pidArgs).toLongLong());
+  }
   const std::vector<uint> words = StateOf(first.Answer(state));
   const QVariantList roleArgs = first.Answer(role);
   const std::optional<int> length = IntOf(first.Answer(count));
   const std::optional<int> caretAt = IntOf(first.Answer(caret));
   const std::optional<int> selections = IntOf(first.Answer(nsel));
   const QVariantList selArgs = first.Answer(sel);
+  QVariantList textArgs = first.Answer(text);
   if (first.timedOut && words.empty()) {
     out.why = kTimedOut;
     return out;
   }
   // Our own window (Qt serves it too) is never the target of our keys.
-  if (words.empty() || !Has(words, kStateFocused) || Unwrap(pidArgs).toLongLong() == getpid()) {
+  if (words.empty() || !Has(words, kStateFocused) || processes_.value(o.bus) == getpid()) {
     notFocused = true;
     out.why = "the focused field went away";
     return out;
@@ -319,15 +329,21 @@ FieldReading AtSpiFieldReader::ReadObject(const Object& o, Clock::time_point dea
     out.why = "a field too long to read back";
     return out;
   }
-  Batch second(bus_, deadline);
-  const auto text = second.Ask(o.bus, o.path, kText, QStringLiteral("GetText"), {0, -1});
-  const QVariantList textArgs = second.Answer(text);
+  if (textArgs.isEmpty() && !first.timedOut) {
+    Batch second(bus_, deadline);
+    textArgs = second.Answer(second.Ask(o.bus, o.path, kText, QStringLiteral("GetText"), {0, -1}));
+    first.timedOut = second.timedOut;
+  }
   if (textArgs.isEmpty()) {
-    out.why = second.timedOut ? kTimedOut : "the field's text could not be read";
+    out.why = first.timedOut ? kTimedOut : "the field's text could not be read";
     return out;
   }
   FieldText f;
   f.text = textArgs.first().toString().toStdU32String();
+  if (f.text.size() > kFieldReadLimit) {
+    out.why = "a field too long to read back";
+    return out;
+  }
   const std::size_t size = f.text.size();
   const auto clamp = [size](int at) { return std::min<std::size_t>(static_cast<std::size_t>(std::max(0, at)), size); };
   f.selStart = f.selEnd = clamp(*caretAt);
@@ -354,7 +370,7 @@ std::optional<AtSpiFieldReader::Object> AtSpiFieldReader::SearchFocused(Clock::t
   std::vector<std::pair<std::size_t, std::size_t>> asked;  // (its windows, its process)
   for (const Ref& app : list) {
     asked.emplace_back(windows.Ask(app.bus, app.path, kAccessible, QStringLiteral("GetChildren")),
-                       windows.Ask(kDBus, QStringLiteral("/org/freedesktop/DBus"), kDBus,
+                       windows.Ask(kDBus, kDBusPath, kDBus,
                                    QStringLiteral("GetConnectionUnixProcessID"), {app.bus}));
   }
   std::vector<Ref> level;

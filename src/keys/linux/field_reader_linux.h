@@ -20,6 +20,7 @@
 #pragma once
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -68,6 +69,8 @@ class AtSpiFieldReader : public QObject, public IFieldReader {
   bool attached_ = false;
   Clock::time_point nextAttach_{};
   std::optional<Object> focused_;  // from the last focus event
+  // The process behind each bus name asked about (names are never reused).
+  QHash<QString, qint64> processes_;
   bool weEnabled_ = false;         // IsEnabled was off and we turned it on
 };
 
