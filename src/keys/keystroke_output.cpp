@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <utility>
 
 #include "core/utf8.h"
 #include "core/event_pump.h"
@@ -61,31 +62,52 @@ TypeOutcome KeystrokeOutput::inviarecord(std::string_view typedText) {
 
 TypeOutcome KeystrokeOutput::TypeRecord(const TypedRecord& record) {
   if (!c_.TypesRecords()) return TypeOutcome::kShownOnly;
+  if (const TypeOutcome text = TypeText(record); text != TypeOutcome::kTyped) return text;
+  return TypeSuffixes(record);
+}
+
+bool KeystrokeOutput::Begin(const TypedRecord& record) {
   refused_ = false;
+  paceMs_ = record.paceMs;
   keys_.SetKeyMode(record.keyMode);
   keys_.BeginRecord();
-  if (!ReadyKeys(record)) {
-    keys_.EndRecord();
-    return TypeOutcome::kRefused;
-  }
+  if (ReadyKeys(record)) return true;
+  keys_.EndRecord();
+  return false;
+}
+
+TypeOutcome KeystrokeOutput::End() {
+  // Keys may still be on their way: they count as typed once the system has
+  // taken all of them. After a refusal this also sends out the releases
+  // that undid it.
+  FlushKeys();
+  keys_.EndRecord();
+  paceMs_ = 0;
+  return refused_ ? TypeOutcome::kRefused : TypeOutcome::kTyped;
+}
+
+TypeOutcome KeystrokeOutput::TypeText(const TypedRecord& record) {
+  if (!Begin(record)) return TypeOutcome::kRefused;
   SendRepeated(kPrefixKeyList, kPrefixCountList, record.prefix);
   pump_.ProcessPending();
   SendKeys(record);
   pump_.ProcessPending();
+  // Out before the field is read; the record stays open for its suffixes.
+  FlushKeys();
+  return refused_ ? End() : TypeOutcome::kTyped;
+}
+
+TypeOutcome KeystrokeOutput::TypeSuffixes(const TypedRecord& record) {
   SendRepeated(kSuffix1KeyList, kSuffix1CountList, record.suffix1);
   pump_.ProcessPending();
   SendRepeated(kSuffix2KeyList, kSuffix2CountList, record.suffix2);
   pump_.ProcessPending();
-  // Keys may still be on their way: the record counts as typed once the
-  // system has taken all of them. After a refusal this also sends out the
-  // releases that undid it.
-  FlushKeys();
-  keys_.EndRecord();
-  return refused_ ? TypeOutcome::kRefused : TypeOutcome::kTyped;
+  return End();
 }
 
 bool KeystrokeOutput::Send(std::string_view token) {
   if (refused_) return false;
+  unflushed_ = true;
   if (!keys_.SendKeyTokens(token)) refused_ = true;
   return !refused_;
 }
@@ -152,14 +174,19 @@ void KeystrokeOutput::SendKeys(const TypedRecord& record) {
   }
 }
 
-void KeystrokeOutput::DelayAfterKey(bool justProcessed) {
-  // The delay list is read again before every pause.
+int KeystrokeOutput::CharDelayMs() const {
   int ms = 0;
   const int index = c_.ListIndex(kDelayList);
   if (index >= 0) {
     const std::string text = std::string(Trim(c_.ItemText(kDelayList, index), " "));
     std::from_chars(text.data(), text.data() + text.size(), ms);
   }
+  return ms;
+}
+
+void KeystrokeOutput::DelayAfterKey(bool justProcessed) {
+  // The delay list is read again before every pause.
+  const int ms = std::max(CharDelayMs(), paceMs_);
   // A key followed by a pause is out before the pause, not after it; after
   // a refusal nothing more goes, so there is nothing to pause for.
   if (ms > 0) FlushKeys();
@@ -170,7 +197,9 @@ void KeystrokeOutput::DelayAfterKey(bool justProcessed) {
 }
 
 void KeystrokeOutput::FlushKeys() {
-  if (!keys_.Flush()) refused_ = true;
+  // Each key is waited for once; a refusal may have left releases to send.
+  if (!std::exchange(unflushed_, false)) return;
+  if (!keys_.Flush()) refused_ = unflushed_ = true;
 }
 
 }  // namespace tarvik

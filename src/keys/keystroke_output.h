@@ -100,6 +100,9 @@ struct TypedRecord {
   std::vector<std::string> tokens;
   std::optional<KeyRun> prefix, suffix1, suffix2;
   KeyMode keyMode = KeyMode::kAuto;
+  // The least gap after each key, whatever the delay list says: for a
+  // program that loses keys typed faster.
+  int paceMs = 0;
   // Each character of the text one key, the lists' prefix and suffixes.
   static TypedRecord Of(std::string_view utf8);
   void AddToken(std::string token);
@@ -116,10 +119,21 @@ class KeystrokeOutput {
   // Types nothing unless the controls say records are typed (read once per record).
   TypeOutcome inviarecord(std::string_view typedText);
   TypeOutcome TypeRecord(const TypedRecord& record);
+  // The same in two parts, so that what the characters made of the field can
+  // be read back before a suffix key (Tab, Enter) moves the focus or sends
+  // the field off. The caller has read the window state already. After
+  // TypeText has typed, the record is open until TypeSuffixes or EndRecord.
+  TypeOutcome TypeText(const TypedRecord& record);      // prefix and characters
+  TypeOutcome TypeSuffixes(const TypedRecord& record);  // suffix 1 and suffix 2
+  void EndRecord() { End(); }                           // no suffix after all
+  // The keys of the prefix and of each suffix, as this record would type them.
+  KeyRun Prefix(const TypedRecord& record) const { return RunFor(kPrefixKeyList, kPrefixCountList, record.prefix); }
   // Every key of the record, prefix and suffixes included, can be typed.
   bool CanType(const TypedRecord& record);
   // Empty when keys can go now; else why not.
   std::string WhyNotReady() { return keys_.WhyNotReady(); }
+  // The delay list's choice, in milliseconds.
+  int CharDelayMs() const;
   void inviaprefix();
   void inviachar(const std::string& prova);
   void inviaterm1();
@@ -141,12 +155,18 @@ class KeystrokeOutput {
   void DelayAfterKey(bool justProcessed = false);
   // Waits until the keys sent so far are out; a refusal ends the record.
   void FlushKeys();
+  // Readies the way of typing for the record's keys; false when it cannot.
+  bool Begin(const TypedRecord& record);
+  // Every key out, no modifier left down.
+  TypeOutcome End();
 
   IControls& c_;
   IEventPump& pump_;
   const IClock& clock_;
   IKeySender& keys_;
   bool refused_ = false;
+  bool unflushed_ = false;  // keys sent since the last Flush
+  int paceMs_ = 0;
 };
 
 }  // namespace tarvik

@@ -318,6 +318,14 @@ void Parser::RuleKey(RuleSet& set, const std::string& key, std::string_view rawV
     const auto n = Number(value, kMaxRepeatMs);
     if (!n) return Problem("repeat_ms is a number of milliseconds up to " + std::to_string(kMaxRepeatMs));
     set.repeatMs = *n;
+  } else if (key == "pace") {
+    const auto n = Number(value, kMaxPaceRuleMs);
+    if (!n) return Problem("pace is a number of milliseconds up to " + std::to_string(kMaxPaceRuleMs));
+    set.paceMs = *n;
+  } else if (key == "verify") {
+    const std::string v = Lower(value);
+    if (v != "on" && v != "off") return Problem("verify is on or off");
+    set.verify = v == "on";
   } else if (key == "keys") {
     const std::string v = Lower(value);
     if (v != "auto" && v != "layout" && v != "unicode") return Problem("keys is auto, layout or unicode");
@@ -355,7 +363,7 @@ std::optional<std::size_t> ControlIndex(char32_t ch) {
 bool RuleSet::Empty() const {
   return std::none_of(controls.begin(), controls.end(), [](const auto& c) { return c.has_value(); }) &&
          !stripAim && !gs1Parens && skip.empty() && replace.empty() && !repeatMs && !prefix && !suffix1 &&
-         !suffix2 && !keyMode;
+         !suffix2 && !keyMode && !paceMs && !verify;
 }
 
 Rules ParseRules(std::string_view bytes) { return Parser().Run(bytes); }
@@ -464,6 +472,8 @@ RuledRecord ApplyRules(const Rules& rules, std::u32string_view text, const Focus
   r.keys.suffix1 = mine.suffix1 ? mine.suffix1 : all.suffix1;
   r.keys.suffix2 = mine.suffix2 ? mine.suffix2 : all.suffix2;
   r.keys.keyMode = Pick(mine.keyMode, all.keyMode, KeyMode::kAuto);
+  r.keys.paceMs = Pick(mine.paceMs, all.paceMs, 0);
+  r.verify = Pick(mine.verify, all.verify, true);
   r.changed = mapped || out != text;
   r.text = std::move(out);
   r.steps = steps - budget.left;

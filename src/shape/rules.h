@@ -34,6 +34,8 @@ inline constexpr std::uint64_t kRecordStepBudget = 4 * kPatternStepBudget;
 inline constexpr std::size_t kRuledRecordLimit = 64 * 1024;
 // The longest repeat_ms: an hour.
 inline constexpr int kMaxRepeatMs = 3'600'000;
+// The longest pace between keys a section may ask for: the delay list's own longest.
+inline constexpr int kMaxPaceRuleMs = 200;
 
 enum class LineMode {
   kClassic,  // a line ends at LF; the character before it and the record's last are not typed
@@ -79,6 +81,8 @@ struct RuleSet {
   std::optional<int> repeatMs;
   std::optional<KeyRun> prefix, suffix1, suffix2;  // a run with no token: none
   std::optional<KeyMode> keyMode;
+  std::optional<int> paceMs;   // the least gap after each key
+  std::optional<bool> verify;  // whether what arrived is read back
 
   bool Empty() const;
 };
@@ -133,6 +137,7 @@ struct RuledRecord {
   std::u32string text;  // after the rules, before control characters are mapped
   TypedRecord keys;
   int repeatMs = 0;
+  bool verify = true;  // what arrives is read back, where the field can be read
   std::uint64_t steps = 0;  // matcher steps the record cost
 };
 

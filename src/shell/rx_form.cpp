@@ -10,7 +10,7 @@ RxForm::RxForm(Parts parts)
       commands_(p_.client, p_.library, p_.controls, p_.pump, p_.clock, p_.diag),
       rules_(p_.rulesFile, p_.notice, p_.clock, p_.diag),
       reception_({p_.controls, p_.pump, p_.clock, p_.timer3, p_.sound, p_.codePage, p_.library,
-                  commands_, output_, p_.programFile, p_.target, p_.notice, rules_,
+                  commands_, output_, p_.programFile, p_.target, p_.notice, rules_, p_.fields,
                   kReceiveBufferLimit, p_.diag}),
       keeper_({p_.controls, p_.pump, p_.store, p_.codePage, settingsReady_, deviceAddress_,
                [this] { commands_.ArmInactivityDeadline(); }, p_.diag}),

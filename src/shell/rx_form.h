@@ -59,6 +59,7 @@ class RxForm {
     IDiagnostics& diag;
     IWatchedFile& rulesFile;  // tarvik.ini beside the settings file
     ITimer& rulesCheck;       // every kRulesCheckMs from the load on
+    IFieldReader& fields;     // the focused field, read back after a record's keys
   };
   explicit RxForm(Parts parts);
 

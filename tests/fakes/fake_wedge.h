@@ -11,6 +11,8 @@
 #include "link/reader_commands.h"
 #include "fakes/fake_controls.h"
 #include "fakes/fake_link.h"
+#include "core/field_reader.h"
+#include "core/utf8.h"
 #include "keys/key_reach.h"
 #include "keys/keystroke_output.h"
 #include "wedge/record_reception.h"
@@ -28,13 +30,50 @@ inline std::ostream& operator<<(std::ostream& os, const Sent& s) {
   return os << s.token << "@" << s.at.count();
 }
 
+// A text field as an application keeps it: the characters typed go in at the
+// caret, replacing a selection, and show in what it reads back only after
+// `lagReads` reads (the application takes its keys in its own time). It can
+// drop every n-th character that comes less than `fastMs` after the one
+// before, make every letter a capital, or not be readable at all.
+class FakeField : public IFieldReader {
+ public:
+  FieldReading Read(std::chrono::milliseconds) override {
+    ++reads;
+    if (!readable) return {{}, "no field", {}};
+    if (lag > 0) --lag;
+    return {lag > 0 ? shown : field, {}, which};
+  }
+  void Type(char32_t c, std::chrono::milliseconds at) {
+    const bool fast = last && at - *last < fastMs;
+    last = at;
+    if (dropEvery > 0 && fast && ++count % dropEvery == 0) return;
+    if (lag == 0) shown = field;
+    lag = lagReads + 1;
+    if (upper && c >= U'a' && c <= U'z') c -= U'a' - U'A';
+    const std::size_t first = std::min(field.selStart, field.selEnd), end = std::max(field.selStart, field.selEnd);
+    field.text.replace(first, end - first, 1, c);
+    field.selStart = field.selEnd = first + 1;
+  }
+  FieldText field, shown;
+  std::string which = "field 1";
+  bool readable = true, upper = false;
+  int lagReads = 0, dropEvery = 0, reads = 0;
+  std::chrono::milliseconds fastMs{3};
+
+ private:
+  int lag = 0, count = 0;
+  std::optional<std::chrono::milliseconds> last;
+};
+
 class RecordingKeys : public IKeySender {
  public:
-  explicit RecordingKeys(const FakeClock& clock) : clock_(clock) {}
+  explicit RecordingKeys(const FakeClock& clock, FakeField* typedInto = nullptr) : field(typedInto), clock_(clock) {}
   bool SendKeyTokens(std::string_view token) override {
     if (refuseAfter == 0) return false;
     if (refuseAfter > 0) --refuseAfter;
-    return sent.push_back({std::string(token), std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now)}), true;
+    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now);
+    if (const auto c = DecodeUtf8(token); field && c.size() == 1 && c[0] >= 0x20) field->Type(c[0], at);
+    return sent.push_back({std::string(token), at}), true;
   }
   bool CanType(std::string_view token) override { return untypeable.find(token) == std::string::npos; }
   std::string WhyNotReady() override { return notReady; }
@@ -64,6 +103,8 @@ class RecordingKeys : public IKeySender {
   std::string untypeable;
   // Why no key can go now (empty: they can).
   std::string notReady;
+  // Where the characters go, if anywhere.
+  FakeField* field = nullptr;
 
  private:
   const FakeClock& clock_;

@@ -79,7 +79,7 @@ struct Bench : testing::FilledWindow {
     output.emplace(controls, pump, clock, keys);
     return reception.emplace(RecordReception::Parts{controls, pump, clock, timer3, sound, decoder, library,
                                                     *commands, *output, programFile, target, notice,
-                                                    plainLines ? plain : classic, limit, log});
+                                                    plainLines ? plain : classic, fields, limit, log});
   }
 
   // Frees what the input left, within the input: libFuzzer runs an input
@@ -110,7 +110,8 @@ struct Bench : testing::FilledWindow {
   testing::FakeTimer timer3;
   testing::FakeSound sound{pump, clock};
   testing::FakeDecoder decoder;
-  testing::RecordingKeys keys{clock};
+  testing::FakeField fields;
+  testing::RecordingKeys keys{clock, &fields};
   testing::FakeTarget target;
   testing::FakeNotice notice;
   testing::RecordingLog log;

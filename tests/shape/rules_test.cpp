@@ -200,14 +200,22 @@ TEST(RulesApplied, EachStepInItsOrder) {
 }
 
 TEST(RulesApplied, KeyRunsComeFromTheSectionElseAll) {
-  const Rules rules = ParseRules("[all]\nprefix = {TAB} 2\nsuffix1 = {ENTER}\n[app x.exe]\nsuffix1 = none\n");
+  const Rules rules = ParseRules("[all]\nprefix = {TAB} 2\nsuffix1 = {ENTER}\npace = 10\n[app x.exe]\n"
+                                 "suffix1 = none\nverify = off\n[app z.exe]\npace = 0\nverify = on\n"
+                                 "pace = 201\nverify = no\n");
+  EXPECT_EQ(rules.problems.size(), 2u);  // past the delay list's longest; neither on nor off
   const RuledRecord other = ApplyRules(rules, U"A", {"y.exe", "", ""});
   EXPECT_EQ(other.keys.prefix, (KeyRun{"{TAB}", 2}));
   EXPECT_EQ(other.keys.suffix1, (KeyRun{"{ENTER}", 1}));
   EXPECT_FALSE(other.keys.suffix2);  // the window's list
+  EXPECT_EQ(other.keys.paceMs, 10);
+  EXPECT_TRUE(other.verify);
   const RuledRecord mine = ApplyRules(rules, U"A", {"x.exe", "", ""});
   EXPECT_EQ(mine.keys.prefix, (KeyRun{"{TAB}", 2}));
   EXPECT_EQ(mine.keys.suffix1, KeyRun{});
+  EXPECT_EQ(mine.keys.paceMs, 10);
+  EXPECT_FALSE(mine.verify);
+  EXPECT_EQ(ApplyRules(rules, U"A", {"z.exe", "", ""}).keys.paceMs, 0);
 }
 
 }  // namespace

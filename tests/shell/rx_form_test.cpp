@@ -73,7 +73,8 @@ struct Program {
   FakeControls controls;
   FakeClock clock;
   FakePump pump{clock};
-  RecordingKeys keys{clock};
+  FakeField fields;
+  RecordingKeys keys{clock, &fields};
   FakeSound sound{pump, clock};
   FakeDecoder codePage;
   LoggedTimer timer1{log, "Timer1"}, timer3{log, "Timer3"};
@@ -94,7 +95,7 @@ struct Program {
                [](std::string_view name) { return "C:\\WINDOWS\\" + std::string(name); }, dialogs, shell, timer1,
                [this] { ++ended; }, [this] { log.push_back("selection window"); },
                [this] { log.push_back("tray record"); },
-               trayRetry, target, notice, diag, rulesFile, rulesCheck}};
+               trayRetry, target, notice, diag, rulesFile, rulesCheck, fields}};
 };
 
 // A tray on its own shell, run through a table's steps; `more` takes any
@@ -296,7 +297,7 @@ TEST(RxForm, TheLoadAndTheStartUpTickThenALogThatNeverTellsWhatWasScanned) {
   p.controls.SetListIndex(Ctl::Combo1, 2);
   EXPECT_EQ(p.diag.events, (std::vector<std::string>{"Settings: C:\\WINDOWS\\pelrin.ini",
                 "Rules: no C:\\WINDOWS\\tarvik.ini: scans are typed without rules", "Link to COM7 open",
-                "Record of 9 characters: typed", "Record of 8 characters: typed",
+                "Record of 9 characters: typed; delivered", "Record of 8 characters: typed; delivered",
                 "Record of 7 characters: not typed: locked or secure desktop",
                 "Record of 7 characters: shown only (the window is not in the tray)",
                 "Link to COM7 dropped: -8 (the reader closed the link)",

@@ -135,8 +135,9 @@ int wmain(int argc, wchar_t** argv) {
     TellingNotice notice;
     NoRulesFile noRules;
     RecordRules rules(noRules, notice, clock);
+    NoFieldReader fields("no field can be read here");
     RecordReception reception({controls, pump, clock, timer3, sound, decoder, library, commands,
-                               output, WindowsFolderFile, target, notice, rules});
+                               output, WindowsFolderFile, target, notice, rules, fields});
 
     bool done = false;
     client.OnConnect = [&](std::int32_t error) {

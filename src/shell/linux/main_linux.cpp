@@ -27,6 +27,7 @@
 #include "shell/linux/rx_window_linux.h"
 #include "shell/linux/shell_linux.h"
 #include "shell/linux/single_instance_linux.h"
+#include "core/field_reader.h"
 #include "shell/rx_form.h"
 #include "shell/rx_layout.h"
 #include "keys/linux/key_sender_linux.h"
@@ -105,6 +106,7 @@ int Run() {
   QtClient client;
   QtDiscovery discovery;
 
+  NoFieldReader fields("no field can be read here");
   RxForm form({rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [folder](std::string_view name) { return folder + "/" + std::string(name); }, dialogs,
                shell, timer1,
@@ -120,7 +122,7 @@ int Run() {
                                     formPtr->DeviceAddressRef(), rx);
                },
                [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log, rulesFile,
-               rulesCheck});
+               rulesCheck, fields});
   formPtr = &form;
 
   rx.onRules = [&] {

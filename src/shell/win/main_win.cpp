@@ -13,6 +13,7 @@
 #include "core/win/text_win.h"
 #include "core/win/watched_file_win.h"
 #include "settings/win/settings_store_win.h"
+#include "core/field_reader.h"
 #include "shell/rx_form.h"
 #include "shell/rx_layout.h"
 #include "core/win/event_pump_win.h"
@@ -138,6 +139,7 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
   Win32Discovery discovery;
 
   RxForm* formPtr = nullptr;
+  NoFieldReader fields("no field can be read here");
   RxForm form({*rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                WindowsFolderFile, dialogs, shell, timer1,
                [&] {
@@ -149,7 +151,7 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
                  RunSelectionWindow(rx->hwnd(), rx->icon(), pump, formPtr->DeviceAddressRef(), *rx);
                },
                [&] { shell.FillTrayRecord(); }, trayRetry, target, shell, log, rulesFile,
-               rulesCheck});
+               rulesCheck, fields});
   formPtr = &form;
 
   if (HMENU menu = GetSystemMenu(rx->hwnd(), FALSE)) {
