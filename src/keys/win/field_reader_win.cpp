@@ -133,7 +133,10 @@ FieldReading ReadEdit(HWND window, EditKind kind, std::chrono::milliseconds limi
   // UTF-16 units; never fewer than the characters, so a text within the
   // limit is never refused here.
   if (*length < 0 || static_cast<std::size_t>(*length) > kFieldReadLimit) return TooLong(which);
-  std::vector<wchar_t> buffer(static_cast<std::size_t>(*length) + 1);
+  // A rich edit control may count a line break once in its length and give
+  // it as CR LF in its text: room for that, so the text is never cut short.
+  const std::size_t room = static_cast<std::size_t>(*length) * (kind == EditKind::kRichEdit ? 2 : 1);
+  std::vector<wchar_t> buffer(room + 1);
   const auto got = ask.Send(WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()));
   if (!got) return NoField(ask.Why(), which);
   // Both positions come packed in the result, which needs no buffer carried

@@ -67,8 +67,9 @@ BoundedAutomation::~BoundedAutomation() {
 FieldReading BoundedAutomation::Read(std::chrono::milliseconds limit) {
   std::unique_lock lock(shared_->mutex);
   const auto end = std::chrono::steady_clock::now() + limit;
-  if (!shared_->changed.wait_until(lock, end, [&] { return shared_->opened != Shared::Opened::kPending; }))
-    return {std::nullopt, "UI Automation is still starting", {}};
+  // Not waited for: the program opens it at its start, long before a record,
+  // and under Wine the attempt (which fails) has been seen to take seconds.
+  if (shared_->opened == Shared::Opened::kPending) return {std::nullopt, "UI Automation is still starting", {}};
   if (shared_->opened == Shared::Opened::kNo) return {std::nullopt, "UI Automation is not available", {}};
   if (shared_->busy) return {std::nullopt, "UI Automation has not returned from an earlier read", {}};
   shared_->asked = shared_->busy = true;
