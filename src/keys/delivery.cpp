@@ -155,12 +155,27 @@ std::string DeliveryVerdict::Describe() const {
   return out;
 }
 
-void DeliveryCheck::Before() { before_ = reader_.Read(kFieldAnswerLimit); }
+FieldReading DeliveryCheck::Read(DeliveryVerdict& v) {
+  const auto start = clock_.Monotonic();
+  FieldReading r = reader_.Read(kFieldAnswerLimit);
+  ++v.reads;
+  v.reading += clock_.Monotonic() - start;
+  return r;
+}
+
+void DeliveryCheck::Before() {
+  DeliveryVerdict cost;
+  before_ = Read(cost);
+  beforeReads_ = cost.reads;
+  beforeTook_ = cost.reading;
+}
 
 DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
   // The contents serve this comparison only.
   const FieldReading before = std::exchange(before_, {});
   DeliveryVerdict v;
+  v.reads = std::exchange(beforeReads_, 0);
+  v.reading = std::exchange(beforeTook_, {});
   if (!before.field) {
     v.why = before.why;
     return v;
@@ -169,20 +184,20 @@ DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
   auto changed = start;
   std::optional<std::u32string> last;
   for (auto wait = std::chrono::milliseconds(1);; wait = std::min(wait * 2, kFieldPollMax)) {
-    const FieldReading now = reader_.Read(kFieldAnswerLimit);
-    if (!now.field) {
-      v = {};
-      v.why = now.why;
-      return v;
-    }
-    if (now.which != before.which) {
-      v = {};
-      v.why = "another field took the focus";
-      return v;
-    }
-    v = CompareField(*before.field, sent, *now.field);
-    if (v.outcome == Delivery::kDelivered) return v;
+    const FieldReading now = Read(v);
     const auto t = clock_.Monotonic();
+    v.settled = t - start;
+    auto cannotTell = [&](std::string why) {
+      v.outcome = Delivery::kCannotTell;
+      v.why = std::move(why);
+      return v;
+    };
+    if (!now.field) return cannotTell(now.why);
+    if (now.which != before.which) return cannotTell("another field took the focus");
+    DeliveryVerdict compared = CompareField(*before.field, sent, *now.field);
+    compared.reads = v.reads, compared.reading = v.reading, compared.settled = v.settled;
+    v = std::move(compared);
+    if (v.outcome == Delivery::kDelivered) return v;
     if (last != now.field->text) changed = t;
     last = now.field->text;
     if (t - changed >= kFieldQuietMs || t - start >= kFieldCheckLimit || pump_.QuitRequested()) return v;

@@ -28,6 +28,10 @@ struct DeliveryVerdict {
   std::size_t sent = 0, arrived = 0;
   std::size_t lost = 0, extra = 0, wrongCase = 0, wrongCharacter = 0;
   std::string why;  // kCannotTell: why not, in a few words
+  // What the check cost: reads of the field, the time spent in them, and
+  // the time from the last character to the verdict.
+  int reads = 0;
+  std::chrono::microseconds reading{0}, settled{0};
   // For the log: "3 of 200 characters lost, 1 extra" or why it cannot tell.
   std::string Describe() const;
 };
@@ -65,7 +69,12 @@ class DeliveryCheck {
   IFieldReader& reader_;
   IEventPump& pump_;
   const IClock& clock_;
+  // Reads the field, counting the read and its time into `v`.
+  FieldReading Read(DeliveryVerdict& v);
+
   FieldReading before_;
+  int beforeReads_ = 0;
+  std::chrono::microseconds beforeTook_{0};
 };
 
 }  // namespace tarvik

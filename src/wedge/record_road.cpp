@@ -3,6 +3,7 @@
 // holds what was scanned, or cannot be read: a good read means delivered.
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "core/dialogs.h"
@@ -25,6 +26,15 @@ std::string ProgramName(const KeyTarget& target) {
   if (!target.processName.empty()) return target.processName;
   if (!target.title.empty()) return "\"" + target.title + "\"";
   return "the window in front";
+}
+
+// What reading the field back cost the record, for the log.
+std::string CheckCost(const DeliveryVerdict& v) {
+  if (v.reads == 0) return {};
+  char text[96];
+  std::snprintf(text, sizeof text, " (%d reads in %.2f ms; %.2f ms after the last key)", v.reads,
+                v.reading.count() / 1000.0, v.settled.count() / 1000.0);
+  return text;
 }
 
 }  // namespace
@@ -124,8 +134,8 @@ bool RecordReception::Check(Scan& scan) {
   const std::string program = ProgramName(scan.target);
   const int used = std::max(p_.output.CharDelayMs(), scan.keys.paceMs);
   const int pace = paces_.Raise(program, used);
-  p_.diag.Event(scan.logged + ": arrived wrong in " + program + " (" + scan.verdict.Describe() +
-                "); no suffix typed; the reader was not told the read was good; keys to " + program + " now go " +
+  p_.diag.Event(scan.logged + ": arrived wrong in " + program + ", " + scan.verdict.Describe() + CheckCost(scan.verdict) +
+                "; no suffix typed; the reader was not told the read was good; keys to " + program + " now go " +
                 std::to_string(pace) + " ms apart" + (pace == used ? " already, the most" : ""));
   p_.notice.Warn("A scan arrived wrong in " + program + ": scan it again.");
   return false;
@@ -153,7 +163,7 @@ void RecordReception::Answer(Scan& scan) {
     return;
   }
   if (scan.ruled) p_.rules.Typed(scan.ruling);
-  p_.diag.Event(scan.logged + ": typed; " + scan.verdict.Describe());
+  p_.diag.Event(scan.logged + ": typed; " + scan.verdict.Describe() + CheckCost(scan.verdict));
   p_.notice.Typed();
 }
 

@@ -115,32 +115,3 @@ class Typing(unittest.TestCase):
         self.type("\u00e9\u20ac(x)")  # characters the layout lacks
         self.receiver.wait_text("\u00e9\u20ac(x)")
         self.assert_no_modifier_down()
-
-
-class TargetGone(unittest.TestCase):
-    """The reception as the program runs it in the tray (the link driver), with Beep and
-    Feedback on: the window in front closes while the line is sounded and answered. The
-    decision is made again before the first key, and no window is in front any more: not a
-    key is typed, and the notice says so and that the reader has had its "F". A desktop of
-    its own, where no other window would take the focus."""
-
-    def test_the_target_closed_during_the_answer_gets_no_keys_and_the_user_is_told(self):
-        with Bench("typing-gone") as bench:
-            target = Receiver(bench, "Closing Receiver")
-            reader = TcpReader()
-            told = bench.work / "linkdriver.out"
-            try:
-                # The window in front is closed 50 ms into the line: within the 100 ms before "F".
-                bench.spawn("linkdriver.exe", "--address", reader.address, "--feedback", 1, "--beep", 1,
-                            "--tray", "--focus", target.title, "--close-front-after", 50, stdout=str(told))
-                reader.wait_connected(timeout=60)
-                reader.send(b"AB1\r\n")
-                poll(lambda: "warn " in told.read_text(errors="replace"), timeout=30, what="the notice")
-                self.assertIn("warn A scan was not typed: no window has the keyboard focus. The reader "
-                              "had been told the read was good.", told.read_text(errors="replace"))
-                self.assertEqual(reader.received(), b"F")
-                self.assertEqual([e for e in target.events() if e["kind"] in ("KD", "CH")], [])
-                reader.drop()
-                poll(lambda: "disconnected" in told.read_text(errors="replace"), what="the driver's end")
-            finally:
-                reader.stop()

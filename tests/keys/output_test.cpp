@@ -338,8 +338,7 @@ TEST(Reception, TheReaderHearsOnlyOnceTheFieldHoldsWhatWasScanned) {
       {"typed over a selection, the caret in the middle",
        [](FakeField& f) { f.field = {U"0123456", 5, 2}; }, "", "AB", true, "typed; delivered", 2, "01AB56"},
       {"keys lost at full speed", [](FakeField& f) { f.dropEvery = 40; }, "", x100, false,
-       "arrived wrong in notepad.exe (100 characters sent, 98 arrived: 2 lost); no suffix typed; the reader was "
-       "not told the read was good; keys to notepad.exe now go 5 ms apart", -1, std::string(98, 'x')},
+       "arrived wrong in notepad.exe, 100 characters sent, 98 arrived: 2 lost", -1, std::string(98, 'x')},
       {"a field that makes capitals", [](FakeField& f) { f.upper = true; }, "", "ab", true,
        "typed; cannot tell whether it arrived: the field changes the case of letters", -1, "AB"},
       {"nothing readable", [](FakeField& f) { f.readable = false; }, "", "AB", true,
@@ -358,7 +357,8 @@ TEST(Reception, TheReaderHearsOnlyOnceTheFieldHoldsWhatWasScanned) {
     w.Data(c.line + "\r\n");
     EXPECT_EQ(w.Feedbacks(), std::vector<std::string>(c.answered ? 1 : 0, "F"));
     EXPECT_EQ(w.keys.sent.back().token == "{ENTER}", c.answered);
-    EXPECT_NE(w.log.Text().find(c.logged + "\n"), std::string::npos) << w.log.Text();
+    EXPECT_NE(w.log.Text().find(c.logged + (c.reads > 0 || c.reads < 0 ? " (" : "\n")), std::string::npos)
+        << w.log.Text();
     if (c.reads >= 0) EXPECT_EQ(w.fields.reads, c.reads);
     else EXPECT_GT(w.fields.reads, 2);
     EXPECT_EQ(EncodeUtf8(w.fields.field.text), c.field);
@@ -432,7 +432,7 @@ TEST(Reception, RulesDecideBeforeTheReaderHears) {
   const std::string log = w.log.Text();
   for (const char* line : {
            "Record of 5 characters ([all]): not typed: skipped by the rule on line 3\n",
-           "Record of 4 characters ([all]): typed; delivered\n",
+           "Record of 4 characters ([all]): typed; delivered (2 reads",
            "Record of 4 characters ([all]): not typed: the same as the last typed record, within 800 ms\n",
            "Record of 32 characters ([app notepad.exe]): not typed: the rule on line 5 of "
            "C:\\WINDOWS\\tarvik.ini could not finish on it\n"})
@@ -462,7 +462,7 @@ TEST(Reception, TheRulesFileIsReadAgainWhenItChanges) {
                                   "rest applies. Line 3: unknown key \"bogus\".");
   EXPECT_NE(w.log.Text().find("Rules: C:\\WINDOWS\\tarvik.ini line 3 skipped: unknown key \"bogus\"\n"),
             std::string::npos);
-  EXPECT_NE(w.log.Text().find("Record of 3 characters: typed; delivered\n"), std::string::npos);
+  EXPECT_NE(w.log.Text().find("Record of 3 characters: typed; delivered (2 reads"), std::string::npos);
 }
 
 }  // namespace
