@@ -333,11 +333,11 @@ class Receiver:
 
     TITLE = "Tarvik Receiver"
 
-    def __init__(self, bench, title=TITLE):
+    def __init__(self, bench, title=TITLE, options=()):
         self.bench = bench
         self.title = title
         self.log = bench.work / f"receiver-{len(bench.procs)}.log"
-        bench.spawn("receiver.exe", wine_path(self.log), title)
+        bench.spawn("receiver.exe", *options, wine_path(self.log), title)
         bench.wait_window(title)
         poll(lambda: self.log.exists(), what="the receiver's log")
 

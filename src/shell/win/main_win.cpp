@@ -22,6 +22,7 @@
 #include "shell/win/session_front_win.h"
 #include "shell/win/shell_win.h"
 #include "shell/win/winpath_win.h"
+#include "keys/win/field_reader_win.h"
 #include "keys/win/key_injector.h"
 #include "keys/win/key_target_win.h"
 #include "keys/win/raw_keys_win.h"
@@ -139,7 +140,7 @@ int Run(HINSTANCE instance, std::wstring_view commandLine) {
   Win32Discovery discovery;
 
   RxForm* formPtr = nullptr;
-  NoFieldReader fields("no field can be read here");
+  Win32FieldReader fields;
   RxForm form({*rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                WindowsFolderFile, dialogs, shell, timer1,
                [&] {
