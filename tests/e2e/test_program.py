@@ -40,7 +40,7 @@ class Program(unittest.TestCase):
         self.bench.focus(receiver.TITLE)
         self.reader.send_chunks([b"SCAN", b"1\r\n"])
         poll(lambda: receiver.text().endswith("SCAN"), what="the line typed from the tray")
-        self.assertEqual(self.bench.wbench("gettext", MAIN, ID("Label1")), "SCAN1")
+        poll(lambda: self.bench.wbench("gettext", MAIN, ID("Label1")) == "SCAN1", what="Label1 once checked")
         poll(lambda: self.reader.received() == b"FF", what="the F after the typed line")
 
         self.bench.post(MAIN, 0x200, 1, 0x202)  # the tray's callback: WM_LBUTTONUP in lParam

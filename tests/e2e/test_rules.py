@@ -46,6 +46,8 @@ class Rules(unittest.TestCase):
         bench.focus(receiver.TITLE)
         reader.send(b"XY1\r\n")
         poll(lambda: receiver.text().endswith("T:XY"), what="the line typed by the changed rules")
+        poll(lambda: "([title .*Receiver.*], changed by the rules): typed" in bench.log_text(),
+             what="the line logged once checked")
         log = bench.log_text()
         for line in ["Record of 13 characters ([app RECEIVER.EXE], changed by the rules): typed",
                      "Record of 3 characters ([app RECEIVER.EXE], changed by the rules): typed",
