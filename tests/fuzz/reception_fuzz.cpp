@@ -100,6 +100,7 @@ struct Bench : testing::FilledWindow {
     sound.played = {};
     keys.sent = {};
     keys.flushedAt = {};
+    fields.field = {};
     notice.warnings = {};
     notice.calls = {};
     log.events = {};
