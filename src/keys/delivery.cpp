@@ -200,7 +200,10 @@ DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
     if (v.outcome == Delivery::kDelivered) return v;
     if (last != now.field->text) changed = t;
     last = now.field->text;
-    if (t - changed >= kFieldQuietMs || t - start >= kFieldCheckLimit || pump_.QuitRequested()) return v;
+    if (t - changed >= kFieldQuietMs) return v;
+    // An application still taking keys this long after the last is slow, not
+    // wrong: what it makes of them in the end cannot be waited for.
+    if (t - start >= kFieldCheckLimit || pump_.QuitRequested()) return cannotTell("the field was still changing");
     Pause(pump_, clock_, static_cast<int>(wait.count()));
   }
 }

@@ -51,7 +51,7 @@ inline constexpr std::chrono::milliseconds kFieldAnswerLimit{50};
 // After the last key the field is read until it holds what it should, or
 // has stayed the same this long (the application has taken what it got)...
 inline constexpr std::chrono::milliseconds kFieldQuietMs{250};
-// ...or this long has passed since the last key, whatever it does.
+// ...or this long has passed since the last key: then it cannot tell.
 inline constexpr std::chrono::milliseconds kFieldCheckLimit{3000};
 
 class DeliveryCheck {
