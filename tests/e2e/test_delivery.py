@@ -87,6 +87,17 @@ class Delivery(unittest.TestCase):
         poll(lambda: bench.log_text().count("Record of 201 characters: typed; delivered") == 1,
              what="the paced line logged delivered")
 
+        # What one read of a 4 KiB field costs from another process; loosely (a loaded
+        # machine): the figures are printed for the record.
+        for receiver in (edit, rich):
+            out = bench.wbench("fieldread", receiver.title, 200, 4096)
+            print(f"[delivery] {receiver.title}: one read of 4096 characters, 200 reads, us: {out}",
+                  flush=True)
+            figures = dict(f.split("=") for f in out.split())
+            self.assertEqual(figures["chars"], "4096")
+            self.assertLess(int(figures["median"]), 10_000)
+            self.assertLess(int(figures["worst"]), 200_000)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -164,9 +164,15 @@ int BareLoop(unsigned short port) {
 // by read against a control of another process.
 int FieldRead(HWND window, unsigned long n, unsigned long chars) {
   if (!ForceForeground(window, 5000) || n == 0) return 1;
+  // The window's own thread gives its control the focus once it is in front.
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus) return 1;
+  for (const ULONGLONG end = GetTickCount64() + 5000;; Sleep(20)) {
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus &&
+        IsChild(window, info.hwndFocus))
+      break;
+    if (GetTickCount64() >= end) return std::printf("no control of the window has the focus\n"), 1;
+  }
   std::wstring text;
   for (unsigned long i = 0; i < chars; ++i) text += static_cast<wchar_t>(L'0' + i % 10);
   SendMessageW(info.hwndFocus, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
