@@ -103,8 +103,14 @@ class Asker {
   }
 
   std::string Why() const {
-    if (failure_ == ERROR_INVALID_WINDOW_HANDLE) return "the field closed while it was read";
-    return NoAnswerWithin(limit_);
+    switch (failure_) {
+      case ERROR_SUCCESS:
+      case ERROR_TIMEOUT: return NoAnswerWithin(limit_);
+      case ERROR_INVALID_WINDOW_HANDLE: return "the field closed while it was read";
+      // A program of higher integrity: the system holds our messages back.
+      case ERROR_ACCESS_DENIED: return "the field's program runs with more rights";
+      default: return "the field could not be read (error " + std::to_string(failure_) + ")";
+    }
   }
 
  private:
