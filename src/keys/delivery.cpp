@@ -13,9 +13,10 @@ namespace {
 // Past this many cells the alignment of what was sent with what arrived
 // costs more than a record should: the log then gets the two lengths only.
 constexpr std::size_t kAlignCellLimit = 4u << 20;
-// The first look after the last key comes at once; the waits between looks
-// then double up to this.
-constexpr std::chrono::milliseconds kFieldPollMax{16};
+// The first look after the last key comes at once. While the field fills,
+// the next look comes when it should be full, within these bounds; while it
+// does not change, the waits double from the first up to kFieldPollIdle.
+constexpr std::chrono::milliseconds kFieldPollFirst{1}, kFieldPollMax{50}, kFieldPollIdle{8};
 constexpr char32_t kFirstPrintable = 0x20, kDelete = 0x7F, kLastC1 = 0x9F;
 
 // Upper and lower case where a field's own casing or a wrong Shift could
@@ -180,10 +181,15 @@ DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
     v.why = before.why;
     return v;
   }
+  const std::size_t selection = std::max(before.field->selStart, before.field->selEnd) -
+                                std::min(before.field->selStart, before.field->selEnd);
+  const std::size_t whole = before.field->text.size() - std::min(selection, before.field->text.size()) + sent.size();
   const auto start = clock_.Monotonic();
   auto changed = start;
   std::optional<std::u32string> last;
-  for (auto wait = std::chrono::milliseconds(1);; wait = std::min(wait * 2, kFieldPollMax)) {
+  auto lastAt = start;
+  std::chrono::microseconds idle = kFieldPollFirst;
+  for (;;) {
     const FieldReading now = Read(v);
     const auto t = clock_.Monotonic();
     v.settled = t - start;
@@ -198,13 +204,29 @@ DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
     compared.reads = v.reads, compared.reading = v.reading, compared.settled = v.settled;
     v = std::move(compared);
     if (v.outcome == Delivery::kDelivered) return v;
+    const std::size_t size = now.field->text.size();
+    const std::size_t had = last ? last->size() : size;
     if (last != now.field->text) changed = t;
+    const auto since = t - lastAt;
     last = now.field->text;
+    lastAt = t;
     if (t - changed >= kFieldQuietMs) return v;
     // An application still taking keys this long after the last is slow, not
     // wrong: what it makes of them in the end cannot be waited for.
     if (t - start >= kFieldCheckLimit || pump_.QuitRequested()) return cannotTell("the field was still changing");
-    Pause(pump_, clock_, static_cast<int>(wait.count()));
+    // A field that fills at a steady rate is looked at again about when it
+    // should be full: a long record into a slow application is not read at
+    // every key, and the verdict still comes soon after the last one lands.
+    std::chrono::microseconds wait;
+    if (size < whole && size > had) {
+      wait = std::clamp(since * static_cast<long>(whole - size) / static_cast<long>(size - had),
+                        std::chrono::microseconds(kFieldPollFirst), std::chrono::microseconds(kFieldPollMax));
+      idle = kFieldPollFirst;
+    } else {
+      wait = idle;
+      idle = std::min<std::chrono::microseconds>(idle * 2, kFieldPollIdle);
+    }
+    Pause(pump_, clock_, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
   }
 }
 
