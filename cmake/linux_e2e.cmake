@@ -24,7 +24,7 @@ if(TARGET tarvik_typing_linux)
 endif()
 
 if(BUILD_TESTING AND TARGET tarvik)
-  foreach(name program serial rules window portal sway lifecycle lock gnome kde typing)
+  foreach(name program serial rules window portal sway lifecycle lock gnome kde typing checked)
     add_test(NAME e2e_linux_${name}
              COMMAND ${Python3_EXECUTABLE} -m unittest -v test_${name})
     set_tests_properties(e2e_linux_${name} PROPERTIES

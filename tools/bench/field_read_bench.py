@@ -40,6 +40,31 @@ def enable_accessibility(bench):
                    stdout=subprocess.DEVNULL)
 
 
+def accessible_names(bench, pid, depth=8):
+    """The names of every object a program of process `pid` shows on the accessibility bus
+    (a label's name is its text)."""
+    script = f"""
+import dbus
+session = dbus.bus.BusConnection({bench.env["DBUS_SESSION_BUS_ADDRESS"]!r})
+bus = dbus.bus.BusConnection(session.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(
+    dbus_interface="org.a11y.Bus"))
+ACC = "org.a11y.atspi.Accessible"
+def walk(name, path, depth):
+    o = bus.get_object(name, path, introspect=False)
+    print(o.Get(ACC, "Name", dbus_interface="org.freedesktop.DBus.Properties"))
+    if depth:
+        for n, p in o.GetChildren(dbus_interface=ACC):
+            walk(n, p, depth - 1)
+root = bus.get_object("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", introspect=False)
+for name, path in root.GetChildren(dbus_interface=ACC):
+    if bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").GetConnectionUnixProcessID(
+            name, dbus_interface="org.freedesktop.DBus") == {pid}:
+        walk(name, path, {depth})
+"""
+    r = subprocess.run([SYSTEM_PYTHON, "-c", script], env=bench.env, capture_output=True, text=True, timeout=30)
+    return r.stdout.splitlines() + ([r.stderr[-300:]] if r.returncode else [])
+
+
 class FieldReceiver:
     """A GTK entry or a Qt line edit in a window of its own (tools/receiver/field_receiver.py)."""
 

@@ -2,8 +2,10 @@
 do: a GTK 3 entry or a Qt 6 line edit, in a window of its own.
   field_receiver.py gtk|qt LOGFILE TITLE [--text N] [--drop-every K --drop-gap-ms G]
 --text N: the field starts with N characters, the caret at its end.
---drop-every K: every K-th character key is dropped when it comes less than G ms
-after the key before it, as a slow application that loses keys at full speed does.
+--drop-every K: every K-th character key is dropped when it comes less than G ms after
+the character key before it, as a slow application that loses keys at full speed does.
+The times are the X server's, of the keys' events: a key this program gets late because
+it was busy still counts as sent in time.
 The log gets MAPPED once the window is up, DROP <n> for each key dropped, and on
 SIGUSR1 TEXT <the field's text in hex>.
 """
@@ -11,7 +13,6 @@ import argparse
 import os
 import signal
 import sys
-import time
 
 sys.path.append("/usr/lib/python3/dist-packages")  # Debian's gi and PyQt6
 
@@ -19,16 +20,16 @@ sys.path.append("/usr/lib/python3/dist-packages")  # Debian's gi and PyQt6
 class Dropper:
     def __init__(self, every, gap_ms, log):
         self.every, self.gap, self.log = every, gap_ms / 1000.0, log
-        self.count, self.last = 0, 0.0
+        self.count, self.last = 0, None
 
-    def drop(self, is_character):
+    def drop(self, is_character, server_ms):
         """Whether to drop this key press."""
-        now, last = time.monotonic(), self.last
-        self.last = now
         if not is_character or not self.every:
-            return False
+            return False  # a Shift goes just before its character at any pace
+        now, last = server_ms / 1000.0, self.last
+        self.last = now
         self.count += 1
-        if self.count % self.every == 0 and now - last < self.gap:
+        if self.count % self.every == 0 and last is not None and now - last < self.gap:
             self.log(f"DROP {self.count}")
             return True
         return False
@@ -60,7 +61,7 @@ def run_gtk(title, text, dropper, log):
     entry.set_text(text)
     window.add(entry)
     window.connect("destroy", Gtk.main_quit)
-    entry.connect("key-press-event", lambda w, e: dropper.drop(bool(e.string) and e.string.isprintable()))
+    entry.connect("key-press-event", lambda w, e: dropper.drop(bool(e.string) and e.string.isprintable(), e.time))
     window.connect("map-event", lambda *_: log("MAPPED"))
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1,
                          lambda: log("TEXT " + entry.get_text().encode().hex()) or True)
@@ -79,7 +80,7 @@ def run_qt(title, text, dropper, log):
 
     class Field(QLineEdit):
         def keyPressEvent(self, e):
-            if dropper.drop(bool(e.text()) and e.text().isprintable()):
+            if dropper.drop(bool(e.text()) and e.text().isprintable(), e.timestamp()):
                 return
             super().keyPressEvent(e)
 

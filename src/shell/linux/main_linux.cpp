@@ -27,9 +27,9 @@
 #include "shell/linux/rx_window_linux.h"
 #include "shell/linux/shell_linux.h"
 #include "shell/linux/single_instance_linux.h"
-#include "core/field_reader.h"
 #include "shell/rx_form.h"
 #include "shell/rx_layout.h"
+#include "keys/linux/field_reader_linux.h"
 #include "keys/linux/key_sender_linux.h"
 #include "keys/linux/key_target_linux.h"
 #include "keys/linux/portal_keyboard_linux.h"
@@ -106,7 +106,9 @@ int Run() {
   QtClient client;
   QtDiscovery discovery;
 
-  NoFieldReader fields("no field can be read here");
+  // The focused field read back after a record's keys, through the
+  // accessibility bus; without one each record's delivery cannot be told.
+  AtSpiFieldReader fields(log);
   RxForm form({rx, pump, clock, keys, sound, codePage, timer3, library, client, discovery, store,
                [folder](std::string_view name) { return folder + "/" + std::string(name); }, dialogs,
                shell, timer1,
