@@ -276,9 +276,20 @@ FieldReading AtSpiFieldReader::ReadFocused(Clock::time_point deadline) {
 FieldReading AtSpiFieldReader::ReadObject(const Object& o, Clock::time_point deadline, bool& notFocused) {
   FieldReading out;
   out.which = o.bus.toStdString() + o.path.toStdString();
-  const bool pidKnown = processes_.contains(o.bus);
+  // Our own program (Qt serves it too when accessibility is on) is never the
+  // target of our keys, and its bridge would answer only once this read is
+  // over: its objects are never asked.
+  if (!processes_.contains(o.bus)) {
+    Batch owner(bus_, deadline);
+    const QVariantList pid = owner.Answer(owner.Ask(kDBus, kDBusPath, kDBus, QStringLiteral("GetConnectionUnixProcessID"), {o.bus}));
+    if (!pid.isEmpty()) processes_.insert(o.bus, Unwrap(pid).toLongLong());
+  }
+  if (processes_.value(o.bus, getpid()) == getpid()) {
+    notFocused = true;
+    out.why = "the focused field went away";
+    return out;
+  }
   Batch first(bus_, deadline);
-  const auto pid = pidKnown ? 0 : first.Ask(kDBus, kDBusPath, kDBus, QStringLiteral("GetConnectionUnixProcessID"), {o.bus});
   const auto state = first.Ask(o.bus, o.path, kAccessible, QStringLiteral("GetState"));
   const auto role = first.Ask(o.bus, o.path, kAccessible, QStringLiteral("GetRole"));
   const auto count = first.Property(o.bus, o.path, kText, QStringLiteral("CharacterCount"));
@@ -287,10 +298,6 @@ FieldReading AtSpiFieldReader::ReadObject(const Object& o, Clock::time_point dea
   const auto sel = first.Ask(o.bus, o.path, kText, QStringLiteral("GetSelection"), {0});
   const auto text = first.Ask(o.bus, o.path, kText, QStringLiteral("GetText"),
                               {0, static_cast<int>(kFieldReadLimit + 1)});
-  if (!pidKnown) {
-    const QVariantList pidArgs = first.Answer(pid);
-    if (!pidArgs.isEmpty()) processes_.insert(o.bus, Unwrap(pidArgs).toLongLong());
-  }
   const std::vector<uint> words = StateOf(first.Answer(state));
   const QVariantList roleArgs = first.Answer(role);
   const std::optional<int> length = IntOf(first.Answer(count));
@@ -302,8 +309,7 @@ FieldReading AtSpiFieldReader::ReadObject(const Object& o, Clock::time_point dea
     out.why = kTimedOut;
     return out;
   }
-  // Our own window (Qt serves it too) is never the target of our keys.
-  if (words.empty() || !Has(words, kStateFocused) || processes_.value(o.bus) == getpid()) {
+  if (words.empty() || !Has(words, kStateFocused)) {
     notFocused = true;
     out.why = "the focused field went away";
     return out;
@@ -366,17 +372,27 @@ std::optional<AtSpiFieldReader::Object> AtSpiFieldReader::SearchFocused(Clock::t
   Batch apps(bus_, deadline);
   const std::vector<Ref> list = ChildrenOf(apps.Answer(apps.Ask(kRegistry, kRootPath, kAccessible,
                                                                 QStringLiteral("GetChildren"))));
-  Batch windows(bus_, deadline);
-  std::vector<std::pair<std::size_t, std::size_t>> asked;  // (its windows, its process)
+  // Our own program is left out before it is asked anything: its bridge
+  // answers on the thread that is waiting here.
+  Batch owners(bus_, deadline);
+  std::vector<std::pair<const Ref*, std::size_t>> unknown;
   for (const Ref& app : list) {
-    asked.emplace_back(windows.Ask(app.bus, app.path, kAccessible, QStringLiteral("GetChildren")),
-                       windows.Ask(kDBus, kDBusPath, kDBus,
-                                   QStringLiteral("GetConnectionUnixProcessID"), {app.bus}));
+    if (!processes_.contains(app.bus))
+      unknown.emplace_back(&app, owners.Ask(kDBus, kDBusPath, kDBus, QStringLiteral("GetConnectionUnixProcessID"), {app.bus}));
+  }
+  for (const auto& [app, asked] : unknown) {
+    const QVariantList pid = owners.Answer(asked);
+    if (!pid.isEmpty()) processes_.insert(app->bus, Unwrap(pid).toLongLong());
+  }
+  Batch windows(bus_, deadline);
+  std::vector<std::size_t> asked;
+  for (const Ref& app : list) {
+    if (processes_.value(app.bus, getpid()) != getpid())
+      asked.push_back(windows.Ask(app.bus, app.path, kAccessible, QStringLiteral("GetChildren")));
   }
   std::vector<Ref> level;
-  for (const auto& [kids, pid] : asked) {
+  for (const std::size_t kids : asked) {
     const std::vector<Ref> found = ChildrenOf(windows.Answer(kids));
-    if (Unwrap(windows.Answer(pid)).toLongLong() == getpid()) continue;
     level.insert(level.end(), found.begin(), found.end());
   }
   bool top = true;
@@ -405,7 +421,7 @@ std::optional<AtSpiFieldReader::Object> AtSpiFieldReader::SearchFocused(Clock::t
     level = std::move(next);
     top = false;
   }
-  if (apps.timedOut || windows.timedOut) why = kTimedOut;
+  if (apps.timedOut || owners.timedOut || windows.timedOut) why = kTimedOut;
   return std::nullopt;
 }
 
