@@ -11,12 +11,13 @@
 // call carries a timeout, so an application that hangs costs a read no more
 // than its limit.
 //
-// Toolkits other than GTK serve their tree only while the bus says
-// accessibility is enabled (org.a11y.Status IsEnabled): Qt 6 and Chromium
-// read it at start, and Qt 6 follows its later changes too. We turn it on at
-// start when it is off, and off again at exit unless a screen reader is on,
-// since at-spi-bus-launcher keeps it in the user's settings
-// (toolkit-accessibility) for the next session too.
+// Toolkits other than GTK serve their tree only where the bus says
+// accessibility is enabled (org.a11y.Status IsEnabled) when they start: Qt 6
+// (6.4) and Chromium read it then and never again, so a Qt program already
+// running when it is turned on stays unreadable until it is restarted. We
+// turn it on at start when it is off, and off again at exit unless a screen
+// reader is on, since at-spi-bus-launcher keeps it in the user's settings
+// (GSettings toolkit-accessibility) for the next session too.
 #pragma once
 #include <QDBusConnection>
 #include <QDBusMessage>
