@@ -2,13 +2,15 @@
 bare SendInput loop in the same run, the measured gaps at delays 10 and 50,
 what the reach decision adds before a record's first key, and the first key of
 a scanned line from tarvik.exe in the tray against a bare receive-and-SendInput
-loop, taking turns on the same receiver; then, with Feedback on, the time from
-the reader's "F" to the first key, in which the decision is made again.
+loop, taking turns on the same receiver (an edit field holding 4 KiB, read back
+before the first key and after the last); then, with Feedback on, the time
+from the last key handled to the reader's "F", in which the field is read back.
 Measured until the receiving window has handled the last character, not until
 SendInput returns. A benchmark, not a test: it reports and asserts nothing.
 
     TARVIK_WINDOWS_BUILD_DIR=build/windows python3 scripts/bench_typing.py [TURNS]
 """
+import re
 import statistics
 import sys
 import time
@@ -23,6 +25,10 @@ ROUNDS = 40
 # The reader's classic line: its last character before CR LF is not typed.
 LINE = b"k7q2\r\n"
 TYPED = 3
+# What the field holds before the lines, and the answer's own wait after the
+# read-back: Pause 100 ms, then the feedback's 200 ms.
+FIELD = "4096"
+ANSWER_WAIT_US = 300_000
 
 
 def host_us():
@@ -42,10 +48,10 @@ def first_key_us(receiver, reader):
     return first["us"] - sent
 
 
-def key_after_answer_us(receiver, reader):
-    """Microseconds from the reader getting a line's "F" to the line's first key
-    reaching the receiving window: what Tarvik does once the reader is answered
-    (the reach decision made again, then the keys)."""
+def answer_after_last_key_us(receiver, reader):
+    """Microseconds from the receiving window handling a line's last key to the
+    reader getting its "F": the read-back of the field, then the answer's own
+    wait (100 ms, then the feedback's 200 ms)."""
     start, answered = len(receiver.events()), len(reader.received())
     reader.send(LINE)
     poll(lambda: sum(e["kind"] == "CH" for e in receiver.events()[start:]) >= TYPED,
@@ -53,12 +59,15 @@ def key_after_answer_us(receiver, reader):
     poll(lambda: len(reader.received()) > answered, timeout=30, what="the reader answered")
     f_at = reader.byte_times()[answered][0]
     raw_minus_mono_us = host_us() - time.monotonic() * 1e6  # the reader's clock is CLOCK_MONOTONIC
-    first = next(e for e in receiver.events()[start:] if e["kind"] == "KD")
-    return first["us"] - (f_at * 1e6 + raw_minus_mono_us)
+    last = [e for e in receiver.events()[start:] if e["kind"] == "CH"][-1]
+    return (f_at * 1e6 + raw_minus_mono_us) - last["us"]
 
 
-def first_keys(bench, receiver):
-    """tarvik.exe (in the tray, feedback off) and the bare loop take turns."""
+def first_keys(bench):
+    """tarvik.exe (in the tray, feedback off) and the bare loop take turns, into
+    an edit field that holds 4 KiB already: Tarvik reads it before the first key
+    and again after the last."""
+    receiver = Receiver(bench, "Field Receiver", options=("--fill", FIELD))
     ours, bare = TcpReader(), TcpReader()
     try:
         ini = bench.prefix / "drive_c" / "windows" / "pelrin.ini"
@@ -69,7 +78,7 @@ def first_keys(bench, receiver):
         bare.wait_connected(timeout=60)
         poll(lambda: bench.wbench("state", "QUILLMARKS Tarvik") == "visible=0 iconic=1",
              timeout=60, interval=0.5, what="tarvik.exe in the tray")
-        bench.focus(receiver.TITLE)
+        bench.focus(receiver.title)
         pairs = []
         for _ in range(ROUNDS):
             pairs.append((first_key_us(receiver, ours), first_key_us(receiver, bare)))
@@ -83,20 +92,44 @@ def first_keys(bench, receiver):
               f"{statistics.median(late) / 1000:.2f} ms (quartiles "
               f"{statistics.quantiles(late, n=4)[0] / 1000:.2f}, "
               f"{statistics.quantiles(late, n=4)[2] / 1000:.2f})")
-        # Feedback on: the keys follow the reader's answer, after the decision is made again.
+        # Feedback on: the reader hears after the field is read back.
         bench.wbench("click", "QUILLMARKS Tarvik", Bench.control_id("Check2"))
-        bench.focus(receiver.TITLE)
+        bench.focus(receiver.title)
         after = []
         for _ in range(ROUNDS):
-            after.append(key_after_answer_us(receiver, ours))
+            after.append(answer_after_last_key_us(receiver, ours) - ANSWER_WAIT_US)
             receiver.wait_quiet(0.1)
-        print(f"feedback on, {ROUNDS} lines: from the reader's \"F\" to the first key a median "
-              f"{statistics.median(after) / 1000:.2f} ms (quartiles "
-              f"{statistics.quantiles(after, n=4)[0] / 1000:.2f}, "
-              f"{statistics.quantiles(after, n=4)[2] / 1000:.2f})")
+        check_cost(bench.log_text())
+        # The same with the read-back turned off: what is left is the answer's
+        # own timers, so the difference is what the check adds before "F".
+        (bench.prefix / "drive_c" / "windows" / "tarvik.ini").write_bytes(b"[all]\r\nverify = off\r\n")
+        unchecked = []
+        for _ in range(ROUNDS):
+            unchecked.append(answer_after_last_key_us(receiver, ours) - ANSWER_WAIT_US)
+            receiver.wait_quiet(0.1)
+        for what, gaps in (("read back", after), ("verify = off", unchecked)):
+            print(f"feedback on, {ROUNDS} lines into a {FIELD}-character field, {what}: from the last key "
+                  f"handled to the reader's \"F\", less the answer's own {ANSWER_WAIT_US // 1000} ms, a median "
+                  f"{statistics.median(gaps) / 1000:.2f} ms (quartiles "
+                  f"{statistics.quantiles(gaps, n=4)[0] / 1000:.2f}, "
+                  f"{statistics.quantiles(gaps, n=4)[2] / 1000:.2f}; worst {max(gaps) / 1000:.2f})")
     finally:
         ours.stop()
         bare.stop()
+
+
+def check_cost(log):
+    """What the read-back cost each line, as tarvik.exe logs it: the reads of
+    the field, the time spent in them, and the verdict's time after the last key."""
+    found = [(int(n), float(ms), float(after)) for n, ms, after in re.findall(
+        r"typed; delivered \((\d+) reads in ([\d.]+) ms; ([\d.]+) ms after the last key\)", log)]
+    if not found:
+        raise SystemExit("no line of tarvik.exe's log says what its read-back cost")
+    reads, ms, after = zip(*found)
+    print(f"read-back of the {FIELD}-character field, {len(found)} lines: reads a median "
+          f"{statistics.median(reads):.0f} (most {max(reads)}), time in them a median "
+          f"{statistics.median(ms):.2f} ms (worst {max(ms):.2f}), the verdict a median "
+          f"{statistics.median(after):.2f} ms after the last key was sent (worst {max(after):.2f})")
 
 
 def handled(receiver, start, count):
@@ -140,7 +173,7 @@ def main():
             print(f"delay {delay} ms: gap between keys mean {statistics.mean(gaps):.1f} ms, "
                   f"min {min(gaps)}, max {max(gaps)}")
 
-        first_keys(bench, r)
+        first_keys(bench)
 
 
 if __name__ == "__main__":

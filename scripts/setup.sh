@@ -15,7 +15,7 @@ packages=(
   xwayland x11-xkb-utils
   gnome-shell xdg-desktop-portal xdg-desktop-portal-gnome
   kwin-wayland xdg-desktop-portal-kde qtwayland5
-  at-spi2-core python3-gi python3-pyatspi gir1.2-atspi-2.0 gir1.2-gtk-3.0
+  at-spi2-core python3-gi python3-pyatspi gir1.2-atspi-2.0 gir1.2-gtk-3.0 python3-pyqt6 xterm
   libreoffice-calc python3-uno
 )
 missing=()

@@ -16,7 +16,7 @@ constexpr std::size_t kAlignCellLimit = 4u << 20;
 // The first look after the last key comes at once. While the field fills,
 // the next look comes when it should be full, within these bounds; while it
 // does not change, the waits double from the first up to kFieldPollIdle.
-constexpr std::chrono::milliseconds kFieldPollFirst{1}, kFieldPollMax{50}, kFieldPollIdle{8};
+constexpr std::chrono::milliseconds kFieldPollFirst{1}, kFieldPollMax{50}, kFieldPollIdle{2};
 constexpr char32_t kFirstPrintable = 0x20, kDelete = 0x7F, kLastC1 = 0x9F;
 
 // Upper and lower case where a field's own casing or a wrong Shift could

@@ -1,7 +1,7 @@
 // The bench's receiving application: a window whose edit box takes the focus
 // and logs every key message it gets, one line each, to the file named on
 // the command line:
-//   receiver.exe [--edit | --richedit] [--drop-every N] LOGFILE [TITLE]
+//   receiver.exe [--edit | --richedit] [--drop-every N] [--fill N] LOGFILE [TITLE]
 //   <KD|KU|SKD|SKU|CH|SCH|DCH> vk=<hex> sc=<hex> ext=<0|1> ch=<hex> t=<ms> at=<ms> us=<us>
 // and MENU (same fields, all 0) when a key asked for the window's menu.
 // The box is an edit control (--edit, the default) or a rich edit control
@@ -9,6 +9,8 @@
 // loses keys at full speed: of the character keys that come less than
 // kFastGapMs after the one before (by the input's own time), every Nth is
 // dropped, logged as XCH instead of CH; keys paced further apart all arrive.
+// --fill N starts the box with N characters, the caret after them: a field
+// that already holds text costs every read of it that much more.
 // t is the input's own time (GetMessageTime), at the tick count when this
 // window handled it, us the performance counter then in microseconds: Wine
 // reads that counter from the host's monotonic clock, so a bench on the Linux
@@ -132,6 +134,7 @@ LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
 
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* boxClass = L"EDIT";
+  unsigned long fill = 0;
   int arg = 1;
   for (; arg < argc && std::wcsncmp(argv[arg], L"--", 2) == 0; ++arg) {
     const std::wstring option = argv[arg];
@@ -140,12 +143,14 @@ int wmain(int argc, wchar_t** argv) {
       boxClass = L"RICHEDIT50W";
     } else if (option == L"--drop-every" && arg + 1 < argc) {
       g_dropEvery = std::wcstoul(argv[++arg], nullptr, 10);
+    } else if (option == L"--fill" && arg + 1 < argc) {
+      fill = std::wcstoul(argv[++arg], nullptr, 10);
     } else if (option != L"--edit") {
       arg = argc;  // unknown: the usage
     }
   }
   if (arg >= argc) {
-    std::fputs("usage: receiver.exe [--edit | --richedit] [--drop-every N] LOGFILE [TITLE]\n", stderr);
+    std::fputs("usage: receiver.exe [--edit | --richedit] [--drop-every N] [--fill N] LOGFILE [TITLE]\n", stderr);
     return 2;
   }
   g_log = CreateFileW(argv[arg], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -164,6 +169,14 @@ int wmain(int argc, wchar_t** argv) {
   g_edit = CreateWindowExW(0, boxClass, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
                                                 ES_AUTOVSCROLL | ES_WANTRETURN,
                            0, 0, 400, 200, main, nullptr, inst, nullptr);
+  if (fill > 0) {
+    // An edit control takes 30000 characters unless told otherwise.
+    SendMessageW(g_edit, EM_LIMITTEXT, 0, 0);
+    std::wstring text;
+    for (unsigned long i = 0; i < fill; ++i) text += static_cast<wchar_t>(L'a' + i % 26);
+    SetWindowTextW(g_edit, text.c_str());
+    SendMessageW(g_edit, EM_SETSEL, fill, fill);
+  }
   g_editProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(g_edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(EditProc)));
   ShowWindow(main, SW_SHOWNORMAL);
