@@ -1,5 +1,6 @@
 """Headless sway, Xwayland, a de layout: keys through the virtual keyboard into wev and an X window
-across a `swaymsg reload`; the focused window from wlr-foreign-toplevel, again with a new compositor."""
+across a `swaymsg reload`, and a GTK entry on Wayland read back through the accessibility bus; the
+focused window from wlr-foreign-toplevel, again with a new compositor."""
 import contextlib
 import json
 import os
@@ -10,11 +11,16 @@ import unittest
 
 from bench import poll
 from fake_reader import TcpReader
+from field_read_bench import FIELD_RECEIVER, LAUNCHER, FieldReceiver
+from linux_bench import BUS_CONFIG, SYSTEM_PYTHON
 from sway_bench import Sway, Wev, XReceiver, missing_tools
 
 # Feedback on, prefix {TAB} once, suffix 1 {ENTER} once, suffix 2 {F2} once, no delay.
 SETTINGS = '0\r\n1\r\n"{address}"\r\n0,0\r\n11,1\r\n5,1\r\n15,1\r\n0\r\n'
-RULES = "[all]\nreplace = \\^ => \u0416\n"
+FIELD_TITLE = "Sway GTK entry"
+# The entry gets no Tab first: a scan led by a key that may move the caret is not read back.
+RULES = f"[all]\nreplace = \\^ => \u0416\n[title {FIELD_TITLE}]\nprefix = none\n"
+FIELD_LINE = "gtk4006381333931Ab-1;xZ@\u00e9\u20ac."
 # Shifted, AltGr and spare-keycode characters; each line's last is not typed.
 LINES = ["Ab-1;xZ@{|~\u00e9\u20ac^.", "Cd-2;y\\_\u20ac\u00e9^."]
 NAMES = {"-": "minus", ";": "semicolon", "@": "at", "{": "braceleft", "|": "bar", "~": "asciitilde",
@@ -27,6 +33,34 @@ def keys_of(line):
     """The (keysym name, text) of each press the line should give."""
     typed = line[:-1].replace("^", "\u0416")
     return ([("Tab", "\t")] + [(NAMES.get(c, c), c) for c in typed] + [("Return", "\r"), ("F2", "")])
+
+
+def start_accessibility_bus(sway):
+    """A session bus with at-spi-bus-launcher on it, both as the session's user (the bus takes
+    no one else), in sway.env for what is started after."""
+    folder = sway.work / "session-bus"
+    sway._own(folder, 0o700)
+    (folder / "bus.conf").write_text(BUS_CONFIG.format(folder=folder))
+    bus = sway.spawn("session-bus", ["dbus-daemon", f"--config-file={folder / 'bus.conf'}", "--nofork",
+                                     "--print-address=1"], stdout=subprocess.PIPE)
+    address = bus.stdout.readline().decode().strip()
+    bus.stdout.close()
+    sway.env.update(DBUS_SESSION_BUS_ADDRESS=address, GSETTINGS_BACKEND="memory")
+    sway.env.pop("NO_AT_BRIDGE", None)
+    sway.spawn("a11y-bus", [LAUNCHER, "--launch-immediately"])
+    poll(lambda: sway.run("dbus-send", f"--bus={address}", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                          "org.a11y.Bus.GetAddress")[0] == 0, what="the accessibility bus")
+
+
+class WaylandField(FieldReceiver):
+    """The GTK entry of tools/receiver/field_receiver.py as a Wayland client of sway."""
+
+    def __init__(self, sway, title):
+        self.log = sway.work / "field-gtk.log"
+        self.proc = sway.spawn("field-gtk", [SYSTEM_PYTHON, str(FIELD_RECEIVER), "gtk", str(self.log), title],
+                               GDK_BACKEND="wayland")
+        poll(lambda: "MAPPED" in self.lines(), what="the GTK entry")
+        self.focus = lambda: sway.focus(f'[title="{title}"]')
 
 
 class SwayTyping(unittest.TestCase):
@@ -61,6 +95,7 @@ class SwayTyping(unittest.TestCase):
         sway = self.sway
         reader = TcpReader()
         self.addCleanup(reader.stop)
+        start_accessibility_bus(sway)
         wev, xrecv = Wev(sway), XReceiver(sway, sway.x_display())
         for focus, said in ((wev.focus, "app_id=wev title=wev"), (lambda: sway.swaymsg("workspace", "2"),
                             "none"), (xrecv.focus, f"app_id=TarvikReceiver title={xrecv.TITLE}")):
@@ -88,8 +123,16 @@ class SwayTyping(unittest.TestCase):
         speed = {name: round(len(SPEED_LINE) / self.scan(reader, SPEED_LINE + ".", receiver))
                  for receiver, name in ((wev, "wev"), (xrecv, "X receiver"))}
         print(f"\ncharacters a second at delay 0: {speed}")
+        field = WaylandField(sway, FIELD_TITLE)
+        field.focus()
+        before, answers = field.text(), reader.received() + b"F"
+        reader.send(FIELD_LINE.encode("cp1252") + b"\r\n")
+        # The F comes once the field has been read back: the line is there by then.
+        poll(lambda: reader.received() == answers, what=f"the F after the line; the entry has {field.text()!r}")
+        self.assertEqual(field.text(), before + FIELD_LINE[:-1], "the GTK entry when the F came")
+        poll(lambda: ": typed; delivered" in log.read_text(), what=f"delivered in the log:\n{log.read_text()}")
         log = log.read_text()
-        self.assertEqual(log.count(": typed;"), 6, log)
+        self.assertEqual(log.count(": typed;"), 7, log)
         self.assertNotIn("list of windows failed", log)
         # Before the keyboard goes: the compositor releases a vanished keyboard's keys.
         self.assertEqual(wev.unreleased(), [], "keys pressed and never released in wev")

@@ -1,7 +1,9 @@
 """A one-line text field that shows its text through AT-SPI, as real applications
 do: a GTK 3 entry or a Qt 6 line edit, in a window of its own.
-  field_receiver.py gtk|qt LOGFILE TITLE [--text N] [--drop-every K --drop-gap-ms G]
+  field_receiver.py gtk|qt LOGFILE TITLE [--text N] [--keys] [--drop-every K --drop-gap-ms G]
 --text N: the field starts with N characters, the caret at its end.
+--keys (GTK): each key press is logged as the Xlib receiver logs it (KP kc=<keycode> ks=<keysym>),
+and SIGUSR2 puts the field back to its starting text, then logs RESET.
 --drop-every K: every K-th character key is dropped when it comes less than G ms after
 the character key before it, as a slow application that loses keys at full speed does.
 The times are the X server's, of the keys' events: a key this program gets late because
@@ -41,6 +43,7 @@ def main():
     p.add_argument("log")
     p.add_argument("title")
     p.add_argument("--text", type=int, default=0)
+    p.add_argument("--keys", action="store_true")
     p.add_argument("--drop-every", type=int, default=0)
     p.add_argument("--drop-gap-ms", type=float, default=3.0)
     a = p.parse_args()
@@ -48,23 +51,40 @@ def main():
     log = lambda line: out.write(line + "\n")  # noqa: E731
     dropper = Dropper(a.drop_every, a.drop_gap_ms, log)
     start = "0123456789abcdef" * (a.text // 16 + 1)
-    (run_gtk if a.toolkit == "gtk" else run_qt)(a.title, start[:a.text], dropper, log)
+    if a.toolkit == "gtk":
+        run_gtk(a.title, start[:a.text], dropper, log, a.keys)
+    else:
+        run_qt(a.title, start[:a.text], dropper, log)
 
 
-def run_gtk(title, text, dropper, log):
+def run_gtk(title, text, dropper, log, keys):
     import gi
     gi.require_version("Gtk", "3.0")
-    from gi.repository import GLib, Gtk
+    gi.require_version("Gdk", "3.0")
+    from gi.repository import Gdk, GLib, Gtk
     window = Gtk.Window(title=title)
     entry = Gtk.Entry()
     entry.set_max_length(0)
     entry.set_text(text)
     window.add(entry)
     window.connect("destroy", Gtk.main_quit)
-    entry.connect("key-press-event", lambda w, e: dropper.drop(bool(e.string) and e.string.isprintable(), e.time))
+
+    def pressed(_, e):
+        if keys:
+            log(f"KP kc={e.hardware_keycode} ks={Gdk.keyval_name(e.keyval)}")
+        return dropper.drop(bool(e.string) and e.string.isprintable(), e.time)
+
+    def reset():
+        entry.set_text(text)
+        entry.set_position(-1)
+        log("RESET")
+        return True
+    entry.connect("key-press-event", pressed)
     window.connect("map-event", lambda *_: log("MAPPED"))
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1,
                          lambda: log("TEXT " + entry.get_text().encode().hex()) or True)
+    if keys:
+        GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, reset)
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, lambda: Gtk.main_quit() or False)
     window.show_all()
     entry.grab_focus()
