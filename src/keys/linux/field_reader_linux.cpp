@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace tarvik::lnx {
@@ -215,6 +216,7 @@ bool AtSpiFieldReader::Attach(Clock::time_point deadline, std::string& why) {
     return false;
   }
   attached_ = true;
+  searchDue_ = true;
   bus_.connect(QString(), QString(), kObjectEvents, QStringLiteral("StateChanged"), this,
                SLOT(OnStateChanged(QDBusMessage)));
   // Bridges send events only of the kinds some listener has asked the
@@ -259,7 +261,12 @@ FieldReading AtSpiFieldReader::ReadFocused(Clock::time_point deadline) {
     focused_.reset();
   }
   FieldReading none;
-  focused_ = SearchFocused(deadline, none.why);
+  // The tree is searched once, for a focus given before we listened: after
+  // that the events name every accessible field that takes the focus, and
+  // where none did the focus is in a program that shows none. Searching at
+  // every scan would cost each scan into such a program (an Xlib window, a
+  // terminal) tens of milliseconds before its first key.
+  if (std::exchange(searchDue_, false)) focused_ = SearchFocused(deadline, none.why);
   if (!focused_) {
     if (none.why.empty()) none.why = "no accessible field has the focus (a terminal, or a program without accessibility)";
     return none;

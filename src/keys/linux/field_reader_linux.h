@@ -70,6 +70,7 @@ class AtSpiFieldReader : public QObject, public IFieldReader {
   bool attached_ = false;
   Clock::time_point nextAttach_{};
   std::optional<Object> focused_;  // from the last focus event
+  bool searchDue_ = false;         // the tree not searched since attaching
   // The process behind each bus name asked about (names are never reused).
   QHash<QString, qint64> processes_;
   bool weEnabled_ = false;         // IsEnabled was off and we turned it on
