@@ -16,7 +16,7 @@ constexpr std::size_t kAlignCellLimit = 4u << 20;
 // The first look after the last key comes at once. While the field fills,
 // the next look comes when it should be full, within these bounds; while it
 // does not change, the waits double from the first up to kFieldPollIdle.
-constexpr std::chrono::milliseconds kFieldPollFirst{1}, kFieldPollMax{50}, kFieldPollIdle{2};
+constexpr std::chrono::milliseconds kFieldPollFirst{1}, kFieldPollMax{250}, kFieldPollIdle{2};
 constexpr char32_t kFirstPrintable = 0x20, kDelete = 0x7F, kLastC1 = 0x9F;
 
 // Upper and lower case where a field's own casing or a wrong Shift could
@@ -167,6 +167,7 @@ FieldReading DeliveryCheck::Read(DeliveryVerdict& v) {
 void DeliveryCheck::Before() {
   DeliveryVerdict cost;
   before_ = Read(cost);
+  beforeAt_ = clock_.Monotonic();
   beforeReads_ = cost.reads;
   beforeTook_ = cost.reading;
 }
@@ -186,8 +187,9 @@ DeliveryVerdict DeliveryCheck::After(std::u32string_view sent) {
   const std::size_t whole = before.field->text.size() - std::min(selection, before.field->text.size()) + sent.size();
   const auto start = clock_.Monotonic();
   auto changed = start;
-  std::optional<std::u32string> last;
-  auto lastAt = start;
+  // The read before the keys is the first point of the field's rate.
+  std::optional<std::u32string> last = before.field->text;
+  auto lastAt = std::exchange(beforeAt_, {});
   std::chrono::microseconds idle = kFieldPollFirst;
   for (;;) {
     const FieldReading now = Read(v);

@@ -73,6 +73,7 @@ class DeliveryCheck {
   FieldReading Read(DeliveryVerdict& v);
 
   FieldReading before_;
+  std::chrono::microseconds beforeAt_{0};
   int beforeReads_ = 0;
   std::chrono::microseconds beforeTook_{0};
 };
